@@ -1,0 +1,33 @@
+# Every target sets itself up: the first run builds the toolchain root (cached
+# outside the checkout), later runs reuse it.
+TOOLCHAIN := scripts/toolchain.sh run
+BUILD_DIR ?= build
+
+.PHONY: test demo build bench fuzz asan format toolchain clean
+
+test:
+	$(TOOLCHAIN) scripts/test.sh $(BUILD_DIR)
+
+demo:
+	$(TOOLCHAIN) scripts/demo.sh $(BUILD_DIR)
+
+build:
+	$(TOOLCHAIN) scripts/build.sh $(BUILD_DIR)
+
+bench:
+	$(TOOLCHAIN) scripts/bench.sh $(BUILD_DIR)-bench
+
+asan:
+	$(TOOLCHAIN) scripts/test.sh $(BUILD_DIR)-asan -DTARNVALE_SANITIZE=ON
+
+fuzz:
+	$(TOOLCHAIN) scripts/fuzz.sh $(BUILD_DIR)-fuzz
+
+format:
+	$(TOOLCHAIN) sh -c 'git ls-files "*.cpp" "*.hpp" | xargs clang-format -i'
+
+toolchain:
+	scripts/toolchain.sh ensure
+
+clean:
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-*

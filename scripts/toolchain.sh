@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# Creates (once) and caches a Debian testing root holding CPython 3.14, a C++23
+# compiler, CMake, GoogleTest, Google Benchmark and clang; `run` executes a
+# command inside it with the checkout bind-mounted at the same path.
+#
+#   scripts/toolchain.sh ensure        build the root unless it is current
+#   scripts/toolchain.sh run CMD...    run CMD in the root (or natively, see below)
+#   scripts/toolchain.sh path          print the root's location
+#
+# TARNVALE_TOOLCHAIN=native forces the host's own tools, =root forces the root;
+# unset, the host is used when it already has everything the build needs.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+top=$(cd "$here/.." && pwd)
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/tarnvale
+root=$cache/toolchain-root
+packages_file=$here/toolchain-packages.txt
+
+log() { printf 'toolchain: %s\n' "$*" >&2; }
+
+packages() { grep -v '^\s*#' "$packages_file" | grep -v '^\s*$'; }
+
+wanted_stamp() { { packages; echo "suite-fallback-v1"; } | sha256sum | cut -d' ' -f1; }
+
+# The Debian mirror this host already uses; never hard-coded.
+host_mirror() {
+    local uri=""
+    if compgen -G '/etc/apt/sources.list.d/*.sources' >/dev/null; then
+        uri=$(awk 'tolower($1)=="uris:" {for (i = 2; i <= NF; i++) print $i}' \
+            /etc/apt/sources.list.d/*.sources | grep -v -i security | grep -i debian | head -n1 || true)
+    fi
+    if [ -z "$uri" ] && [ -f /etc/apt/sources.list ]; then
+        uri=$(awk '$1=="deb" {for (i = 2; i <= NF; i++) if ($i ~ /^[a-z]+:\/\//) {print $i; break}}' \
+            /etc/apt/sources.list | grep -v -i security | head -n1 || true)
+    fi
+    [ -n "$uri" ] || { log "no Debian mirror found in the host's apt sources"; return 1; }
+    printf '%s\n' "${uri%/}"
+}
+
+host_is_enough() {
+    command -v python3.14 >/dev/null 2>&1 || return 1
+    python3.14 -c 'import sysconfig, os, sys; sys.exit(0 if os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")) else 1)' 2>/dev/null || return 1
+    python3.14 -c 'import pytest' 2>/dev/null || return 1
+    command -v cmake >/dev/null 2>&1 || return 1
+    local v; v=$(cmake --version | head -n1 | awk '{print $3}')
+    [ "$(printf '%s\n3.25\n' "$v" | sort -V | head -n1)" = "3.25" ] || return 1
+    command -v ninja >/dev/null 2>&1 || return 1
+    [ -f /usr/include/gtest/gtest.h ] || [ -f /usr/local/include/gtest/gtest.h ] || return 1
+    echo '#include <expected>
+#include <format>
+int main() { std::expected<int, int> e{1}; return *e - 1 + (int)std::format("{}", 0).size() - 1; }' |
+        ${CXX:-c++} -std=c++23 -x c++ - -o /dev/null 2>/dev/null || return 1
+}
+
+use_root() {
+    case "${TARNVALE_TOOLCHAIN:-}" in
+        native) return 1 ;;
+        root) return 0 ;;
+        "") ! host_is_enough ;;
+        *) log "TARNVALE_TOOLCHAIN must be 'native' or 'root'"; exit 2 ;;
+    esac
+}
+
+install_in_root() {
+    local target=$1
+    # shellcheck disable=SC2046
+    chroot "$target" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
+        bash -c 'apt-get update -q && apt-get install -y -q --no-install-recommends "$@" && apt-get clean' \
+        _ $(packages)
+}
+
+# Mirrors may serve frozen snapshots whose Release files have expired.
+configure_apt() {
+    local target=$1 mirror=$2 suite=$3
+    printf 'deb %s %s main\n' "$mirror" "$suite" >"$target/etc/apt/sources.list"
+    printf 'Acquire::Check-Valid-Until "false";\n' >"$target/etc/apt/apt.conf.d/99tarnvale"
+    cp /etc/resolv.conf "$target/etc/resolv.conf" 2>/dev/null || true
+}
+
+build_root() {
+    local mirror suite tmp
+    mirror=$(host_mirror)
+    command -v debootstrap >/dev/null 2>&1 || {
+        log "installing debootstrap on the host"
+        apt-get update -q >&2 && DEBIAN_FRONTEND=noninteractive apt-get install -y -q debootstrap >&2
+    }
+    for suite in testing sid; do
+        tmp=$cache/toolchain-root.new
+        rm -rf "$tmp"
+        mkdir -p "$tmp"
+        log "bootstrapping Debian $suite into $tmp"
+        if debootstrap --variant=minbase "$suite" "$tmp" "$mirror" >"$cache/debootstrap.log" 2>&1 &&
+            configure_apt "$tmp" "$mirror" "$suite" &&
+            unshare -m bash -c "mount -t proc proc '$tmp/proc' && $(declare -f install_in_root packages); packages_file='$packages_file'; install_in_root '$tmp'" \
+                >>"$cache/debootstrap.log" 2>&1; then
+            wanted_stamp >"$tmp/.tarnvale-stamp"
+            rm -rf "$root"
+            mv "$tmp" "$root"
+            log "root ready ($suite)"
+            return 0
+        fi
+        log "Debian $suite failed; see $cache/debootstrap.log"
+        tail -n 20 "$cache/debootstrap.log" >&2 || true
+    done
+    return 1
+}
+
+ensure() {
+    use_root || return 0
+    mkdir -p "$cache"
+    exec 9>"$cache/.lock"
+    flock 9
+    if [ -f "$root/.tarnvale-stamp" ] && [ "$(cat "$root/.tarnvale-stamp")" = "$(wanted_stamp)" ]; then
+        return 0
+    fi
+    [ "$(id -u)" = 0 ] || { log "building the root needs root privileges"; exit 1; }
+    build_root
+}
+
+run_in_root() {
+    local cwd=$PWD
+    [ "$(id -u)" = 0 ] || { log "running in the root needs root privileges"; exit 1; }
+    # A private mount namespace: the bind mounts vanish with the command.
+    exec unshare -m bash -c '
+        set -e
+        root=$1 top=$2 cwd=$3; shift 3
+        mount --make-rprivate /
+        mkdir -p "$root$top"
+        mount --bind "$top" "$root$top"
+        mount -t proc proc "$root/proc"
+        mount --rbind /dev "$root/dev"
+        mount -t tmpfs tmpfs "$root/tmp"
+        cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
+        exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+            LANG=C.UTF-8 TERM="${TERM:-dumb}" CI="${CI:-}" TARNVALE_TOOLCHAIN=native \
+            bash -c "cd \"\$0\" && exec \"\$@\"" "$cwd" "$@"
+    ' _ "$root" "$top" "$cwd" "$@"
+}
+
+case "${1:-}" in
+    ensure) ensure ;;
+    path) echo "$root" ;;
+    run)
+        shift
+        ensure
+        if use_root; then run_in_root "$@"; else exec "$@"; fi
+        ;;
+    *) echo "usage: $0 ensure | run CMD... | path" >&2; exit 2 ;;
+esac

@@ -1,0 +1,41 @@
+// _FUNCnnn.STS: per-scan statistics channels.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../error.hpp"
+
+namespace tarnvale::raw {
+
+enum class ChannelEncoding : std::uint8_t { U8 = 0, I16 = 1, U32 = 2, F32 = 3 };
+
+struct ChannelDescriptor {
+    std::string name; // trimmed
+    std::size_t offset = 0;
+    std::uint16_t id_word = 0;
+    ChannelEncoding value_type = ChannelEncoding::U8;
+};
+
+struct FuncSts {
+    std::vector<ChannelDescriptor> descriptors;
+    std::vector<std::uint8_t> data; // n_records × scan_record_size bytes
+    std::size_t scan_record_size = 1;
+    std::size_t n_records = 0;
+
+    static Result<FuncSts> from_bytes(std::span<const std::uint8_t> bytes);
+    static Result<FuncSts> from_path(const std::filesystem::path& path);
+
+    std::optional<double> value_at(const ChannelDescriptor& descriptor, std::size_t scan) const;
+    std::optional<double> named_value(std::string_view name, std::size_t scan) const;
+    std::optional<double> collision_energy(std::size_t scan) const;
+    std::optional<double> etd_fragmentation_mode(std::size_t scan) const;
+};
+
+} // namespace tarnvale::raw

@@ -1,0 +1,76 @@
+// An opened raw directory, and decoding of single scans.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "../error.hpp"
+#include "../raw/data.hpp"
+#include "../raw/extern_inf.hpp"
+#include "../raw/func_sts.hpp"
+#include "../raw/functions_inf.hpp"
+#include "../raw/header.hpp"
+#include "../raw/index.hpp"
+
+namespace tarnvale {
+
+enum class Encoding : std::uint8_t { A = 0, B = 1, C = 2, D = 3 };
+
+constexpr char encoding_letter(Encoding encoding) { return static_cast<char>('A' + static_cast<int>(encoding)); }
+
+struct FunctionEntry {
+    std::uint32_t number = 0;
+    raw::FunctionInfo info;
+    raw::ScanIndex scans;
+    Encoding encoding = Encoding::A;
+    std::filesystem::path dat_path;
+    std::uint64_t dat_len = 0;
+    std::vector<double> coefficients;
+    raw::CalType cal_type = raw::CalType::T0;
+    std::optional<raw::FuncSts> sts;
+};
+
+using DecodedSpectrum = std::variant<raw::Spectrum, raw::ImsSpectrum>;
+
+struct DecodedScan {
+    DecodedSpectrum spectrum;
+    std::optional<double> collision_energy;
+    std::optional<double> etd_fragmentation_mode;
+    std::uint64_t scan_index = 0;
+    std::uint32_t func_index = 0;
+    float rt_min = 0;
+};
+
+struct Reader {
+    std::filesystem::path dir;
+    std::string name;
+    raw::Header header;
+    raw::ExternInf extern_inf;
+    std::vector<FunctionEntry> functions;
+
+    static Result<Reader> open(const std::filesystem::path& path);
+
+    // The first entry with this function number, or null.
+    const FunctionEntry* function(std::uint32_t number) const;
+
+    Result<DecodedScan> decode_scan(std::uint32_t func_index, std::uint64_t scan_index) const;
+};
+
+// 6 or 8 from the spacing of scan offsets, or none when no pair decides.
+std::optional<std::uint32_t> variant_a_record_width(std::span<const raw::ScanIndexA> records);
+
+// How many .DAT bytes a Variant A index addresses (none for Variant B or no records).
+std::optional<std::uint64_t> index_end(const raw::ScanIndex& scans, Encoding encoding);
+
+// Flight time in µs of an ion of m/z 1, from Lteff (mm) and Veff (V).
+double tof_k_us(double lteff_mm, double veff_v);
+
+// The last normal component of `dir` as lossy UTF-8, or "bundle.raw".
+std::string bundle_name(const std::filesystem::path& dir);
+
+} // namespace tarnvale
