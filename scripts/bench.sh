@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the benchmarks optimised and runs every one of them.
+#   scripts/bench.sh BUILD_DIR [benchmark arguments]
+set -euo pipefail
+build=${1:-build-bench}
+shift || true
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNVALE_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)"
+for program in "$build"/bench_*; do
+    [ -x "$program" ] || continue
+    echo "== $(basename "$program")"
+    "$program" "$@"
+done
