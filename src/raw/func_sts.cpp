@@ -1,0 +1,130 @@
+#include "func_sts.hpp"
+
+#include <algorithm>
+#include <format>
+
+#include "../bytes.hpp"
+#include "../io.hpp"
+#include "../text.hpp"
+
+namespace tarnvale::raw {
+
+namespace {
+
+constexpr std::uint64_t kPreambleSize = 32;
+constexpr std::uint64_t kDescriptorSize = 48;
+constexpr std::size_t kNameOffset = 6;
+constexpr std::size_t kNameSize = 42;
+constexpr std::uint16_t kHighestEncoding = 3;
+
+constexpr std::string_view kCollisionEnergy = "Collision Energy";
+constexpr std::string_view kEtdFragmentationMode = "ETD Fragmentation Mode";
+
+// The name field ends at its first NUL or fills all 42 bytes.
+std::string descriptor_name(const std::uint8_t* field) {
+    const std::uint8_t* end = std::find(field, field + kNameSize, std::uint8_t{0});
+    const std::string decoded = lossy_utf8(std::span<const std::uint8_t>(field, end));
+    return std::string(trim(decoded));
+}
+
+// `record` points at a complete 48-byte descriptor.
+Result<ChannelDescriptor> read_descriptor(const std::uint8_t* record) {
+    const std::uint16_t type_code = load_u16(record + 2);
+    if (type_code > kHighestEncoding)
+        return parse_error(std::format("_FUNCnnn.STS: unknown channel encoding type {}", type_code));
+    ChannelDescriptor descriptor;
+    descriptor.id_word = load_u16(record);
+    descriptor.value_type = static_cast<ChannelEncoding>(type_code);
+    descriptor.offset = load_u16(record + 4);
+    descriptor.name = descriptor_name(record + kNameOffset);
+    return descriptor;
+}
+
+std::optional<std::size_t> encoding_width(ChannelEncoding encoding) {
+    switch (encoding) {
+    case ChannelEncoding::U8: return 1;
+    case ChannelEncoding::I16: return 2;
+    case ChannelEncoding::U32: return 4;
+    case ChannelEncoding::F32: return 4;
+    }
+    return std::nullopt;
+}
+
+double load_channel_value(ChannelEncoding encoding, const std::uint8_t* at) {
+    switch (encoding) {
+    case ChannelEncoding::U8: return at[0];
+    case ChannelEncoding::I16: return load_i16(at);
+    case ChannelEncoding::U32: return load_u32(at);
+    case ChannelEncoding::F32: return load_f32(at);
+    }
+    return 0.0; // unreachable: callers check encoding_width first
+}
+
+} // namespace
+
+Result<FuncSts> FuncSts::from_bytes(std::span<const std::uint8_t> bytes) {
+    const std::uint64_t length = bytes.size();
+    if (length < kPreambleSize)
+        return parse_error(
+            std::format("_FUNCnnn.STS too small: {} bytes (need at least {})", length, kPreambleSize));
+
+    const std::uint64_t data_offset = load_u16(bytes.data());
+    const std::uint64_t record_size = load_u16(bytes.data() + 4);
+    const std::uint64_t n_desc = load_u16(bytes.data() + 6);
+    const std::uint64_t expected_offset = kPreambleSize + kDescriptorSize * n_desc;
+    if (data_offset != expected_offset)
+        return parse_error(std::format("_FUNCnnn.STS: data_offset {} does not match preamble + n_desc*48 = {}",
+                                       data_offset, expected_offset));
+    if (length < data_offset)
+        return parse_error(std::format("_FUNCnnn.STS: file too small for declared {} descriptor records", n_desc));
+
+    // Bounded by the file: the descriptors lie wholly before data_offset.
+    FuncSts sts;
+    sts.descriptors.reserve(n_desc);
+    for (std::uint64_t k = 0; k < n_desc; ++k) {
+        TV_ASSIGN_OR_RETURN(ChannelDescriptor descriptor,
+                            read_descriptor(bytes.data() + kPreambleSize + kDescriptorSize * k));
+        sts.descriptors.push_back(std::move(descriptor));
+    }
+    if (record_size == 0) return parse_error("_FUNCnnn.STS: scan_record_size is zero");
+
+    sts.scan_record_size = record_size;
+    sts.n_records = (length - data_offset) / record_size;
+    const auto records = bytes.subspan(data_offset, sts.n_records * record_size);
+    sts.data.assign(records.begin(), records.end());
+    return sts;
+}
+
+Result<FuncSts> FuncSts::from_path(const std::filesystem::path& path) {
+    TV_ASSIGN_OR_RETURN(const std::vector<std::uint8_t> bytes, read_whole_file(path));
+    return from_bytes(bytes);
+}
+
+std::optional<double> FuncSts::value_at(const ChannelDescriptor& descriptor, std::size_t scan) const {
+    // The second test also keeps a hand-built, inconsistent record inside `data`.
+    if (scan >= n_records || scan_record_size == 0 || scan >= data.size() / scan_record_size)
+        return std::nullopt;
+    const std::optional<std::size_t> width = encoding_width(descriptor.value_type);
+    // A value must lie wholly inside its own scan record; written to avoid overflow.
+    if (!width || descriptor.offset > scan_record_size || *width > scan_record_size - descriptor.offset)
+        return std::nullopt;
+    const std::size_t position = scan * scan_record_size + descriptor.offset;
+    return load_channel_value(descriptor.value_type, data.data() + position);
+}
+
+std::optional<double> FuncSts::named_value(std::string_view name, std::size_t scan) const {
+    // Only the first descriptor of that name is consulted.
+    const auto match = std::ranges::find(descriptors, name, &ChannelDescriptor::name);
+    if (match == descriptors.end()) return std::nullopt;
+    return value_at(*match, scan);
+}
+
+std::optional<double> FuncSts::collision_energy(std::size_t scan) const {
+    return named_value(kCollisionEnergy, scan);
+}
+
+std::optional<double> FuncSts::etd_fragmentation_mode(std::size_t scan) const {
+    return named_value(kEtdFragmentationMode, scan);
+}
+
+} // namespace tarnvale::raw
