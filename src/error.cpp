@@ -1,0 +1,70 @@
+#include "error.hpp"
+
+#include <cstring>
+
+namespace tarnvale {
+
+namespace {
+
+// strerror_r comes in two flavours (GNU returns the text, XSI fills the buffer and
+// returns a status); these overloads accept whichever one the C library declares.
+[[maybe_unused]] const char* strerror_result(const char* text, const char*) { return text; }
+[[maybe_unused]] const char* strerror_result(int status, const char* buffer) {
+    return status == 0 ? buffer : nullptr;
+}
+
+std::string os_error_description(int os_error) {
+    char buffer[256] = {};
+    const char* text = strerror_result(::strerror_r(os_error, buffer, sizeof buffer), buffer);
+    if (text == nullptr || *text == '\0') return "Unknown error " + std::to_string(os_error);
+    return text;
+}
+
+std::string io_text(int os_error) {
+    if (os_error == 0) return "failed to fill whole buffer";
+    return os_error_description(os_error) + " (os error " + std::to_string(os_error) + ")";
+}
+
+} // namespace
+
+Error::Error(Kind kind, int os_error, std::string text, std::unique_ptr<Error> inner)
+    : kind_(kind), os_error_(os_error), text_(std::move(text)), inner_(std::move(inner)) {}
+
+Error::~Error() = default;
+
+Error Error::io(int os_error) { return Error(Kind::Io, os_error, {}, nullptr); }
+
+Error Error::io_short_read() { return Error(Kind::Io, 0, {}, nullptr); }
+
+Error Error::parse(std::string message) { return Error(Kind::Parse, 0, std::move(message), nullptr); }
+
+Error Error::context(std::string context, Error inner) {
+    return Error(Kind::Context, 0, std::move(context), std::make_unique<Error>(std::move(inner)));
+}
+
+std::string Error::to_string() const {
+    // Walks the chain iteratively: outermost context first, the leaf error last.
+    std::string out;
+    const Error* current = this;
+    while (current->kind_ == Kind::Context && current->inner_ != nullptr) {
+        out += current->text_;
+        out += ": ";
+        current = current->inner_.get();
+    }
+    switch (current->kind_) {
+    case Kind::Io:
+        out += "I/O error: ";
+        out += io_text(current->os_error_);
+        break;
+    case Kind::Parse:
+        out += "parse error: ";
+        out += current->text_;
+        break;
+    case Kind::Context: // only reachable for a moved-from context; show what is left
+        out += current->text_;
+        break;
+    }
+    return out;
+}
+
+} // namespace tarnvale
