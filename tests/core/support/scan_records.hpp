@@ -127,7 +127,8 @@ inline FloatWord split_float_word(double value, int bits, int max_exponent) {
         mantissa = std::ldexp(1.0, bits - 1);
         ++exponent;
     }
-    if (exponent < 0 || exponent > max_exponent) throw std::invalid_argument("raw m/z out of encodable range");
+    if (exponent < 0 || exponent > max_exponent)
+        throw std::invalid_argument("raw m/z out of encodable range");
     return {exponent, static_cast<std::uint32_t>(mantissa)};
 }
 
@@ -190,7 +191,8 @@ inline Record8 record_d_mz(double intensity, double raw_mz) {
 
 // The value an encoding D position word decodes to before calibration.
 inline double raw_mz_d(std::uint32_t position_word) {
-    return std::ldexp(static_cast<double>(position_word & 0x7FFFFFF), static_cast<int>(position_word >> 27) - 27);
+    return std::ldexp(static_cast<double>(position_word & 0x7FFFFFF),
+                      static_cast<int>(position_word >> 27) - 27);
 }
 
 // Concatenates records (or any byte runs) into one scan or file.
