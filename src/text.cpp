@@ -153,15 +153,48 @@ double convert_decimal(std::string_view digits) {
     return strtod_c_locale(std::string(digits));
 }
 
+// Shortest round-trip digits laid out in fixed notation: the significant digits are
+// the shortest ones that read back to the same value, padded with zeros (1e300 is a 1
+// and 300 zeros, not the exact binary expansion), and there is never an exponent.
 template <class Float>
 std::string format_shortest(Float value) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-    // Fixed notation of the largest double needs 309 digits plus sign; the shortest
-    // round-trip digits of tiny values need at most ~330 characters.
-    std::array<char, 400> buffer;
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed);
-    return std::string(buffer.data(), result.ptr);
+    std::array<char, 64> buffer;
+    const auto result =
+        std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::scientific);
+    std::string_view scientific(buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data()));
+
+    std::string out;
+    if (scientific.front() == '-') {
+        out += '-';
+        scientific.remove_prefix(1);
+    }
+    // "d.ddde±xx" or "de±xx"
+    const std::size_t exponent_mark = scientific.find('e');
+    std::string digits(1, scientific.front());
+    if (exponent_mark > 1) digits.append(scientific.substr(2, exponent_mark - 2));
+    std::string_view exponent_text = scientific.substr(exponent_mark + 1);
+    if (exponent_text.front() == '+') exponent_text.remove_prefix(1);
+    int exponent = 0;
+    std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
+
+    // Number of digits before the decimal point (zero or negative: leading zeros after "0.").
+    const long integer_digits = static_cast<long>(exponent) + 1;
+    if (integer_digits <= 0) {
+        out += "0.";
+        out.append(static_cast<std::size_t>(-integer_digits), '0');
+        out += digits;
+    } else if (static_cast<std::size_t>(integer_digits) >= digits.size()) {
+        out += digits;
+        out.append(static_cast<std::size_t>(integer_digits) - digits.size(), '0');
+    } else {
+        const auto split = static_cast<std::size_t>(integer_digits);
+        out += digits.substr(0, split);
+        out += '.';
+        out += digits.substr(split);
+    }
+    return out;
 }
 
 bool is_printable(char32_t c) {
