@@ -96,8 +96,10 @@ std::string decode_cp1252(std::span<const std::uint8_t> bytes) {
     std::string text;
     text.reserve(bytes.size());
     for (const std::uint8_t byte : bytes) {
-        if (byte >= 0x80 && byte <= 0x9F) append_utf8(text, kCp1252High[byte - 0x80]);
-        else append_utf8(text, byte);
+        if (byte >= 0x80 && byte <= 0x9F)
+            append_utf8(text, kCp1252High[byte - 0x80]);
+        else
+            append_utf8(text, byte);
     }
     return text;
 }
@@ -109,8 +111,8 @@ Result<ChromsInf> ChromsInf::from_bytes(std::span<const std::uint8_t> bytes) {
             std::format("_CHROMS.INF too small: {} bytes (need at least {})", length, kChromsMinimumSize));
     const std::uint16_t record_size = load_u16(bytes.data() + 4);
     if (record_size != kChannelRecordSize)
-        return parse_error(
-            std::format("_CHROMS.INF: record size field is {}, expected {}", record_size, kChannelRecordSize));
+        return parse_error(std::format("_CHROMS.INF: record size field is {}, expected {}", record_size,
+                                       kChannelRecordSize));
     const std::uint64_t n_meta = load_u16(bytes.data() + 6);
     const std::uint64_t meta_end = kChromsHeaderSize + kChannelRecordSize * n_meta;
     if (length < meta_end)
@@ -124,7 +126,8 @@ Result<ChromsInf> ChromsInf::from_bytes(std::span<const std::uint8_t> bytes) {
     const std::uint64_t count = data_size / kChannelRecordSize;
     inf.channels.reserve(count);
     for (std::uint64_t i = 0; i < count; ++i)
-        inf.channels.push_back(read_channel(bytes.subspan(meta_end + kChannelRecordSize * i, kChannelRecordSize), i));
+        inf.channels.push_back(
+            read_channel(bytes.subspan(meta_end + kChannelRecordSize * i, kChannelRecordSize), i));
     return inf;
 }
 

@@ -55,7 +55,8 @@ void handle_title(ParseState& state, std::string_view line) {
     const std::string_view rest = line.substr(kTitlePrefix.size());
     const std::size_t dash = rest.find('-');
     const std::string_view number_part = rest.substr(0, dash);
-    const std::string_view title = dash == std::string_view::npos ? std::string_view{} : rest.substr(dash + 1);
+    const std::string_view title =
+        dash == std::string_view::npos ? std::string_view{} : rest.substr(dash + 1);
     const std::optional<std::uint32_t> number = parse_u32(trim(number_part));
     if (!number) return;
     // The first title of a number fixes its kind; later ones only reopen the section.
@@ -79,8 +80,10 @@ void handle_boundary(ParseState& state, std::string_view line) {
 void handle_polarity(ParseState& state, std::string_view value) {
     if (state.polarity || value.size() < 3) return;
     const std::string upper = ascii_upper(value);
-    if (upper.starts_with("ES+") || upper.starts_with("POS")) state.polarity = Polarity::Positive;
-    else if (upper.starts_with("ES-") || upper.starts_with("NEG")) state.polarity = Polarity::Negative;
+    if (upper.starts_with("ES+") || upper.starts_with("POS"))
+        state.polarity = Polarity::Positive;
+    else if (upper.starts_with("ES-") || upper.starts_with("NEG"))
+        state.polarity = Polarity::Negative;
 }
 
 // All tokens but the last, joined by single spaces, without a parenthesised unit.
@@ -98,10 +101,14 @@ std::string line_key(const std::vector<std::string_view>& tokens) {
 void handle_section_value(ParseState& state, std::string_view key, double value) {
     if (!state.in_section) return;
     ExternFunction& function = state.functions.at(state.current_function);
-    if (key == "Start Mass") function.start_mass = value;
-    else if (key == "End Mass") function.end_mass = value;
-    else if (key == "Set Mass") function.set_mass = value;
-    else if (key == "ADC Pusher Frequency") function.adc_pusher_frequency = value;
+    if (key == "Start Mass")
+        function.start_mass = value;
+    else if (key == "End Mass")
+        function.end_mass = value;
+    else if (key == "Set Mass")
+        function.set_mass = value;
+    else if (key == "ADC Pusher Frequency")
+        function.adc_pusher_frequency = value;
 }
 
 void handle_key_value(ParseState& state, std::string_view line) {
@@ -112,19 +119,27 @@ void handle_key_value(ParseState& state, std::string_view line) {
     if (key == "Polarity") return handle_polarity(state, value_text);
     const std::optional<double> value = parse_f64(value_text);
     if (!value) return;
-    if (key == "Lteff") state.lteff.offer(value);
-    else if (key == "Veff") state.veff.offer(value);
-    else if (key == "PusherInterval" || key == "Pusher Interval") state.pusher_interval.offer(value);
-    else if (key == "Pusher Cycle Time") state.pusher_cycle_time.offer(value);
-    else handle_section_value(state, key, *value);
+    if (key == "Lteff")
+        state.lteff.offer(value);
+    else if (key == "Veff")
+        state.veff.offer(value);
+    else if (key == "PusherInterval" || key == "Pusher Interval")
+        state.pusher_interval.offer(value);
+    else if (key == "Pusher Cycle Time")
+        state.pusher_cycle_time.offer(value);
+    else
+        handle_section_value(state, key, *value);
 }
 
 void handle_line(ParseState& state, std::string_view raw_line) {
     const std::string_view line = trim(raw_line);
     if (line.empty()) return;
-    if (line.starts_with(kTitlePrefix)) handle_title(state, line);
-    else if (line.ends_with(':')) handle_boundary(state, line);
-    else handle_key_value(state, line);
+    if (line.starts_with(kTitlePrefix))
+        handle_title(state, line);
+    else if (line.ends_with(':'))
+        handle_boundary(state, line);
+    else
+        handle_key_value(state, line);
 }
 
 } // namespace
@@ -136,9 +151,11 @@ Result<ExternInf> ExternInf::from_str(std::string_view text) {
     if (!state.lteff.value) return parse_error("_extern.inf: Lteff field not found");
     if (!state.veff.value) return parse_error("_extern.inf: Veff field not found");
     ExternInf inf;
-    inf.pusher_interval = state.pusher_interval.value ? state.pusher_interval.value : state.pusher_cycle_time.value;
+    inf.pusher_interval =
+        state.pusher_interval.value ? state.pusher_interval.value : state.pusher_cycle_time.value;
     if (!inf.pusher_interval)
-        TV_LOG(log::Level::Debug, kLogTarget, std::string("_extern.inf: no numeric PusherInterval or Pusher Cycle Time"));
+        TV_LOG(log::Level::Debug, kLogTarget,
+               std::string("_extern.inf: no numeric PusherInterval or Pusher Cycle Time"));
     inf.lteff = *state.lteff.value;
     inf.veff = *state.veff.value;
     inf.functions = std::move(state.functions);

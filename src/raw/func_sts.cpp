@@ -42,20 +42,28 @@ Result<ChannelDescriptor> read_descriptor(const std::uint8_t* record) {
 
 std::optional<std::size_t> encoding_width(ChannelEncoding encoding) {
     switch (encoding) {
-    case ChannelEncoding::U8: return 1;
-    case ChannelEncoding::I16: return 2;
-    case ChannelEncoding::U32: return 4;
-    case ChannelEncoding::F32: return 4;
+    case ChannelEncoding::U8:
+        return 1;
+    case ChannelEncoding::I16:
+        return 2;
+    case ChannelEncoding::U32:
+        return 4;
+    case ChannelEncoding::F32:
+        return 4;
     }
     return std::nullopt;
 }
 
 double load_channel_value(ChannelEncoding encoding, const std::uint8_t* at) {
     switch (encoding) {
-    case ChannelEncoding::U8: return at[0];
-    case ChannelEncoding::I16: return load_i16(at);
-    case ChannelEncoding::U32: return load_u32(at);
-    case ChannelEncoding::F32: return load_f32(at);
+    case ChannelEncoding::U8:
+        return at[0];
+    case ChannelEncoding::I16:
+        return load_i16(at);
+    case ChannelEncoding::U32:
+        return load_u32(at);
+    case ChannelEncoding::F32:
+        return load_f32(at);
     }
     return 0.0; // unreachable: callers check encoding_width first
 }
@@ -73,10 +81,12 @@ Result<FuncSts> FuncSts::from_bytes(std::span<const std::uint8_t> bytes) {
     const std::uint64_t n_desc = load_u16(bytes.data() + 6);
     const std::uint64_t expected_offset = kPreambleSize + kDescriptorSize * n_desc;
     if (data_offset != expected_offset)
-        return parse_error(std::format("_FUNCnnn.STS: data_offset {} does not match preamble + n_desc*48 = {}",
-                                       data_offset, expected_offset));
+        return parse_error(
+            std::format("_FUNCnnn.STS: data_offset {} does not match preamble + n_desc*48 = {}", data_offset,
+                        expected_offset));
     if (length < data_offset)
-        return parse_error(std::format("_FUNCnnn.STS: file too small for declared {} descriptor records", n_desc));
+        return parse_error(
+            std::format("_FUNCnnn.STS: file too small for declared {} descriptor records", n_desc));
 
     // Bounded by the file: the descriptors lie wholly before data_offset.
     FuncSts sts;

@@ -27,7 +27,8 @@ std::optional<KeyValue> split_header_line(std::string_view line) {
     text = trim_start(text.substr(kLineMarker.size()));
     const std::size_t separator = text.find(kKeyValueSeparator);
     if (separator == std::string_view::npos) return std::nullopt;
-    return KeyValue{trim(text.substr(0, separator)), trim(text.substr(separator + kKeyValueSeparator.size()))};
+    return KeyValue{trim(text.substr(0, separator)),
+                    trim(text.substr(separator + kKeyValueSeparator.size()))};
 }
 
 std::optional<std::string>* string_field(Header& header, std::string_view key) {

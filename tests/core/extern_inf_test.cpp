@@ -20,7 +20,9 @@ ExternInf parse_ok(std::string_view text) {
     return inf ? std::move(*inf) : ExternInf{};
 }
 
-ExternInf parse_with_constants(std::string_view text) { return parse_ok(std::string(kConstants) + std::string(text)); }
+ExternInf parse_with_constants(std::string_view text) {
+    return parse_ok(std::string(kConstants) + std::string(text));
+}
 
 TEST(ExternInf, MinimalTextParsesAndLogsMissingPusherInterval) {
     testing::LogCapture capture;
@@ -62,13 +64,13 @@ TEST_P(ExternInfErrorTest, FailsWithExactMessage) {
 constexpr const char* kNoLteff = "_extern.inf: Lteff field not found";
 constexpr const char* kNoVeff = "_extern.inf: Veff field not found";
 
-INSTANTIATE_TEST_SUITE_P(Texts, ExternInfErrorTest,
-                         ::testing::Values(ErrorCase{"", kNoLteff}, ErrorCase{"Veff 2", kNoLteff},
-                                           ErrorCase{"Lteff abc", kNoLteff}, ErrorCase{"Lteff abc\nVeff 2", kNoLteff},
-                                           ErrorCase{"Lteff 300us\nVeff 2", kNoLteff},
-                                           ErrorCase{"lteff 1\nVeff 2", kNoLteff}, ErrorCase{"Lteff", kNoLteff},
-                                           ErrorCase{"Lteff 1", kNoVeff}, ErrorCase{"Lteff 1\nVeff x", kNoVeff},
-                                           ErrorCase{"Lteff 1\nV eff 2", kNoVeff}));
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ExternInfErrorTest,
+    ::testing::Values(ErrorCase{"", kNoLteff}, ErrorCase{"Veff 2", kNoLteff},
+                      ErrorCase{"Lteff abc", kNoLteff}, ErrorCase{"Lteff abc\nVeff 2", kNoLteff},
+                      ErrorCase{"Lteff 300us\nVeff 2", kNoLteff}, ErrorCase{"lteff 1\nVeff 2", kNoLteff},
+                      ErrorCase{"Lteff", kNoLteff}, ErrorCase{"Lteff 1", kNoVeff},
+                      ErrorCase{"Lteff 1\nVeff x", kNoVeff}, ErrorCase{"Lteff 1\nV eff 2", kNoVeff}));
 
 struct RunValueCase {
     std::string text;
@@ -121,10 +123,10 @@ INSTANTIATE_TEST_SUITE_P(
                       PolarityCase{"Polarity neg", Polarity::Negative},
                       PolarityCase{"Polarity ESI", std::nullopt},
                       PolarityCase{"Polarity ESI\nPolarity Negative", Polarity::Negative},
-                      PolarityCase{"Polarity ES", std::nullopt},
-                      PolarityCase{"Ion Mode ES+", std::nullopt},
+                      PolarityCase{"Polarity ES", std::nullopt}, PolarityCase{"Ion Mode ES+", std::nullopt},
                       PolarityCase{"Polarity (mode) ES+", Polarity::Positive},
-                      PolarityCase{"Function Parameters - Function 1 - TOF MS\nPolarity NEG", Polarity::Negative}));
+                      PolarityCase{"Function Parameters - Function 1 - TOF MS\nPolarity NEG",
+                                   Polarity::Negative}));
 
 struct TitleCase {
     std::string title;
@@ -232,8 +234,9 @@ INSTANTIATE_TEST_SUITE_P(Lines, ExternInfBoundaryTest,
                                            BoundaryCase{"Function 1 extra settings:", true},
                                            BoundaryCase{"Cone Function:", true},
                                            BoundaryCase{"Instrument Function settings:", false},
-                                           BoundaryCase{"Instrument:", false}, BoundaryCase{"function:", false},
-                                           BoundaryCase{"Abc: x", true}, BoundaryCase{"Abc :", false}));
+                                           BoundaryCase{"Instrument:", false},
+                                           BoundaryCase{"function:", false}, BoundaryCase{"Abc: x", true},
+                                           BoundaryCase{"Abc :", false}));
 
 TEST(ExternInf, BadTitleKeepsPreviousSectionOpen) {
     const ExternInf inf = parse_with_constants("Function Parameters - Function 1 - TOF MS\n"
@@ -249,15 +252,16 @@ TEST(ExternInf, BadTitleDoesNotOpenASection) {
 }
 
 TEST(ExternInf, RunKeysAreTakenInsideSections) {
-    const ExternInf inf = parse_ok("Function Parameters - Function 1 - TOF MS\nLteff 3\nVeff 4\nPusherInterval 5\n");
+    const ExternInf inf =
+        parse_ok("Function Parameters - Function 1 - TOF MS\nLteff 3\nVeff 4\nPusherInterval 5\n");
     EXPECT_EQ(inf.lteff, 3.0);
     EXPECT_EQ(inf.veff, 4.0);
     EXPECT_EQ(inf.pusher_interval, 5.0);
 }
 
 TEST(ExternInf, CrLfLineEndsAndBlankLines) {
-    const ExternInf inf =
-        parse_ok("\r\n  \r\nLteff 1.5\r\nVeff 2.5\r\n\r\nFunction Parameters - Function 2 - TOF MSMS\r\nSet Mass 9\r\n");
+    const ExternInf inf = parse_ok("\r\n  \r\nLteff 1.5\r\nVeff 2.5\r\n\r\nFunction Parameters - Function 2 "
+                                   "- TOF MSMS\r\nSet Mass 9\r\n");
     EXPECT_EQ(inf.lteff, 1.5);
     EXPECT_EQ(inf.functions.at(2).kind, FunctionKind::Msms);
     EXPECT_EQ(inf.functions.at(2).set_mass, 9.0);
@@ -265,7 +269,8 @@ TEST(ExternInf, CrLfLineEndsAndBlankLines) {
 
 TEST(ExternInfFromPath, DecodesLossilyAndParses) {
     testing::TempDir dir;
-    const auto path = dir.write("_extern.inf", std::string_view("Comment \xFF\xFE\nLteff 1.5\nVeff 2.5\nPolarity ES+\n"));
+    const auto path =
+        dir.write("_extern.inf", std::string_view("Comment \xFF\xFE\nLteff 1.5\nVeff 2.5\nPolarity ES+\n"));
     Result<ExternInf> inf = ExternInf::from_path(path);
     ASSERT_TRUE(inf.has_value()) << inf.error().to_string();
     EXPECT_EQ(inf->veff, 2.5);

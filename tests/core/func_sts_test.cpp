@@ -77,22 +77,21 @@ class FuncStsNameTest : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(FuncStsNameTest, NameEndsAtNulAndIsTrimmed) {
     const NameCase& c = GetParam();
-    const FuncSts sts = parse_ok(
-        testing::func_sts_file({.descriptors = {{.name = c.raw_name}}, .scan_record_size = 4}));
+    const FuncSts sts =
+        parse_ok(testing::func_sts_file({.descriptors = {{.name = c.raw_name}}, .scan_record_size = 4}));
     EXPECT_EQ(sts.descriptors.at(0).name, c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, FuncStsNameTest,
-    ::testing::Values(NameCase{"  Collision Energy  ", "Collision Energy"},
-                      NameCase{std::string("Ramp\0tail", 9), "Ramp"},
-                      NameCase{std::string(42, 'N'), std::string(42, 'N')},
-                      NameCase{"\t Temp \xFF\r\n", "Temp \uFFFD"},
-                      NameCase{"", ""}));
+INSTANTIATE_TEST_SUITE_P(Names, FuncStsNameTest,
+                         ::testing::Values(NameCase{"  Collision Energy  ", "Collision Energy"},
+                                           NameCase{std::string("Ramp\0tail", 9), "Ramp"},
+                                           NameCase{std::string(42, 'N'), std::string(42, 'N')},
+                                           NameCase{"\t Temp \xFF\r\n", "Temp \uFFFD"}, NameCase{"", ""}));
 
 TEST(FuncSts, FullWidthNameDoesNotRunIntoTheNextDescriptor) {
     const FuncSts sts = parse_ok(testing::func_sts_file(
-        {.descriptors = {{.name = std::string(42, 'a')}, {.id_word = 0x4242, .name = "b"}}, .scan_record_size = 4}));
+        {.descriptors = {{.name = std::string(42, 'a')}, {.id_word = 0x4242, .name = "b"}},
+         .scan_record_size = 4}));
     EXPECT_EQ(sts.descriptors[0].name, std::string(42, 'a'));
     EXPECT_EQ(sts.descriptors[1].name, "b");
 }
@@ -107,10 +106,10 @@ class FuncStsValueTest : public ::testing::TestWithParam<ValueCase> {};
 
 TEST_P(FuncStsValueTest, ReadsWidenedValueOrAbsentAtRecordEdge) {
     const ValueCase& c = GetParam();
-    const FuncSts sts = parse_ok(testing::func_sts_file(
-        {.descriptors = {{.type_code = c.type_code, .offset = c.offset}},
-         .scan_record_size = 16,
-         .records = sixteen_byte_records(2)}));
+    const FuncSts sts =
+        parse_ok(testing::func_sts_file({.descriptors = {{.type_code = c.type_code, .offset = c.offset}},
+                                         .scan_record_size = 16,
+                                         .records = sixteen_byte_records(2)}));
     EXPECT_EQ(sts.value_at(sts.descriptors[0], 1), c.scan1_value)
         << "type " << c.type_code << " offset " << c.offset;
 }
@@ -119,16 +118,18 @@ INSTANTIATE_TEST_SUITE_P(
     Channels, FuncStsValueTest,
     ::testing::Values(ValueCase{testing::kStsU8, 0, 2.0}, ValueCase{testing::kStsF32, 4, 3.0},
                       ValueCase{testing::kStsI16, 8, -1.0}, ValueCase{testing::kStsU8, 8, 255.0},
-                      ValueCase{testing::kStsU32, 12, 4294967295.0},
-                      ValueCase{testing::kStsI16, 14, -1.0},
+                      ValueCase{testing::kStsU32, 12, 4294967295.0}, ValueCase{testing::kStsI16, 14, -1.0},
                       // Offset 15 of a 16-byte record: only a u8 fits.
                       ValueCase{testing::kStsU8, 15, 255.0}, ValueCase{testing::kStsI16, 15, std::nullopt},
-                      ValueCase{testing::kStsU32, 15, std::nullopt}, ValueCase{testing::kStsF32, 15, std::nullopt},
-                      ValueCase{testing::kStsF32, 13, std::nullopt}, ValueCase{testing::kStsU8, 16, std::nullopt},
+                      ValueCase{testing::kStsU32, 15, std::nullopt},
+                      ValueCase{testing::kStsF32, 15, std::nullopt},
+                      ValueCase{testing::kStsF32, 13, std::nullopt},
+                      ValueCase{testing::kStsU8, 16, std::nullopt},
                       ValueCase{testing::kStsU8, 65535, std::nullopt}));
 
 TEST(FuncSts, ValueAtGuardsAgainstHugeOffsets) {
-    const FuncSts sts = parse_ok(testing::func_sts_file({.scan_record_size = 16, .records = sixteen_byte_records(1)}));
+    const FuncSts sts =
+        parse_ok(testing::func_sts_file({.scan_record_size = 16, .records = sixteen_byte_records(1)}));
     ChannelDescriptor descriptor;
     descriptor.value_type = ChannelEncoding::U32;
     descriptor.offset = static_cast<std::size_t>(-2);
@@ -177,7 +178,8 @@ INSTANTIATE_TEST_SUITE_P(
     Files, FuncStsErrorTest,
     ::testing::Values(
         ErrorCase{"empty", {}, "_FUNCnnn.STS too small: 0 bytes (need at least 32)"},
-        ErrorCase{"31 bytes", std::vector<std::uint8_t>(31, 0), "_FUNCnnn.STS too small: 31 bytes (need at least 32)"},
+        ErrorCase{"31 bytes", std::vector<std::uint8_t>(31, 0),
+                  "_FUNCnnn.STS too small: 31 bytes (need at least 32)"},
         ErrorCase{"offset too small",
                   testing::func_sts_file({.scan_record_size = 4, .data_offset = 32, .n_desc = 1}),
                   "_FUNCnnn.STS: data_offset 32 does not match preamble + n_desc*48 = 80"},
@@ -191,10 +193,11 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"declared beyond file",
                   testing::func_sts_file({.scan_record_size = 4, .data_offset = 1376, .n_desc = 28}),
                   "_FUNCnnn.STS: file too small for declared 28 descriptor records"},
-        ErrorCase{"first bad type",
-                  testing::func_sts_file({.descriptors = {{.type_code = 3}, {.type_code = 4}, {.type_code = 7}},
-                                          .scan_record_size = 4}),
-                  "_FUNCnnn.STS: unknown channel encoding type 4"},
+        ErrorCase{
+            "first bad type",
+            testing::func_sts_file({.descriptors = {{.type_code = 3}, {.type_code = 4}, {.type_code = 7}},
+                                    .scan_record_size = 4}),
+            "_FUNCnnn.STS: unknown channel encoding type 4"},
         ErrorCase{"huge type",
                   testing::func_sts_file({.descriptors = {{.type_code = 65535}}, .scan_record_size = 4}),
                   "_FUNCnnn.STS: unknown channel encoding type 65535"},
@@ -210,9 +213,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FuncStsFromPath, ReadsWholeFile) {
     testing::TempDir dir;
-    const auto path = dir.write("_FUNC001.STS", testing::func_sts_file({.descriptors = {{.type_code = testing::kStsU8, .name = "Collision Energy"}},
-                                                                       .scan_record_size = 16,
-                                                                       .records = sixteen_byte_records(2)}));
+    const auto path = dir.write(
+        "_FUNC001.STS",
+        testing::func_sts_file({.descriptors = {{.type_code = testing::kStsU8, .name = "Collision Energy"}},
+                                .scan_record_size = 16,
+                                .records = sixteen_byte_records(2)}));
     Result<FuncSts> sts = FuncSts::from_path(path);
     ASSERT_TRUE(sts.has_value()) << sts.error().to_string();
     EXPECT_EQ(sts->collision_energy(1), 2.0);

@@ -42,7 +42,8 @@ TEST(FunctionTable, EmptyFileGivesNoFunctions) {
 }
 
 TEST(FunctionTable, RecordsInFileOrderWithOneBasedIndices) {
-    const std::vector<FunctionRecordFields> fields{distinct_fields(1), distinct_fields(2), distinct_fields(3)};
+    const std::vector<FunctionRecordFields> fields{distinct_fields(1), distinct_fields(2),
+                                                   distinct_fields(3)};
     Result<FunctionTable> table = FunctionTable::from_bytes(testing::functions_inf(fields));
     ASSERT_TRUE(table.has_value()) << table.error().to_string();
     ASSERT_EQ(table->functions.size(), 3u);
@@ -84,7 +85,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, FunctionTableSizeTest, ::testing::Values(1, 415,
 
 TEST(FunctionTableFromPath, ReadsWholeFile) {
     testing::TempDir dir;
-    const auto path = dir.write("_FUNCTNS.INF", testing::functions_inf({distinct_fields(1), distinct_fields(2)}));
+    const auto path =
+        dir.write("_FUNCTNS.INF", testing::functions_inf({distinct_fields(1), distinct_fields(2)}));
     Result<FunctionTable> table = FunctionTable::from_path(path);
     ASSERT_TRUE(table.has_value()) << table.error().to_string();
     ASSERT_EQ(table->functions.size(), 2u);

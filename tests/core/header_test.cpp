@@ -44,31 +44,31 @@ TEST_P(HeaderFieldTest, SetsOrSkipsField) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, HeaderFieldTest,
-    ::testing::Values(
-        FieldCase{"$$ Version: 01.00", &Header::version, "01.00"},
-        FieldCase{"$$ Version   : 01.00", &Header::version, "01.00"},
-        FieldCase{"$$ Version:\t01.00", &Header::version, std::nullopt},
-        FieldCase{"   $$Acquired Time: 16:20:52   ", &Header::acquired_time, "16:20:52"},
-        FieldCase{"$$ Sample Description: a: b", &Header::sample_description, "a: b"},
-        FieldCase{"$$ Sample Description:  padded value \t", &Header::sample_description, "padded value"},
-        FieldCase{"$$ Instrument:", &Header::instrument, std::nullopt},
-        FieldCase{"$$ Instrument: QTOF\n$$ Instrument:", &Header::instrument, "QTOF"},
-        FieldCase{"$$ Instrument: QTOF\n$$ Instrument:   ", &Header::instrument, "QTOF"},
-        FieldCase{"Version: 1", &Header::version, std::nullopt},
-        FieldCase{"$$ version: 1", &Header::version, std::nullopt},
-        FieldCase{"$$ Acquired  Name: x", &Header::acquired_name, std::nullopt},
-        FieldCase{"$$ Acquired Name: run7", &Header::acquired_name, "run7"},
-        FieldCase{"$$ Acquired Date: 14-Jan-2021", &Header::acquired_date, "14-Jan-2021"},
-        FieldCase{"$$ User Name: alice\n$$ User Name: bob", &Header::operator_, "bob"},
-        FieldCase{"$ $ Version: 1", &Header::version, std::nullopt},
-        // U+3000 (ideographic space) is Unicode white space and is trimmed everywhere.
-        FieldCase{"\u3000$$\u3000Version\u3000: 2\u3000", &Header::version, "2"},
-        // A byte-order mark is not white space: the first line is not recognised.
-        FieldCase{"\uFEFF$$ Version: 1\n", &Header::version, std::nullopt},
-        FieldCase{"\uFEFF$$ Version: 1\n$$ Instrument: Q", &Header::instrument, "Q"},
-        // A lone CR does not end a line; it is trimmed away at the end of the value.
-        FieldCase{"$$ Version: 1\r$$ Instrument: Q", &Header::version, "1\r$$ Instrument: Q"},
-        FieldCase{"$$ Version: 1\r$$ Instrument: Q", &Header::instrument, std::nullopt}));
+    ::testing::Values(FieldCase{"$$ Version: 01.00", &Header::version, "01.00"},
+                      FieldCase{"$$ Version   : 01.00", &Header::version, "01.00"},
+                      FieldCase{"$$ Version:\t01.00", &Header::version, std::nullopt},
+                      FieldCase{"   $$Acquired Time: 16:20:52   ", &Header::acquired_time, "16:20:52"},
+                      FieldCase{"$$ Sample Description: a: b", &Header::sample_description, "a: b"},
+                      FieldCase{"$$ Sample Description:  padded value \t", &Header::sample_description,
+                                "padded value"},
+                      FieldCase{"$$ Instrument:", &Header::instrument, std::nullopt},
+                      FieldCase{"$$ Instrument: QTOF\n$$ Instrument:", &Header::instrument, "QTOF"},
+                      FieldCase{"$$ Instrument: QTOF\n$$ Instrument:   ", &Header::instrument, "QTOF"},
+                      FieldCase{"Version: 1", &Header::version, std::nullopt},
+                      FieldCase{"$$ version: 1", &Header::version, std::nullopt},
+                      FieldCase{"$$ Acquired  Name: x", &Header::acquired_name, std::nullopt},
+                      FieldCase{"$$ Acquired Name: run7", &Header::acquired_name, "run7"},
+                      FieldCase{"$$ Acquired Date: 14-Jan-2021", &Header::acquired_date, "14-Jan-2021"},
+                      FieldCase{"$$ User Name: alice\n$$ User Name: bob", &Header::operator_, "bob"},
+                      FieldCase{"$ $ Version: 1", &Header::version, std::nullopt},
+                      // U+3000 (ideographic space) is Unicode white space and is trimmed everywhere.
+                      FieldCase{"\u3000$$\u3000Version\u3000: 2\u3000", &Header::version, "2"},
+                      // A byte-order mark is not white space: the first line is not recognised.
+                      FieldCase{"\uFEFF$$ Version: 1\n", &Header::version, std::nullopt},
+                      FieldCase{"\uFEFF$$ Version: 1\n$$ Instrument: Q", &Header::instrument, "Q"},
+                      // A lone CR does not end a line; it is trimmed away at the end of the value.
+                      FieldCase{"$$ Version: 1\r$$ Instrument: Q", &Header::version, "1\r$$ Instrument: Q"},
+                      FieldCase{"$$ Version: 1\r$$ Instrument: Q", &Header::instrument, std::nullopt}));
 
 TEST(Header, EmptyAndUnrecognisedTextsGiveAnEmptyHeader) {
     for (std::string_view text : {"", "\n\n", "no marker here\nkey: value\n$$ nothing"}) {
@@ -120,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CalCase{"$$ Cal Function 4294967295: -1E2,T1", 4294967295u, {-100.0}, CalType::T1},
                       CalCase{"$$ Cal Function Cal Function 3: 1,T1", 3, {1.0}, CalType::T1},
                       CalCase{"$$ Cal Function  5 : 1,T1", 5, {1.0}, CalType::T1},
-                      CalCase{"$$ Cal Function 1: 1,T0\n$$ Cal Function 1: 2,3,T1", 1, {2.0, 3.0}, CalType::T1},
+                      CalCase{
+                          "$$ Cal Function 1: 1,T0\n$$ Cal Function 1: 2,3,T1", 1, {2.0, 3.0}, CalType::T1},
                       // The bare key, however spaced, is not a calibration line.
                       CalCase{"$$ Cal Function: 1,T1\n$$ Cal Function 9: T1", 9, {}, CalType::T1},
                       CalCase{"$$ Cal Function  : 1,T1\n$$ Cal Function 9: T1", 9, {}, CalType::T1}));
@@ -156,8 +157,10 @@ TEST_P(HeaderErrorTest, FailsWithExactMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Lines, HeaderErrorTest,
     ::testing::Values(
-        ErrorCase{"$$ Cal Function x: 1,T1", R"(_HEADER.TXT: invalid function index in key "Cal Function x")"},
-        ErrorCase{"$$ Cal Function -1: 1,T1", R"(_HEADER.TXT: invalid function index in key "Cal Function -1")"},
+        ErrorCase{"$$ Cal Function x: 1,T1",
+                  R"(_HEADER.TXT: invalid function index in key "Cal Function x")"},
+        ErrorCase{"$$ Cal Function -1: 1,T1",
+                  R"(_HEADER.TXT: invalid function index in key "Cal Function -1")"},
         ErrorCase{"$$ Cal Function 1 Mod: 1,T1",
                   R"(_HEADER.TXT: invalid function index in key "Cal Function 1 Mod")"},
         ErrorCase{"$$ Cal Function 4294967296: 1,T1",
@@ -173,10 +176,12 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"$$ Cal Function 2: .,T1", R"(_HEADER.TXT: invalid coefficient ".")"},
         ErrorCase{"$$ Cal Function 2: 0x10,T1", R"(_HEADER.TXT: invalid coefficient "0x10")"},
         // The checks run in the order: function number, calibration type, coefficients.
-        ErrorCase{"$$ Cal Function x: 1.0,2.0,t1", R"(_HEADER.TXT: invalid function index in key "Cal Function x")"},
+        ErrorCase{"$$ Cal Function x: 1.0,2.0,t1",
+                  R"(_HEADER.TXT: invalid function index in key "Cal Function x")"},
         ErrorCase{"$$ Cal Function 1: bad,T9", R"(_HEADER.TXT: unknown calibration type "T9")"},
         // The first error ends the parse.
-        ErrorCase{"$$ Cal Function 1: a,T1\n$$ Cal Function 2: 1,T3", R"(_HEADER.TXT: invalid coefficient "a")"}));
+        ErrorCase{"$$ Cal Function 1: a,T1\n$$ Cal Function 2: 1,T3",
+                  R"(_HEADER.TXT: invalid coefficient "a")"}));
 
 TEST(Header, ParseCalValueDirectly) {
     Result<FunctionCal> cal = parse_cal_value(" 1.2e-3, 0.99986,,T1");
@@ -187,7 +192,8 @@ TEST(Header, ParseCalValueDirectly) {
 
 TEST(HeaderFromPath, InvalidUtf8BecomesReplacementCharacter) {
     testing::TempDir dir;
-    const auto path = dir.write("_HEADER.TXT", std::string_view("$$ Instrument: Q\xFFT\xC3(OF\r\n$$ Version: 1\r\n"));
+    const auto path =
+        dir.write("_HEADER.TXT", std::string_view("$$ Instrument: Q\xFFT\xC3(OF\r\n$$ Version: 1\r\n"));
     Result<Header> header = Header::from_path(path);
     ASSERT_TRUE(header.has_value()) << header.error().to_string();
     EXPECT_EQ(header->instrument, "Q\uFFFDT\uFFFD(OF");

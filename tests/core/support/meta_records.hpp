@@ -62,7 +62,8 @@ inline std::vector<std::uint8_t> function_record(const FunctionRecordFields& fie
 // A whole _FUNCTNS.INF: the records back to back, function 1 first.
 inline std::vector<std::uint8_t> functions_inf(std::span<const FunctionRecordFields> records) {
     ByteWriter out(records.size() * kFunctionRecordBytes);
-    for (std::size_t k = 0; k < records.size(); ++k) put_function_record(out, k * kFunctionRecordBytes, records[k]);
+    for (std::size_t k = 0; k < records.size(); ++k)
+        put_function_record(out, k * kFunctionRecordBytes, records[k]);
     return out.take();
 }
 inline std::vector<std::uint8_t> functions_inf(const std::vector<FunctionRecordFields>& records) {
