@@ -30,7 +30,11 @@ std::string io_text(int os_error) {
 Error::Error(Kind kind, int os_error, std::string text, std::unique_ptr<Error> inner)
     : kind_(kind), os_error_(os_error), text_(std::move(text)), inner_(std::move(inner)) {}
 
-Error::~Error() = default;
+// Unlinks the chain node by node so that destroying a long chain cannot exhaust the stack.
+Error::~Error() {
+    std::unique_ptr<Error> next = std::move(inner_);
+    while (next != nullptr) next = std::move(next->inner_);
+}
 
 Error Error::io(int os_error) { return Error(Kind::Io, os_error, {}, nullptr); }
 

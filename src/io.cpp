@@ -90,7 +90,8 @@ Result<std::vector<std::uint8_t>> read_exact_at(const std::filesystem::path& pat
     std::vector<std::uint8_t> bytes(std::min(length, std::max<std::uint64_t>(available, 1)));
     std::uint64_t used = 0;
     while (used < length) {
-        if (used == bytes.size()) bytes.resize(std::min(length, std::max<std::uint64_t>(used * 2, first_read_chunk)));
+        if (used == bytes.size())
+            bytes.resize(std::min(length, std::max<std::uint64_t>(used * 2, first_read_chunk)));
         const ssize_t got = ::pread(file.get(), bytes.data() + used, bytes.size() - used,
                                     static_cast<off_t>(offset + used));
         if (got < 0) {

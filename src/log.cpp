@@ -34,7 +34,8 @@ std::string_view level_name(Level level) {
 bool set_sink(std::unique_ptr<Sink> sink) {
     if (sink == nullptr) return false;
     Sink* expected = nullptr;
-    if (!installed_sink.compare_exchange_strong(expected, sink.get(), std::memory_order_acq_rel)) return false;
+    if (!installed_sink.compare_exchange_strong(expected, sink.get(), std::memory_order_acq_rel))
+        return false;
     sink.release(); // owned by the process from now on
     return true;
 }

@@ -220,7 +220,8 @@ bool is_printable(char32_t c) {
 
 void append_hex_escape(std::string& out, char32_t c) {
     std::array<char, 8> digits;
-    const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), static_cast<std::uint32_t>(c), 16);
+    const auto result =
+        std::to_chars(digits.data(), digits.data() + digits.size(), static_cast<std::uint32_t>(c), 16);
     out += "\\u{";
     out.append(digits.data(), result.ptr);
     out += '}';
@@ -412,7 +413,9 @@ std::string debug_quote(std::string_view text) {
     return out;
 }
 
-std::string display_path(const std::filesystem::path& path) { return lossy_utf8(std::string_view(path.native())); }
+std::string display_path(const std::filesystem::path& path) {
+    return lossy_utf8(std::string_view(path.native()));
+}
 
 std::string format_list(std::span<const std::uint32_t> items) {
     std::string out = "[";

@@ -65,7 +65,8 @@ TEST_P(Trim, RemovesUnicodeWhiteSpaceOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Text, Trim,
-    ::testing::Values(TrimCase{"", "", "", ""}, TrimCase{"   ", "", "", ""}, TrimCase{"  a b  ", "a b", "a b  ", "  a b"},
+    ::testing::Values(TrimCase{"", "", "", ""}, TrimCase{"   ", "", "", ""},
+                      TrimCase{"  a b  ", "a b", "a b  ", "  a b"},
                       TrimCase{"\t\n\v\f\r a\r", "a", "a\r", "\t\n\v\f\r a"},
                       TrimCase{"\u3000a\u3000", "a", "a\u3000", "\u3000a"},
                       TrimCase{"\u0085a\u0085", "a", "a\u0085", "\u0085a"},
@@ -133,7 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
     Text, LossyUtf8,
     ::testing::Values(LossyCase{"", "", true}, LossyCase{"abc", "abc", true},
                       LossyCase{"\xe2\x82\xac", "\u20ac", true}, LossyCase{"\xef\xbf\xbd", R, true},
-                      LossyCase{"\xf4\x8f\xbf\xbf", "\U0010FFFF", true}, LossyCase{"\xed\x9f\xbf", "\uD7FF", true},
+                      LossyCase{"\xf4\x8f\xbf\xbf", "\U0010FFFF", true},
+                      LossyCase{"\xed\x9f\xbf", "\uD7FF", true},
                       LossyCase{"\xf0\x9f\x98\x80", "\U0001F600", true},
                       LossyCase{"\xe2\x82", R, false},                // truncated at the end
                       LossyCase{"\xe2\x82" "a", R + "a", false},      // truncated before ASCII
@@ -154,7 +156,8 @@ TEST(Text, LossyOutputIsAlwaysValidAndKeepsValidInput) {
     std::mt19937 random(12345);
     for (int round = 0; round < 20000; ++round) {
         std::string bytes(random() % 12, '\0');
-        for (char& b : bytes) b = static_cast<char>(random() % 4 == 0 ? random() % 0x80 : 0x80 + random() % 0x80);
+        // Mostly non-ASCII bytes, so that sequences of every shape and length occur.
+        for (char& b : bytes) b = static_cast<char>(random() % 4 == 0 ? random() % 0x80 : 0x80 | random());
         const std::string decoded = lossy_utf8(bytes);
         ASSERT_TRUE(is_valid_utf8(testing::bytes_of(decoded))) << testing::bytes_of(bytes).size();
         if (is_valid_utf8(testing::bytes_of(bytes))) {
@@ -207,7 +210,8 @@ INSTANTIATE_TEST_SUITE_P(
                       U32Case{"99999999999999999999999", std::nullopt}, U32Case{"-1", std::nullopt},
                       U32Case{"-0", std::nullopt}, U32Case{"", std::nullopt}, U32Case{"+", std::nullopt},
                       U32Case{"++1", std::nullopt}, U32Case{" 1", std::nullopt}, U32Case{"1 ", std::nullopt},
-                      U32Case{"1a", std::nullopt}, U32Case{"0x10", std::nullopt}, U32Case{"1_000", std::nullopt},
+                      U32Case{"1a", std::nullopt}, U32Case{"0x10", std::nullopt},
+                      U32Case{"1_000", std::nullopt},
                       U32Case{"1.0", std::nullopt}, U32Case{"\u0661", std::nullopt}));
 
 struct F64Case {
@@ -239,9 +243,11 @@ INSTANTIATE_TEST_SUITE_P(
     Accepted, ParseF64,
     ::testing::Values(F64Case{"1", 1.0}, F64Case{"+1", 1.0}, F64Case{"-0", -0.0}, F64Case{"0", 0.0},
                       F64Case{"1.", 1.0}, F64Case{".5", 0.5}, F64Case{"-.5e-3", -0.0005}, F64Case{"1.5", 1.5},
-                      F64Case{"007.250", 7.25}, F64Case{"1e5", 1e5}, F64Case{"1E5", 1e5}, F64Case{"1e+5", 1e5},
+                      F64Case{"007.250", 7.25}, F64Case{"1e5", 1e5}, F64Case{"1E5", 1e5},
+                      F64Case{"1e+5", 1e5},
                       F64Case{"1e-5", 1e-5}, F64Case{"1.2e-3", 0.0012}, F64Case{"0.99986", 0.99986},
-                      F64Case{"0.1", 0.1}, F64Case{"infinity", inf}, F64Case{"inF", inf}, F64Case{"-Infinity", -inf},
+                      F64Case{"0.1", 0.1}, F64Case{"infinity", inf}, F64Case{"inF", inf},
+                      F64Case{"-Infinity", -inf},
                       F64Case{"+INF", inf}, F64Case{"nan", nan}, F64Case{"+NaN", nan}, F64Case{"-nan", -nan},
                       // Overflow and underflow, including exponents far beyond any type.
                       F64Case{"1e99999999999", inf}, F64Case{"-1e99999999999", -inf}, F64Case{"1e400", inf},
@@ -266,11 +272,14 @@ INSTANTIATE_TEST_SUITE_P(
                       F64Case{".", std::nullopt}, F64Case{"-.", std::nullopt}, F64Case{"1e", std::nullopt},
                       F64Case{"1e+", std::nullopt}, F64Case{"e5", std::nullopt}, F64Case{".e5", std::nullopt},
                       F64Case{" 1", std::nullopt}, F64Case{"1 ", std::nullopt}, F64Case{"0x10", std::nullopt},
-                      F64Case{"1_000", std::nullopt}, F64Case{"1,5", std::nullopt}, F64Case{"1.2.3", std::nullopt},
-                      F64Case{"1e5.0", std::nullopt}, F64Case{"--1", std::nullopt}, F64Case{"+-1", std::nullopt},
+                      F64Case{"1_000", std::nullopt}, F64Case{"1,5", std::nullopt},
+                      F64Case{"1.2.3", std::nullopt},
+                      F64Case{"1e5.0", std::nullopt}, F64Case{"--1", std::nullopt},
+                      F64Case{"+-1", std::nullopt},
                       F64Case{"nan(1)", std::nullopt}, F64Case{"infinit", std::nullopt},
                       F64Case{"infinityy", std::nullopt}, F64Case{"in f", std::nullopt},
-                      F64Case{"\u0661", std::nullopt}, F64Case{"1d5", std::nullopt}, F64Case{"1f", std::nullopt}));
+                      F64Case{"\u0661", std::nullopt}, F64Case{"1d5", std::nullopt},
+                      F64Case{"1f", std::nullopt}));
 
 TEST(Text, ParseF64AgreesWithStrtodOnRandomDecimals) {
     std::mt19937_64 random(2024);
@@ -285,8 +294,8 @@ TEST(Text, ParseF64AgreesWithStrtodOnRandomDecimals) {
         text += "e" + std::to_string(static_cast<int>(random() % 700) - 350);
         const auto got = parse_f64(text);
         ASSERT_TRUE(got.has_value()) << text;
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(*got), std::bit_cast<std::uint64_t>(std::strtod(text.c_str(), nullptr)))
-            << text;
+        const double expected = std::strtod(text.c_str(), nullptr);
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(*got), std::bit_cast<std::uint64_t>(expected)) << text;
     }
 }
 
@@ -299,15 +308,19 @@ struct FormatCase {
 
 class FormatF64 : public ::testing::TestWithParam<FormatCase> {};
 
-TEST_P(FormatF64, ShortestRoundTripInFixedNotation) { EXPECT_EQ(format_f64(GetParam().value), GetParam().text); }
+TEST_P(FormatF64, ShortestRoundTripInFixedNotation) {
+    EXPECT_EQ(format_f64(GetParam().value), GetParam().text);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Text, FormatF64,
     ::testing::Values(FormatCase{0.1 + 0.2, "0.30000000000000004"}, FormatCase{1000.0, "1000"},
-                      FormatCase{0.5, "0.5"}, FormatCase{-1.5, "-1.5"}, FormatCase{0.0, "0"}, FormatCase{-0.0, "-0"},
+                      FormatCase{0.5, "0.5"}, FormatCase{-1.5, "-1.5"}, FormatCase{0.0, "0"},
+                      FormatCase{-0.0, "-0"},
                       FormatCase{nan, "NaN"}, FormatCase{-nan, "NaN"}, FormatCase{inf, "inf"},
                       FormatCase{-inf, "-inf"}, FormatCase{1e-7, "0.0000001"}, FormatCase{0.001, "0.001"},
-                      FormatCase{1.0 / 3.0, "0.3333333333333333"}, FormatCase{9007199254740992.0, "9007199254740992"},
+                      FormatCase{1.0 / 3.0, "0.3333333333333333"},
+                      FormatCase{9007199254740992.0, "9007199254740992"},
                       FormatCase{1e21, "1000000000000000000000"},
                       FormatCase{123456789012345680000.0, "123456789012345680000"},
                       FormatCase{1e300, "1" + repeat('0', 300)},
@@ -334,7 +347,8 @@ TEST(Text, FormattedValuesReadBackExactly) {
         if (std::isfinite(value)) {
             const std::string text = format_f64(value);
             ASSERT_EQ(text.find_first_of("eE"), std::string::npos) << text;
-            ASSERT_EQ(std::bit_cast<std::uint64_t>(*parse_f64(text)), std::bit_cast<std::uint64_t>(value)) << text;
+            const double read_back = parse_f64(text).value_or(0.5);
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(read_back), std::bit_cast<std::uint64_t>(value)) << text;
         }
         if (std::isfinite(single)) {
             const std::string text = format_f32(single);
@@ -387,8 +401,10 @@ INSTANTIATE_TEST_SUITE_P(
                       QuoteCase{std::string("a\0b", 3), "\"a\\0b\""}, QuoteCase{"it's", "\"it's\""},
                       QuoteCase{"\x01\x1b\x7f", "\"\\u{1}\\u{1b}\\u{7f}\""},
                       QuoteCase{"\u0085\u00a0\u00ad", "\"\\u{85}\\u{a0}\\u{ad}\""},
-                      QuoteCase{"\u200b\u2028\u202e\u3000\ufeff", "\"\\u{200b}\\u{2028}\\u{202e}\\u{3000}\\u{feff}\""},
-                      QuoteCase{"\ue000\U000E0001\U0010FFFF\uFFFF", "\"\\u{e000}\\u{e0001}\\u{10ffff}\\u{ffff}\""},
+                      QuoteCase{"\u200b\u2028\u202e\u3000\ufeff",
+                                "\"\\u{200b}\\u{2028}\\u{202e}\\u{3000}\\u{feff}\""},
+                      QuoteCase{"\ue000\U000E0001\U0010FFFF\uFFFF",
+                                "\"\\u{e000}\\u{e0001}\\u{10ffff}\\u{ffff}\""},
                       QuoteCase{" \u00e9\u65e5\U0001F600" + R, "\" \u00e9\u65e5\U0001F600" + R + "\""},
                       QuoteCase{"a\xff" "b", "\"a" + R + "b\""}));
 

@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "io.hpp"
+#include "support/support.hpp"
+
+namespace tarnvale {
+namespace {
+
+using testing::bytes_of;
+using testing::TempDir;
+
+std::size_t open_descriptor_count() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+}
+
+std::vector<std::uint8_t> random_bytes(std::size_t size) {
+    std::mt19937 random(7);
+    std::vector<std::uint8_t> bytes(size);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+    return bytes;
+}
+
+TEST(Io, ReadWholeFileReturnsEveryByte) {
+    const TempDir dir;
+    for (const std::size_t size : {0u, 1u, 65535u, 65536u, 65537u, 300000u}) {
+        const auto bytes = random_bytes(size);
+        const auto path = dir.write("f" + std::to_string(size), bytes);
+        const auto read = read_whole_file(path);
+        ASSERT_TRUE(read) << read.error().to_string();
+        EXPECT_EQ(*read, bytes) << size;
+    }
+}
+
+TEST(Io, ReadWholeFileReportsTheOsError) {
+    const TempDir dir;
+    const auto missing = read_whole_file(dir.path() / "missing");
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().kind(), Error::Kind::Io);
+    EXPECT_EQ(missing.error().to_string(), "I/O error: No such file or directory (os error 2)");
+
+    const auto directory = read_whole_file(dir.path());
+    ASSERT_FALSE(directory);
+    EXPECT_EQ(directory.error().to_string(), "I/O error: Is a directory (os error 21)");
+}
+
+struct ExactCase {
+    std::uint64_t offset;
+    std::uint64_t length;
+    std::string expected; // read bytes, or the error display text
+    bool ok;
+};
+
+class ReadExactAt : public ::testing::TestWithParam<ExactCase> {};
+
+TEST_P(ReadExactAt, ReadsExactlyTheRangeOrFails) {
+    const TempDir dir;
+    const auto path = dir.write("_FUNC001.DAT", std::string_view("0123456789"));
+    const auto& param = GetParam();
+    const auto read = read_exact_at(path, param.offset, param.length);
+    ASSERT_EQ(read.has_value(), param.ok) << (read ? "" : read.error().to_string());
+    if (param.ok)
+        EXPECT_EQ(*read, bytes_of(param.expected));
+    else
+        EXPECT_EQ(read.error().to_string(), param.expected);
+}
+
+const std::string short_read = "I/O error: failed to fill whole buffer";
+const std::string invalid_argument = "I/O error: Invalid argument (os error 22)";
+constexpr auto u64_max = std::numeric_limits<std::uint64_t>::max();
+
+INSTANTIATE_TEST_SUITE_P(
+    Io, ReadExactAt,
+    ::testing::Values(ExactCase{0, 10, "0123456789", true}, ExactCase{3, 4, "3456", true},
+                      ExactCase{9, 1, "9", true}, ExactCase{0, 0, "", true}, ExactCase{10, 0, "", true},
+                      ExactCase{5, 6, short_read, false}, ExactCase{10, 1, short_read, false},
+                      ExactCase{100, 1, short_read, false},
+                      // A damaged index may ask for absurd lengths: no huge allocation, just a short read.
+                      ExactCase{0, std::uint64_t{1} << 62, short_read, false},
+                      ExactCase{std::uint64_t{1} << 62, 1, short_read, false},
+                      ExactCase{u64_max, 1, invalid_argument, false},
+                      ExactCase{1, u64_max, invalid_argument, false}));
+
+TEST(Io, ReadExactAtReportsAMissingFile) {
+    const TempDir dir;
+    const auto read = read_exact_at(dir.path() / "missing.DAT", 0, 4);
+    ASSERT_FALSE(read);
+    EXPECT_EQ(read.error().to_string(), "I/O error: No such file or directory (os error 2)");
+}
+
+TEST(Io, HandlesAreClosedOnEveryPath) {
+    const TempDir dir;
+    const auto path = dir.write("data", std::string_view("abcdef"));
+    const std::size_t before = open_descriptor_count();
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_TRUE(read_exact_at(path, 1, 2));
+        EXPECT_FALSE(read_exact_at(path, 4, 10));
+        EXPECT_TRUE(read_whole_file(path));
+        EXPECT_FALSE(read_whole_file(dir.path()));
+    }
+    EXPECT_EQ(open_descriptor_count(), before);
+}
+
+TEST(Io, FileSizeFollowsSymbolicLinks) {
+    const TempDir dir;
+    const auto target = dir.write("target", random_bytes(1234));
+    std::filesystem::create_symlink(target, dir.path() / "link");
+    EXPECT_EQ(tarnvale::file_size(target).value_or(0), 1234u);
+    EXPECT_EQ(tarnvale::file_size(dir.path() / "link").value_or(0), 1234u);
+
+    std::filesystem::create_symlink(dir.path() / "nowhere", dir.path() / "dangling");
+    const auto dangling = tarnvale::file_size(dir.path() / "dangling");
+    ASSERT_FALSE(dangling);
+    EXPECT_EQ(dangling.error().to_string(), "I/O error: No such file or directory (os error 2)");
+}
+
+TEST(Io, PathsWithAnEmbeddedNulAreRejected) {
+    const std::filesystem::path path(std::string("a\0b", 3));
+    EXPECT_EQ(read_whole_file(path).error().to_string(), invalid_argument);
+    EXPECT_EQ(read_exact_at(path, 0, 1).error().to_string(), invalid_argument);
+    EXPECT_EQ(tarnvale::file_size(path).error().to_string(), invalid_argument);
+}
+
+} // namespace
+} // namespace tarnvale
