@@ -1,0 +1,134 @@
+"""Argument conversion and argument-count errors of RawReader."""
+
+from __future__ import annotations
+
+import pathlib
+
+import pytest
+
+import tarnvale
+
+
+class Index:
+    """An object usable as an integer through __index__."""
+
+    def __init__(self, value: int) -> None:
+        self.value = value
+
+    def __index__(self) -> int:
+        return self.value
+
+
+class BadIndex:
+    def __index__(self) -> int:
+        raise ValueError("no index here")
+
+
+U32_MAX = 2**32 - 1
+U64_MAX = 2**64 - 1
+
+# method, the arguments, the parameter that fails, the expected exception.
+BAD_ARGUMENTS = [
+    ("n_scans", (1.0,), "func_index", TypeError),
+    ("n_scans", ("1",), "func_index", TypeError),
+    ("n_scans", (None,), "func_index", TypeError),
+    ("n_scans", (-1,), "func_index", OverflowError),
+    ("n_scans", (U32_MAX + 1,), "func_index", OverflowError),
+    ("ms_level", (2**64,), "func_index", OverflowError),
+    ("function_encoding", (b"1",), "func_index", TypeError),
+    ("retention_time", (1, 0.0), "scan_index", TypeError),
+    ("retention_time", (1, -1), "scan_index", OverflowError),
+    ("retention_time", (1, U64_MAX + 1), "scan_index", OverflowError),
+    ("retention_time", (1.5, "x"), "func_index", TypeError),  # parameter order decides
+    ("retention_time", (-1, 1.5), "func_index", OverflowError),
+    ("read_spectrum", (1, "0"), "scan_index", TypeError),
+    ("read_spectrum", (U32_MAX + 1, 0), "func_index", OverflowError),
+    ("read_ims_spectrum", (2, -5), "scan_index", OverflowError),
+    ("read_chrom", (0.0,), "channel_index", TypeError),
+    ("read_chrom", (-1,), "channel_index", OverflowError),
+    ("read_chrom", (U64_MAX + 1,), "channel_index", OverflowError),
+]
+
+
+@pytest.mark.parametrize(("method", "args", "parameter", "error"), BAD_ARGUMENTS)
+def test_conversion_errors_carry_the_parameter_note(
+    sample_reader, method: str, args: tuple[object, ...], parameter: str, error: type[Exception]
+) -> None:
+    with pytest.raises(error) as caught:
+        getattr(sample_reader, method)(*args)
+    assert type(caught.value) is error
+    assert caught.value.__notes__ == [f"while processing '{parameter}'"]
+
+
+def test_index_conversion_failure_propagates_with_note(sample_reader) -> None:
+    with pytest.raises(ValueError, match="no index here") as caught:
+        sample_reader.n_scans(BadIndex())
+    assert caught.value.__notes__ == ["while processing 'func_index'"]
+
+
+@pytest.mark.parametrize(
+    "path", [pathlib.Path("."), b".", None, 1], ids=["pathlib", "bytes", "None", "int"]
+)
+def test_constructor_accepts_only_str(path: object) -> None:
+    with pytest.raises(TypeError) as caught:
+        tarnvale.RawReader(path)  # type: ignore[arg-type]
+    assert caught.value.__notes__ == ["while processing 'path'"]
+
+
+def test_accepted_integer_forms(sample_path: str) -> None:
+    r = tarnvale.RawReader(path=sample_path)
+    assert r.n_scans(True) == r.n_scans(1) == r.n_scans(Index(1)) == 3
+    assert r.retention_time(True, False) == r.retention_time(Index(1), Index(0)) == r.retention_time(1, 0)
+    assert r.retention_time(func_index=1, scan_index=0) == r.retention_time(scan_index=0, func_index=1)
+    assert len(r.read_spectrum(func_index=Index(2), scan_index=True)) == 0
+    assert len(r.read_chrom(channel_index=False)) == len(r.read_chrom(0))
+    assert r.ms_level(U32_MAX) == 1
+
+
+@pytest.mark.parametrize(
+    ("method", "args", "message"),
+    [
+        ("n_scans", (U32_MAX,), f"function {U32_MAX} not found"),
+        ("retention_time", (1, U64_MAX), f"scan {U64_MAX} out of range"),
+        ("read_chrom", (U64_MAX - 3,), f"CHRO file {U64_MAX} not found"),
+    ],
+)
+def test_largest_values_convert(sample_reader, method: str, args: tuple[int, ...], message: str) -> None:
+    with pytest.raises(RuntimeError) as caught:
+        getattr(sample_reader, method)(*args)
+    assert str(caught.value) == message
+
+
+@pytest.mark.parametrize(
+    ("method", "args", "kwargs", "mentions"),
+    [
+        ("n_scans", (), {}, "func_index"),
+        ("n_scans", (1, 2), {}, None),
+        ("n_scans", (1,), {"func_index": 1}, "func_index"),
+        ("n_scans", (), {"index": 1}, "index"),
+        ("retention_time", (1,), {}, "scan_index"),
+        ("retention_time", (1, 2, 3), {}, None),
+        ("read_spectrum", (), {"func_index": 1}, "scan_index"),
+        ("read_ims_spectrum", (1, 0), {"scan": 0}, "scan"),
+        ("read_chrom", (), {}, "channel_index"),
+        ("function_encoding", (), {"func_index": 1, "scan_index": 0}, "scan_index"),
+        ("ms_level", (1, 1), {}, None),
+    ],
+)
+def test_argument_count_errors_name_the_method(
+    sample_reader, method: str, args: tuple[int, ...], kwargs: dict[str, int], mentions: str | None
+) -> None:
+    with pytest.raises(TypeError) as caught:
+        getattr(sample_reader, method)(*args, **kwargs)
+    message = str(caught.value)
+    assert f"RawReader.{method}()" in message
+    if mentions is not None:
+        assert f"'{mentions}'" in message
+
+
+@pytest.mark.parametrize(
+    ("args", "kwargs"), [((), {}), (("a", "b"), {}), (("a",), {"path": "a"}), ((), {"dir": "a"})]
+)
+def test_constructor_argument_count_errors(args: tuple[str, ...], kwargs: dict[str, str]) -> None:
+    with pytest.raises(TypeError, match="RawReader"):
+        tarnvale.RawReader(*args, **kwargs)
