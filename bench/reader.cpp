@@ -61,7 +61,8 @@ std::vector<Record8> scan_c(std::mt19937& random) {
     records.reserve(kPointsPerScan);
     for (std::size_t i = 0; i < kPointsPerScan; ++i)
         records.push_back(record_c(static_cast<std::uint16_t>(1 + random() % 60000),
-                                   static_cast<std::uint16_t>(random()), static_cast<std::uint16_t>(100 + 1000 * i)));
+                                   static_cast<std::uint16_t>(random()),
+                                   static_cast<std::uint16_t>(100 + 1000 * i)));
     return records;
 }
 
