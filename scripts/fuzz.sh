@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a while, keeping a corpus
+# per target under the build directory. A failing target leaves its input in
+# BUILD_DIR/artifacts/ and makes the script fail after the remaining targets ran.
+#   scripts/fuzz.sh BUILD_DIR [SECONDS_PER_TARGET] [TARGET...]
+set -euo pipefail
+build=${1:-build-fuzz}
+seconds=${2:-30}
+shift $(($# < 2 ? $# : 2))
+cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTARNVALE_WERROR=ON -DTARNVALE_BUILD_FUZZ=ON -DTARNVALE_BUILD_TESTS=OFF -DTARNVALE_BUILD_BENCH=OFF \
+    -DTARNVALE_BUILD_PYTHON=OFF >/dev/null
+if [ $# -gt 0 ]; then
+    targets=("$@")
+else
+    targets=()
+    for source in fuzz/*.cpp; do targets+=("$(basename "$source" .cpp)"); done
+fi
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
+build=$(cd "$build" && pwd)
+mkdir -p "$build/artifacts"
+status=0
+for target in "${targets[@]}"; do
+    corpus="$build/corpus/$target"
+    log="$build/fuzz_$target.log"
+    mkdir -p "$corpus"
+    # 16 KiB holds dozens of records of every file kind, enough to reach every branch.
+    if "$build/fuzz_$target" -max_total_time="$seconds" -max_len=16384 -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-" "$corpus" >"$log" 2>&1; then
+        echo "fuzz_$target: $(grep -E '^Done' "$log" | tail -n 1), corpus $(ls "$corpus" | wc -l) inputs"
+    else
+        echo "fuzz_$target: FAILED (full log: $log)"
+        grep -E -A 25 'ERROR:|deadly signal|Test unit written' "$log" | head -n 60 || true
+        status=1
+    fi
+done
+exit $status
