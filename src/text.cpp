@@ -1,6 +1,8 @@
 #include "text.hpp"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -140,6 +142,7 @@ bool is_decimal_syntax(std::string_view text) {
 // strtod in the C locale; used when from_chars declines a value that over- or underflows.
 double strtod_c_locale(const std::string& text) {
     static const locale_t c_locale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    if (c_locale == static_cast<locale_t>(nullptr)) return std::strtod(text.c_str(), nullptr);
     return ::strtod_l(text.c_str(), nullptr, c_locale);
 }
 
@@ -197,25 +200,31 @@ std::string format_shortest(Float value) {
     return out;
 }
 
+struct CodePointRange {
+    char32_t first;
+    char32_t last;
+};
+
+// Characters that debug quoting writes as \u{…}, sorted: controls (Cc), spaces other
+// than U+0020 and the line/paragraph separators (Zs, Zl, Zp), format characters (Cf),
+// surrogates and private use (Cs, Co) and the noncharacters U+FDD0–U+FDEF. They are
+// invisible or ambiguous in a message; every other character stands as it is.
+constexpr CodePointRange non_printable_ranges[] = {
+    {0x0000, 0x001F},   {0x007F, 0x00A0},   {0x00AD, 0x00AD},   {0x0600, 0x0605}, {0x061C, 0x061C},
+    {0x06DD, 0x06DD},   {0x070F, 0x070F},   {0x0890, 0x0891},   {0x08E2, 0x08E2}, {0x1680, 0x1680},
+    {0x180E, 0x180E},   {0x2000, 0x200F},   {0x2028, 0x202F},   {0x205F, 0x2064}, {0x2066, 0x206F},
+    {0x3000, 0x3000},   {0xD800, 0xF8FF},   {0xFDD0, 0xFDEF},   {0xFEFF, 0xFEFF}, {0xFFF9, 0xFFFB},
+    {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A},
+    {0xE0000, 0xE007F}, {0xF0000, 0x10FFFF},
+};
+
 bool is_printable(char32_t c) {
-    if (c < 0x20 || (c >= 0x7F && c <= 0xA0)) return false; // C0, DEL, C1, NBSP
-    if (c < 0xAD) return true;
-    if (c == 0xAD) return false;                             // soft hyphen
-    if (c == 0x1680) return false;                           // ogham space mark
-    if (c >= 0x2000 && c <= 0x200F) return false;            // spaces, zero-width and direction marks
-    if (c >= 0x2028 && c <= 0x202F) return false;            // separators, embeddings, narrow NBSP
-    if (c >= 0x205F && c <= 0x2064) return false;            // medium math space, invisible operators
-    if (c >= 0x2066 && c <= 0x206F) return false;            // isolates and deprecated format characters
-    if (c == 0x3000) return false;                           // ideographic space
-    if (c >= 0xD800 && c <= 0xDFFF) return false;            // surrogates
-    if (c >= 0xE000 && c <= 0xF8FF) return false;            // private use
-    if (c >= 0xFDD0 && c <= 0xFDEF) return false;            // noncharacters
-    if (c == 0xFEFF) return false;                           // byte-order mark
-    if (c >= 0xFFF9 && c <= 0xFFFB) return false;            // interlinear annotation
-    if ((c & 0xFFFE) == 0xFFFE) return false;                // U+xFFFE and U+xFFFF
-    if (c >= 0xE0000 && c <= 0xE007F) return false;          // tags
-    if (c >= 0xF0000) return false;                          // supplementary private use
-    return true;
+    if (c >= 0x20 && c < 0x7F) return true;
+    if ((c & 0xFFFE) == 0xFFFE) return false; // U+xFFFE and U+xFFFF of every plane
+    const auto starts_after = [](char32_t value, const CodePointRange& range) { return value < range.first; };
+    const auto* after =
+        std::upper_bound(std::begin(non_printable_ranges), std::end(non_printable_ranges), c, starts_after);
+    return after == std::begin(non_printable_ranges) || c > std::prev(after)->last;
 }
 
 void append_hex_escape(std::string& out, char32_t c) {

@@ -405,6 +405,10 @@ INSTANTIATE_TEST_SUITE_P(
                                 "\"\\u{200b}\\u{2028}\\u{202e}\\u{3000}\\u{feff}\""},
                       QuoteCase{"\ue000\U000E0001\U0010FFFF\uFFFF",
                                 "\"\\u{e000}\\u{e0001}\\u{10ffff}\\u{ffff}\""},
+                      QuoteCase{"\u0600\u180e\U000110BD\U0001D173\U0010FFFE\uFDD0",
+                                "\"\\u{600}\\u{180e}\\u{110bd}\\u{1d173}\\u{10fffe}\\u{fdd0}\""},
+                      QuoteCase{"\u0301\u00ff\uFDCF\uFDF0\uFFFD\U000F0000x",
+                                "\"\u0301\u00ff\uFDCF\uFDF0\uFFFD\\u{f0000}x\""},
                       QuoteCase{" \u00e9\u65e5\U0001F600" + R, "\" \u00e9\u65e5\U0001F600" + R + "\""},
                       QuoteCase{"a\xff" "b", "\"a" + R + "b\""}));
 
