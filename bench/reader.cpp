@@ -4,7 +4,8 @@
 //     scans against reading the same metadata, index and statistics files whole and
 //     measuring each .DAT file;
 //   BM_decode_scan / BM_plain_pread: decoding one 50-record scan against opening the
-//     .DAT file, reading the scan's bytes at their offset and closing it again.
+//     .DAT file, reading the scan's bytes at their offset and closing it again;
+//     BM_read_exact_at shows how much of the difference is the core's read itself.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -179,6 +180,20 @@ void BM_plain_pread(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_plain_pread)->ArgName("function")->Arg(1)->Arg(2)->Arg(3);
+
+// The core's positioned read alone, for the same ranges.
+void BM_read_exact_at(benchmark::State& state) {
+    static const Reader reader = open_or_abort(small().dir);
+    const FunctionEntry& entry = *reader.function(static_cast<std::uint32_t>(state.range(0)));
+    const std::size_t length = kPointsPerScan * (entry.encoding == Encoding::A ? 6 : 8);
+    std::uint64_t scan = 0;
+    for (auto _ : state) {
+        auto bytes = read_exact_at(entry.dat_path, scan * length, length);
+        benchmark::DoNotOptimize(bytes);
+        scan = (scan + 1) % kSmallScans;
+    }
+}
+BENCHMARK(BM_read_exact_at)->ArgName("function")->Arg(1)->Arg(2)->Arg(3);
 
 } // namespace
 
