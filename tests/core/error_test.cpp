@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <ostream>
 #include <string>
 
 #include "error.hpp"
@@ -14,6 +15,8 @@ struct DisplayCase {
     Error::Kind kind;
     std::string text;
 };
+
+void PrintTo(const DisplayCase& c, std::ostream* os) { *os << c.name; }
 
 class ErrorDisplay : public ::testing::TestWithParam<DisplayCase> {};
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -58,6 +59,8 @@ struct ExactCase {
     std::string expected; // read bytes, or the error display text
     bool ok;
 };
+
+void PrintTo(const ExactCase& c, std::ostream* os) { *os << c.offset << "+" << c.length; }
 
 class ReadExactAt : public ::testing::TestWithParam<ExactCase> {};
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@ struct LinesCase {
     std::string text;
     std::vector<std::string> lines;
 };
+
+void PrintTo(const LinesCase& c, std::ostream* os) { *os << debug_quote(c.text); }
 
 class SplitLines : public ::testing::TestWithParam<LinesCase> {};
 
@@ -53,6 +56,8 @@ struct TrimCase {
     std::string start;
     std::string end;
 };
+
+void PrintTo(const TrimCase& c, std::ostream* os) { *os << debug_quote(c.text); }
 
 class Trim : public ::testing::TestWithParam<TrimCase> {};
 
@@ -119,6 +124,8 @@ struct LossyCase {
     std::string decoded; // as CPython's bytes.decode("utf-8", "replace") gives it
     bool valid;
 };
+
+void PrintTo(const LossyCase& c, std::ostream* os) { *os << debug_quote(c.bytes); }
 
 class LossyUtf8 : public ::testing::TestWithParam<LossyCase> {};
 
@@ -198,6 +205,8 @@ struct U32Case {
     std::optional<std::uint32_t> value;
 };
 
+void PrintTo(const U32Case& c, std::ostream* os) { *os << debug_quote(c.text); }
+
 class ParseU32 : public ::testing::TestWithParam<U32Case> {};
 
 TEST_P(ParseU32, AcceptsOnlyPlainDecimal) { EXPECT_EQ(parse_u32(GetParam().text), GetParam().value); }
@@ -218,6 +227,8 @@ struct F64Case {
     std::string text;
     std::optional<double> value; // compared bit for bit (NaN: any NaN of the same sign)
 };
+
+void PrintTo(const F64Case& c, std::ostream* os) { *os << debug_quote(c.text.substr(0, 40)); }
 
 class ParseF64 : public ::testing::TestWithParam<F64Case> {};
 
@@ -306,6 +317,8 @@ struct FormatCase {
     std::string text;
 };
 
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << debug_quote(c.text.substr(0, 40)); }
+
 class FormatF64 : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(FormatF64, ShortestRoundTripInFixedNotation) {
@@ -365,6 +378,8 @@ struct FixedCase {
     std::string text;
 };
 
+void PrintTo(const FixedCase& c, std::ostream* os) { *os << debug_quote(c.text); }
+
 class FormatFixed : public ::testing::TestWithParam<FixedCase> {};
 
 TEST_P(FormatFixed, RoundsTheExactValueHalfToEven) {
@@ -387,6 +402,8 @@ struct QuoteCase {
     std::string text;
     std::string quoted;
 };
+
+void PrintTo(const QuoteCase& c, std::ostream* os) { *os << c.quoted; }
 
 class DebugQuote : public ::testing::TestWithParam<QuoteCase> {};
 
