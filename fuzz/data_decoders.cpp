@@ -10,8 +10,7 @@
 
 namespace {
 
-template <class Spectrum>
-void check_shape(const tarnvale::Result<Spectrum>& spectrum) {
+template <class Spectrum> void check_shape(const tarnvale::Result<Spectrum>& spectrum) {
     if (spectrum) tarnvale::fuzzing::require(spectrum->mz.size() == spectrum->intensity.size());
 }
 

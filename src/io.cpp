@@ -49,7 +49,7 @@ Result<FileDescriptor> open_for_reading(const std::filesystem::path& path) {
 
 // Bytes the file holds from `offset` on, when the descriptor is a regular file.
 std::optional<std::uint64_t> regular_bytes_from(int fd, std::uint64_t offset) {
-    struct stat info {};
+    struct stat info{};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) return std::nullopt;
     const auto size = static_cast<std::uint64_t>(info.st_size);
     return size > offset ? size - offset : 0;
@@ -86,14 +86,15 @@ Result<std::vector<std::uint8_t>> read_exact_at(const std::filesystem::path& pat
     if (offset > max_offset || length > max_offset - offset) return fail(Error::io(EINVAL));
     // The buffer grows with what is actually read, so a bogus length taken from a
     // damaged index cannot allocate more than the file holds (and never more than length).
-    const std::uint64_t available = regular_bytes_from(file.get(), offset).value_or(first_read_chunk);
+    const std::uint64_t available =
+        length <= first_read_chunk ? length : regular_bytes_from(file.get(), offset).value_or(first_read_chunk);
     std::vector<std::uint8_t> bytes(std::min(length, std::max<std::uint64_t>(available, 1)));
     std::uint64_t used = 0;
     while (used < length) {
         if (used == bytes.size())
             bytes.resize(std::min(length, std::max<std::uint64_t>(used * 2, first_read_chunk)));
-        const ssize_t got = ::pread(file.get(), bytes.data() + used, bytes.size() - used,
-                                    static_cast<off_t>(offset + used));
+        const ssize_t got =
+            ::pread(file.get(), bytes.data() + used, bytes.size() - used, static_cast<off_t>(offset + used));
         if (got < 0) {
             if (errno == EINTR) continue;
             return fail(Error::io(errno));
@@ -106,7 +107,7 @@ Result<std::vector<std::uint8_t>> read_exact_at(const std::filesystem::path& pat
 
 Result<std::uint64_t> file_size(const std::filesystem::path& path) {
     if (has_embedded_nul(path)) return fail(Error::io(EINVAL));
-    struct stat info {};
+    struct stat info{};
     if (::stat(path.c_str(), &info) != 0) return fail(Error::io(errno));
     return static_cast<std::uint64_t>(info.st_size);
 }

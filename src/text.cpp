@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <iterator>
 #include <charconv>
-#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <locale.h>
 
@@ -35,7 +34,7 @@ Decoded decode_at(std::string_view text, std::size_t at) {
     const std::uint8_t lead = byte(at);
     if (lead < 0x80) return {lead, 1, true};
 
-    std::size_t needed;   // continuation bytes after the lead byte
+    std::size_t needed;                   // continuation bytes after the lead byte
     std::uint8_t low = 0x80, high = 0xBF; // allowed range of the first continuation byte
     char32_t value;
     if (in_range(lead, 0xC2, 0xDF)) {
@@ -59,8 +58,7 @@ Decoded decode_at(std::string_view text, std::size_t at) {
     for (std::size_t i = 0; i < needed; ++i, ++length) {
         if (at + length >= text.size()) return invalid(length);
         const std::uint8_t next = byte(at + length);
-        if (!(i == 0 ? in_range(next, low, high) : in_range(next, 0x80, 0xBF)))
-            return invalid(length);
+        if (!(i == 0 ? in_range(next, low, high) : in_range(next, 0x80, 0xBF))) return invalid(length);
         value = (value << 6) | (next & 0x3F);
     }
     return {value, length, true};
@@ -159,8 +157,7 @@ double convert_decimal(std::string_view digits) {
 // Shortest round-trip digits laid out in fixed notation: the significant digits are
 // the shortest ones that read back to the same value, padded with zeros (1e300 is a 1
 // and 300 zeros, not the exact binary expansion), and there is never an exponent.
-template <class Float>
-std::string format_shortest(Float value) {
+template <class Float> std::string format_shortest(Float value) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
     std::array<char, 64> buffer;
@@ -210,11 +207,11 @@ struct CodePointRange {
 // surrogates and private use (Cs, Co) and the noncharacters U+FDD0–U+FDEF. They are
 // invisible or ambiguous in a message; every other character stands as it is.
 constexpr CodePointRange non_printable_ranges[] = {
-    {0x0000, 0x001F},   {0x007F, 0x00A0},   {0x00AD, 0x00AD},   {0x0600, 0x0605}, {0x061C, 0x061C},
-    {0x06DD, 0x06DD},   {0x070F, 0x070F},   {0x0890, 0x0891},   {0x08E2, 0x08E2}, {0x1680, 0x1680},
-    {0x180E, 0x180E},   {0x2000, 0x200F},   {0x2028, 0x202F},   {0x205F, 0x2064}, {0x2066, 0x206F},
-    {0x3000, 0x3000},   {0xD800, 0xF8FF},   {0xFDD0, 0xFDEF},   {0xFEFF, 0xFEFF}, {0xFFF9, 0xFFFB},
-    {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A},
+    {0x0000, 0x001F},   {0x007F, 0x00A0},    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},
+    {0x06DD, 0x06DD},   {0x070F, 0x070F},    {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x1680, 0x1680},
+    {0x180E, 0x180E},   {0x2000, 0x200F},    {0x2028, 0x202F},   {0x205F, 0x2064},   {0x2066, 0x206F},
+    {0x3000, 0x3000},   {0xD800, 0xF8FF},    {0xFDD0, 0xFDEF},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},
+    {0x110BD, 0x110BD}, {0x110CD, 0x110CD},  {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A},
     {0xE0000, 0xE007F}, {0xF0000, 0x10FFFF},
 };
 
@@ -257,9 +254,20 @@ std::vector<std::string_view> split_lines(std::string_view text) {
 
 bool is_unicode_whitespace(char32_t c) {
     switch (c) {
-    case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x20:
-    case 0x85: case 0xA0: case 0x1680:
-    case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
+    case 0x09:
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+    case 0x0D:
+    case 0x20:
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
         return true;
     default:
         return c >= 0x2000 && c <= 0x200A;
@@ -402,12 +410,24 @@ std::string debug_quote(std::string_view text) {
         const auto decoded = decode_at(text, at);
         const char32_t c = decoded.code_point;
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        case '\0': out += "\\0"; break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\0':
+            out += "\\0";
+            break;
         default:
             if (!is_printable(c))
                 append_hex_escape(out, c);

@@ -42,8 +42,7 @@ TEST_P(SplitLines, SplitsAtLineFeedsDroppingOneCarriageReturn) {
 
 INSTANTIATE_TEST_SUITE_P(Text, SplitLines,
                          ::testing::Values(LinesCase{"", {}}, LinesCase{"a", {"a"}}, LinesCase{"a\n", {"a"}},
-                                           LinesCase{"a\nb", {"a", "b"}},
-                                           LinesCase{"a\r\nb\r\n", {"a", "b"}},
+                                           LinesCase{"a\nb", {"a", "b"}}, LinesCase{"a\r\nb\r\n", {"a", "b"}},
                                            LinesCase{"a\rb", {"a\rb"}}, LinesCase{"a\r", {"a\r"}},
                                            LinesCase{"a\r\r\n", {"a\r"}}, LinesCase{"\n\n", {"", ""}},
                                            LinesCase{"\r\n", {""}}, LinesCase{"\na\n\n", {"", "a", ""}}));
@@ -86,10 +85,10 @@ INSTANTIATE_TEST_SUITE_P(
                       TrimCase{" \x80\x80\x80 ", "\x80\x80\x80", "\x80\x80\x80 ", " \x80\x80\x80"}));
 
 TEST(Text, WhiteSpaceSetIsExactlyTheUnicodeProperty) {
-    const std::vector<char32_t> expected = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0x85,   0xA0,
-                                            0x1680, 0x2000, 0x2001, 0x2002, 0x2003, 0x2004, 0x2005, 0x2006,
-                                            0x2007, 0x2008, 0x2009, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F,
-                                            0x3000};
+    const std::vector<char32_t> expected = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0x85,
+                                            0xA0,   0x1680, 0x2000, 0x2001, 0x2002, 0x2003, 0x2004,
+                                            0x2005, 0x2006, 0x2007, 0x2008, 0x2009, 0x200A, 0x2028,
+                                            0x2029, 0x202F, 0x205F, 0x3000};
     std::vector<char32_t> found;
     for (char32_t c = 0; c <= 0x10FFFF; ++c)
         if (is_unicode_whitespace(c)) found.push_back(c);
@@ -139,25 +138,30 @@ TEST_P(LossyUtf8, ReplacesEachMaximalInvalidSubsequence) {
 
 INSTANTIATE_TEST_SUITE_P(
     Text, LossyUtf8,
-    ::testing::Values(LossyCase{"", "", true}, LossyCase{"abc", "abc", true},
-                      LossyCase{"\xe2\x82\xac", "\u20ac", true}, LossyCase{"\xef\xbf\xbd", R, true},
-                      LossyCase{"\xf4\x8f\xbf\xbf", "\U0010FFFF", true},
-                      LossyCase{"\xed\x9f\xbf", "\uD7FF", true},
-                      LossyCase{"\xf0\x9f\x98\x80", "\U0001F600", true},
-                      LossyCase{"\xe2\x82", R, false},                // truncated at the end
-                      LossyCase{"\xe2\x82" "a", R + "a", false},      // truncated before ASCII
-                      LossyCase{"\xf0\x80\x80\x80", R + R + R + R, false}, // overlong
-                      LossyCase{"\xe0\x80\x80", R + R + R, false},    // overlong
-                      LossyCase{"\xc0\xaf", R + R, false},             // overlong
-                      LossyCase{"\xed\xa0\x80", R + R + R, false},    // surrogate
-                      LossyCase{"\xf4\x90\x80\x80", R + R + R + R, false}, // above U+10FFFF
-                      LossyCase{"\xf8\x88\x80\x80\x80", R + R + R + R + R, false},
-                      LossyCase{"\xff\xfe", R + R, false}, LossyCase{"\x80", R, false},
-                      LossyCase{"\xc2", R, false}, LossyCase{"\xc2" "A", R + "A", false},
-                      LossyCase{"\xe0\xa0", R, false}, LossyCase{"a\xf0\x9f\x98", "a" + R, false},
-                      LossyCase{"\xf0\x9f\x98\xf0\x9f\x98\x80", R + "\U0001F600", false},
-                      LossyCase{"\xe1\x80\xe2\xf0\x91\x92\xf1\xbf" "A", R + R + R + R + "A", false},
-                      LossyCase{"abcdefghijklmnop\xffq", "abcdefghijklmnop" + R + "q", false}));
+    ::testing::Values(
+        LossyCase{"", "", true}, LossyCase{"abc", "abc", true}, LossyCase{"\xe2\x82\xac", "\u20ac", true},
+        LossyCase{"\xef\xbf\xbd", R, true}, LossyCase{"\xf4\x8f\xbf\xbf", "\U0010FFFF", true},
+        LossyCase{"\xed\x9f\xbf", "\uD7FF", true}, LossyCase{"\xf0\x9f\x98\x80", "\U0001F600", true},
+        LossyCase{"\xe2\x82", R, false}, // truncated at the end
+        LossyCase{"\xe2\x82"
+                  "a",
+                  R + "a", false},                           // truncated before ASCII
+        LossyCase{"\xf0\x80\x80\x80", R + R + R + R, false}, // overlong
+        LossyCase{"\xe0\x80\x80", R + R + R, false},         // overlong
+        LossyCase{"\xc0\xaf", R + R, false},                 // overlong
+        LossyCase{"\xed\xa0\x80", R + R + R, false},         // surrogate
+        LossyCase{"\xf4\x90\x80\x80", R + R + R + R, false}, // above U+10FFFF
+        LossyCase{"\xf8\x88\x80\x80\x80", R + R + R + R + R, false}, LossyCase{"\xff\xfe", R + R, false},
+        LossyCase{"\x80", R, false}, LossyCase{"\xc2", R, false},
+        LossyCase{"\xc2"
+                  "A",
+                  R + "A", false},
+        LossyCase{"\xe0\xa0", R, false}, LossyCase{"a\xf0\x9f\x98", "a" + R, false},
+        LossyCase{"\xf0\x9f\x98\xf0\x9f\x98\x80", R + "\U0001F600", false},
+        LossyCase{"\xe1\x80\xe2\xf0\x91\x92\xf1\xbf"
+                  "A",
+                  R + R + R + R + "A", false},
+        LossyCase{"abcdefghijklmnop\xffq", "abcdefghijklmnop" + R + "q", false}));
 
 TEST(Text, LossyOutputIsAlwaysValidAndKeepsValidInput) {
     std::mt19937 random(12345);
@@ -194,7 +198,9 @@ TEST(Text, SmallHelpers) {
     EXPECT_EQ(format_list(std::vector<std::uint32_t>{}), "[]");
     EXPECT_EQ(format_list(std::vector<std::uint32_t>{7}), "[7]");
     EXPECT_EQ(format_list(std::vector<std::uint32_t>{1, 2, 4294967295u}), "[1, 2, 4294967295]");
-    EXPECT_EQ(display_path(std::filesystem::path("dir/a\xff" "b.raw")), "dir/a" + R + "b.raw");
+    EXPECT_EQ(display_path(std::filesystem::path("dir/a\xff"
+                                                 "b.raw")),
+              "dir/a" + R + "b.raw");
     EXPECT_EQ(display_path(std::filesystem::path("/x/\u00e9.raw/")), "/x/\u00e9.raw/");
 }
 
@@ -220,8 +226,8 @@ INSTANTIATE_TEST_SUITE_P(
                       U32Case{"-0", std::nullopt}, U32Case{"", std::nullopt}, U32Case{"+", std::nullopt},
                       U32Case{"++1", std::nullopt}, U32Case{" 1", std::nullopt}, U32Case{"1 ", std::nullopt},
                       U32Case{"1a", std::nullopt}, U32Case{"0x10", std::nullopt},
-                      U32Case{"1_000", std::nullopt},
-                      U32Case{"1.0", std::nullopt}, U32Case{"\u0661", std::nullopt}));
+                      U32Case{"1_000", std::nullopt}, U32Case{"1.0", std::nullopt},
+                      U32Case{"\u0661", std::nullopt}));
 
 struct F64Case {
     std::string text;
@@ -255,16 +261,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(F64Case{"1", 1.0}, F64Case{"+1", 1.0}, F64Case{"-0", -0.0}, F64Case{"0", 0.0},
                       F64Case{"1.", 1.0}, F64Case{".5", 0.5}, F64Case{"-.5e-3", -0.0005}, F64Case{"1.5", 1.5},
                       F64Case{"007.250", 7.25}, F64Case{"1e5", 1e5}, F64Case{"1E5", 1e5},
-                      F64Case{"1e+5", 1e5},
-                      F64Case{"1e-5", 1e-5}, F64Case{"1.2e-3", 0.0012}, F64Case{"0.99986", 0.99986},
-                      F64Case{"0.1", 0.1}, F64Case{"infinity", inf}, F64Case{"inF", inf},
-                      F64Case{"-Infinity", -inf},
-                      F64Case{"+INF", inf}, F64Case{"nan", nan}, F64Case{"+NaN", nan}, F64Case{"-nan", -nan},
+                      F64Case{"1e+5", 1e5}, F64Case{"1e-5", 1e-5}, F64Case{"1.2e-3", 0.0012},
+                      F64Case{"0.99986", 0.99986}, F64Case{"0.1", 0.1}, F64Case{"infinity", inf},
+                      F64Case{"inF", inf}, F64Case{"-Infinity", -inf}, F64Case{"+INF", inf},
+                      F64Case{"nan", nan}, F64Case{"+NaN", nan}, F64Case{"-nan", -nan},
                       // Overflow and underflow, including exponents far beyond any type.
                       F64Case{"1e99999999999", inf}, F64Case{"-1e99999999999", -inf}, F64Case{"1e400", inf},
                       F64Case{"1e-99999999999", 0.0}, F64Case{"-1e-400", -0.0}, F64Case{"0e99999", 0.0},
-                      F64Case{"0e99999999999999999999", 0.0},
-                      F64Case{"1.7976931348623157e308", max_finite},
+                      F64Case{"0e99999999999999999999", 0.0}, F64Case{"1.7976931348623157e308", max_finite},
                       F64Case{"1.7976931348623158e308", max_finite}, // below the halfway point
                       F64Case{"1.7976931348623159e308", inf},        // above it
                       F64Case{"4.9e-324", min_subnormal}, F64Case{"5e-324", min_subnormal},
@@ -277,20 +281,20 @@ INSTANTIATE_TEST_SUITE_P(
                       F64Case{"9007199254740993", 9007199254740992.0}, // tie, to even
                       F64Case{"9007199254740993.0000000000000000000000001", 9007199254740994.0}));
 
-INSTANTIATE_TEST_SUITE_P(
-    Rejected, ParseF64,
-    ::testing::Values(F64Case{"", std::nullopt}, F64Case{"+", std::nullopt}, F64Case{"-", std::nullopt},
-                      F64Case{".", std::nullopt}, F64Case{"-.", std::nullopt}, F64Case{"1e", std::nullopt},
-                      F64Case{"1e+", std::nullopt}, F64Case{"e5", std::nullopt}, F64Case{".e5", std::nullopt},
-                      F64Case{" 1", std::nullopt}, F64Case{"1 ", std::nullopt}, F64Case{"0x10", std::nullopt},
-                      F64Case{"1_000", std::nullopt}, F64Case{"1,5", std::nullopt},
-                      F64Case{"1.2.3", std::nullopt},
-                      F64Case{"1e5.0", std::nullopt}, F64Case{"--1", std::nullopt},
-                      F64Case{"+-1", std::nullopt},
-                      F64Case{"nan(1)", std::nullopt}, F64Case{"infinit", std::nullopt},
-                      F64Case{"infinityy", std::nullopt}, F64Case{"in f", std::nullopt},
-                      F64Case{"\u0661", std::nullopt}, F64Case{"1d5", std::nullopt},
-                      F64Case{"1f", std::nullopt}));
+INSTANTIATE_TEST_SUITE_P(Rejected, ParseF64,
+                         ::testing::Values(F64Case{"", std::nullopt}, F64Case{"+", std::nullopt},
+                                           F64Case{"-", std::nullopt}, F64Case{".", std::nullopt},
+                                           F64Case{"-.", std::nullopt}, F64Case{"1e", std::nullopt},
+                                           F64Case{"1e+", std::nullopt}, F64Case{"e5", std::nullopt},
+                                           F64Case{".e5", std::nullopt}, F64Case{" 1", std::nullopt},
+                                           F64Case{"1 ", std::nullopt}, F64Case{"0x10", std::nullopt},
+                                           F64Case{"1_000", std::nullopt}, F64Case{"1,5", std::nullopt},
+                                           F64Case{"1.2.3", std::nullopt}, F64Case{"1e5.0", std::nullopt},
+                                           F64Case{"--1", std::nullopt}, F64Case{"+-1", std::nullopt},
+                                           F64Case{"nan(1)", std::nullopt}, F64Case{"infinit", std::nullopt},
+                                           F64Case{"infinityy", std::nullopt}, F64Case{"in f", std::nullopt},
+                                           F64Case{"\u0661", std::nullopt}, F64Case{"1d5", std::nullopt},
+                                           F64Case{"1f", std::nullopt}));
 
 TEST(Text, ParseF64AgreesWithStrtodOnRandomDecimals) {
     std::mt19937_64 random(2024);
@@ -329,10 +333,9 @@ INSTANTIATE_TEST_SUITE_P(
     Text, FormatF64,
     ::testing::Values(FormatCase{0.1 + 0.2, "0.30000000000000004"}, FormatCase{1000.0, "1000"},
                       FormatCase{0.5, "0.5"}, FormatCase{-1.5, "-1.5"}, FormatCase{0.0, "0"},
-                      FormatCase{-0.0, "-0"},
-                      FormatCase{nan, "NaN"}, FormatCase{-nan, "NaN"}, FormatCase{inf, "inf"},
-                      FormatCase{-inf, "-inf"}, FormatCase{1e-7, "0.0000001"}, FormatCase{0.001, "0.001"},
-                      FormatCase{1.0 / 3.0, "0.3333333333333333"},
+                      FormatCase{-0.0, "-0"}, FormatCase{nan, "NaN"}, FormatCase{-nan, "NaN"},
+                      FormatCase{inf, "inf"}, FormatCase{-inf, "-inf"}, FormatCase{1e-7, "0.0000001"},
+                      FormatCase{0.001, "0.001"}, FormatCase{1.0 / 3.0, "0.3333333333333333"},
                       FormatCase{9007199254740992.0, "9007199254740992"},
                       FormatCase{1e21, "1000000000000000000000"},
                       FormatCase{123456789012345680000.0, "123456789012345680000"},
@@ -413,21 +416,22 @@ TEST_P(DebugQuote, EscapesControlAndNonPrintableCharacters) {
 
 INSTANTIATE_TEST_SUITE_P(
     Text, DebugQuote,
-    ::testing::Values(QuoteCase{"", "\"\""}, QuoteCase{"Cal Function x", "\"Cal Function x\""},
-                      QuoteCase{"a\"b\\c", "\"a\\\"b\\\\c\""}, QuoteCase{"\t\r\n", "\"\\t\\r\\n\""},
-                      QuoteCase{std::string("a\0b", 3), "\"a\\0b\""}, QuoteCase{"it's", "\"it's\""},
-                      QuoteCase{"\x01\x1b\x7f", "\"\\u{1}\\u{1b}\\u{7f}\""},
-                      QuoteCase{"\u0085\u00a0\u00ad", "\"\\u{85}\\u{a0}\\u{ad}\""},
-                      QuoteCase{"\u200b\u2028\u202e\u3000\ufeff",
-                                "\"\\u{200b}\\u{2028}\\u{202e}\\u{3000}\\u{feff}\""},
-                      QuoteCase{"\ue000\U000E0001\U0010FFFF\uFFFF",
-                                "\"\\u{e000}\\u{e0001}\\u{10ffff}\\u{ffff}\""},
-                      QuoteCase{"\u0600\u180e\U000110BD\U0001D173\U0010FFFE\uFDD0",
-                                "\"\\u{600}\\u{180e}\\u{110bd}\\u{1d173}\\u{10fffe}\\u{fdd0}\""},
-                      QuoteCase{"\u0301\u00ff\uFDCF\uFDF0\uFFFD\U000F0000x",
-                                "\"\u0301\u00ff\uFDCF\uFDF0\uFFFD\\u{f0000}x\""},
-                      QuoteCase{" \u00e9\u65e5\U0001F600" + R, "\" \u00e9\u65e5\U0001F600" + R + "\""},
-                      QuoteCase{"a\xff" "b", "\"a" + R + "b\""}));
+    ::testing::Values(
+        QuoteCase{"", "\"\""}, QuoteCase{"Cal Function x", "\"Cal Function x\""},
+        QuoteCase{"a\"b\\c", "\"a\\\"b\\\\c\""}, QuoteCase{"\t\r\n", "\"\\t\\r\\n\""},
+        QuoteCase{std::string("a\0b", 3), "\"a\\0b\""}, QuoteCase{"it's", "\"it's\""},
+        QuoteCase{"\x01\x1b\x7f", "\"\\u{1}\\u{1b}\\u{7f}\""},
+        QuoteCase{"\u0085\u00a0\u00ad", "\"\\u{85}\\u{a0}\\u{ad}\""},
+        QuoteCase{"\u200b\u2028\u202e\u3000\ufeff", "\"\\u{200b}\\u{2028}\\u{202e}\\u{3000}\\u{feff}\""},
+        QuoteCase{"\ue000\U000E0001\U0010FFFF\uFFFF", "\"\\u{e000}\\u{e0001}\\u{10ffff}\\u{ffff}\""},
+        QuoteCase{"\u0600\u180e\U000110BD\U0001D173\U0010FFFE\uFDD0",
+                  "\"\\u{600}\\u{180e}\\u{110bd}\\u{1d173}\\u{10fffe}\\u{fdd0}\""},
+        QuoteCase{"\u0301\u00ff\uFDCF\uFDF0\uFFFD\U000F0000x",
+                  "\"\u0301\u00ff\uFDCF\uFDF0\uFFFD\\u{f0000}x\""},
+        QuoteCase{" \u00e9\u65e5\U0001F600" + R, "\" \u00e9\u65e5\U0001F600" + R + "\""},
+        QuoteCase{"a\xff"
+                  "b",
+                  "\"a" + R + "b\""}));
 
 } // namespace
 } // namespace tarnvale
