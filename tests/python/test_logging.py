@@ -384,3 +384,77 @@ emit({"made": type(made).__name__, "pending": [type(pending).__name__, str(pendi
         assert (outcome["records"], outcome["count"]) == (len(SAMPLE_OPEN), 0)
     else:
         assert (outcome["unraisable"], outcome["count"]) == (["ValueError"], len(SAMPLE_OPEN))
+
+
+def test_data_loss_warnings(child, tmp_path: Path) -> None:
+    (records,) = child(
+        r'''
+collect = Collect()
+logging.getLogger().addHandler(collect)
+import tarnvale
+scans = [rawfixture.Scan(0.1, [rawfixture.record_d(1, 0x0C000000)]),
+         rawfixture.Scan(0.2, [rawfixture.record_d(2, 0x0C000000)]),
+         rawfixture.Scan(0.3, offset=1000, n_points=10)]
+d = rawfixture.RawDir(rawfixture.RunHeader(cal=[rawfixture.CalLine(1, [0.0, 1.0])]),
+                      functions=[rawfixture.Function("D", scans, sts=bytes(10), data_bytes=bytes(1000))])
+p = str(d.write(OUT / "loss.raw"))
+r = tarnvale.RawReader(p)
+assert (r.function_encoding(1), r.n_scans(1), len(r.read_spectrum(1, 2))) == ("d", 3, 0)
+emit(collect.take())
+'''
+    )
+    path = tmp_path / "loss.raw"
+    assert records == [
+        [
+            "tarnvale.reader",
+            "WARNING",
+            30,
+            f"function 1: ignoring unreadable {path}/_FUNC001.STS: parse error: _FUNCnnn.STS too small: 10 bytes "
+            "(need at least 32)",
+        ],
+        ["tarnvale.reader", "WARNING", 30, f"function 1: index addresses 1080 bytes but {path}/_FUNC001.DAT is 1000 bytes"],
+    ]
+
+
+def test_skipped_function_in_the_closing_line(child, tmp_path: Path) -> None:
+    (messages,) = child(
+        r'''
+collect = Collect()
+logging.basicConfig(level=logging.DEBUG, handlers=[collect])
+import tarnvale
+tarnvale.RawReader(skipping_dir())
+emit([m for _, _, _, m in collect.take() if m.startswith(("function 2", "opened"))])
+'''
+    )
+    assert messages == [
+        SKIP_WARNINGS[0].replace("{p}", str(tmp_path / "skips.raw")),
+        "opened skips.raw: 2 of 3 functions readable",
+    ]
+
+
+def test_module_initialisation_failures(child) -> None:
+    without_logging, second_exec = child(
+        r'''
+sys.modules["logging"] = None
+try:
+    import tarnvale
+except Exception as error:
+    emit(str(error))
+else:
+    emit("imported")
+'''
+        + r'''
+del sys.modules["logging"]
+import logging
+import tarnvale
+del sys.modules["tarnvale"]
+try:
+    import tarnvale as again
+except Exception as error:
+    emit([type(error).__name__, str(error)])
+else:
+    emit("imported twice")
+'''
+    )
+    assert without_logging.startswith("Failed to initialize python logging: ")
+    assert second_exec != "imported twice" and second_exec[1]

@@ -343,3 +343,37 @@ def test_chrom_files_are_read_on_each_call(sample_path: str) -> None:
     (Path(sample_path) / "_CHRO003.DAT").write_bytes(bytes(128))
     assert reader.read_chrom(0) == []
     assert len(reader.channels) == 2
+
+
+def test_exact_name_wins_over_one_prefixed_name(write_raw) -> None:
+    description = samples.sample()
+    description.extra_files["X_HEADER.TXT"] = b"$$ Instrument: wrong\n$$ Cal Function x: 1,T1\n"
+    description.extra_files["old_FUNC001.IDX"] = bytes(7)
+    reader = tarnvale.RawReader(write_raw(description))
+    assert reader.header.instrument == "SYNAPT G2-Si"
+    assert reader.n_scans(1) == 3
+
+
+def test_only_regular_files_are_found(write_raw, tmp_path: Path) -> None:
+    source = write_raw(samples.sample(), "source.raw")
+    description = samples.sample()
+    description.functions[0].write_index = False
+    assert description.chroms is not None
+    description.chroms.file_name = "_CHROMS.INF.orig"
+    path = Path(write_raw(description))
+    (path / "_FUNC001.IDX").mkdir()
+    (path / "_CHROMS.INF").symlink_to(Path(source) / "_CHROMS.INF")
+    (path / "_FUNC002.STS").unlink()
+    (path / "_FUNC002.STS").symlink_to(Path(source) / "_FUNC002.STS")
+    (path / "_FUNC003.IDX").unlink()
+    (path / "_FUNC003.IDX").symlink_to(Path(source) / "_FUNC003.IDX")
+    reader = tarnvale.RawReader(str(path))
+    assert reader.channels == []
+    for number in (1, 3):
+        with pytest.raises(RuntimeError, match=f"^function {number} not found$"):
+            reader.n_scans(number)
+    assert reader.n_scans(2) == 3
+    # A symbolic link to a directory is still a directory to open.
+    link = tmp_path / "link.raw"
+    link.symlink_to(source)
+    assert tarnvale.RawReader(str(link)).n_scans(3) == 2
