@@ -214,8 +214,8 @@ def chro_sample(rt_min: float, value: float) -> bytes:
 
 
 def cc_label(name: str, scale: float | str, units: str, hidden: bool = True) -> str:
-    """A channel label carrying a $CC$ specification ("$CC$", scale factor, three
-    unused items, units). With `hidden` the specification follows a NUL, so it
+    """A channel label carrying a $CC$ string ("$CC$", scale factor, three
+    unused items, units). With `hidden` the $CC$ string follows a NUL, so it
     is found but does not become part of the channel name."""
     return f"{name}{chr(0) if hidden else ''}$CC$,{number_text(scale)},0,0,0,{units}"
 

@@ -203,6 +203,15 @@ def test_lookup_names_are_case_and_prefix_tolerant(write_raw) -> None:
             lambda r: r.read_ims_spectrum(1, 3),
             "{path} function 1 scan 3: parse error: function 1 scan 3 out of range",
         ),
+        (
+            lambda r: r.read_spectrum(1, 2**64 - 1),
+            "{path} function 1 scan 18446744073709551615: parse error: function 1 scan 18446744073709551615 "
+            "out of range",
+        ),
+        (
+            lambda r: r.read_ims_spectrum(2**32 - 1, 0),
+            "{path} function 4294967295 scan 0: parse error: function 4294967295 not present in bundle",
+        ),
         (lambda r: r.read_ims_spectrum(1, 0), "function is not IMS; use read_spectrum instead"),
         (lambda r: r.read_ims_spectrum(1, 2), "function is not IMS; use read_spectrum instead"),
         (lambda r: r.read_ims_spectrum(3, 0), "function is not IMS; use read_spectrum instead"),

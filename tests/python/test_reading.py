@@ -22,6 +22,7 @@ from rawfixture import (
     RunHeader,
     Scan,
     chro_sample,
+    encode_a,
     f32,
     index_record_a,
     record_a,
@@ -377,3 +378,12 @@ def test_only_regular_files_are_found(write_raw, tmp_path: Path) -> None:
     link = tmp_path / "link.raw"
     link.symlink_to(source)
     assert tarnvale.RawReader(str(link)).n_scans(3) == 2
+
+
+def test_large_scan(write_raw) -> None:
+    records = [record_a(1 + i % 60000, *encode_a(50.0 + i * 0.019)) for i in range(60000)]
+    reader = tarnvale.RawReader(write_raw(RawDir(functions=[Function("A", [Scan(1.0, records)])])))
+    spectrum = reader.read_spectrum(1, 0)
+    assert len(spectrum) == 60000
+    assert spectrum.mz == [decoding.mz_a(r) for r in records]
+    assert spectrum.intensity == [float(1 + i % 60000) for i in range(60000)]
