@@ -31,6 +31,10 @@ assert module.parent == site, f"tarnvale imported from {module}, not from {site}
 stub = site / "tarnvale-stubs" / "__init__.pyi"
 assert stub.is_file(), f"{stub} is not installed"
 assert tarnvale.__all__[0] == "RawReader"
+# The wheel holds the module, the stubs and its metadata, nothing else.
+from importlib.metadata import files
+installed = sorted(str(f) for f in files("tarnvale") or [] if ".dist-info/" not in str(f))
+assert installed == sorted([module.name, "tarnvale-stubs/__init__.pyi"]), installed
 print(f"check-install: {module.name} and tarnvale-stubs installed in {site}")
 PY
 "$py" -m mypy.stubtest tarnvale
