@@ -70,9 +70,10 @@ bool to_u64(PyObject* object, const char* param, std::uint64_t& out) {
     return true;
 }
 
-PyObject* to_path_str(PyObject* object, const char* param) {
+PyObject* to_path_str(PyObject* object, const char* function, const char* param) {
     if (!PyUnicode_Check(object)) {
-        PyErr_Format(PyExc_TypeError, "expected str, got %T", object);
+        PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be str, not %.200s", function, param,
+                     Py_TYPE(object)->tp_name);
         add_param_note(param);
         return nullptr;
     }

@@ -25,7 +25,7 @@ bool to_u64(PyObject* object, const char* param, std::uint64_t& out);
 
 // A path argument must be a str instance (bytes and path objects are refused the
 // same way, with the note); the result is an exact str holding the same text.
-PyObject* to_path_str(PyObject* object, const char* param);
+PyObject* to_path_str(PyObject* object, const char* function, const char* param);
 
 // The file-system form of a path string (surrogate-escaped bytes become the raw
 // bytes again). `out` stays empty when the text cannot name a file: it holds a

@@ -32,7 +32,7 @@ PyObject* raw_reader_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
         static const char* const params[] = {"path"};
         std::array<PyObject*, 1> bound{};
         if (!bind_arguments(args, kwds, "RawReader", params, bound)) return nullptr;
-        PyRef path = PyRef::steal(to_path_str(bound[0], params[0]));
+        PyRef path = PyRef::steal(to_path_str(bound[0], "RawReader", params[0]));
         if (!path) return nullptr;
         std::optional<std::filesystem::path> dir;
         if (!fs_path(path.get(), dir)) return nullptr;
