@@ -131,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LabelCase{"T$CC$,1,a,b,c, \xB0"
                                 "C ",
                                 "T$CC$,1,a,b,c, \u00B0C ", 1.0, " \u00B0C "},
-                      // The specification may sit after the NUL that ends the name.
+                      // The $CC$ text may sit after the NUL that ends the name.
                       LabelCase{std::string("Flow\0$CC$,3,a,b,c,mL/min", 24), "Flow", 3.0, "mL/min"},
                       LabelCase{std::string("F$CC$,3,a,b,c,mL\0junk", 21), "F$CC$,3,a,b,c,mL", 3.0, "mL"},
                       LabelCase{std::string("F$CC$,3,a,b\0,c,mL", 18), "F$CC$,3,a,b", 1.0, ""},
