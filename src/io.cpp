@@ -86,7 +86,10 @@ Result<std::vector<std::uint8_t>> read_exact_at(const std::filesystem::path& pat
     if (offset > max_offset || length > max_offset - offset) return fail(Error::io(EINVAL));
     // The buffer grows with what is actually read, so a bogus length taken from a
     // damaged index cannot allocate more than the file holds (and never more than length).
-    const std::uint64_t available = regular_bytes_from(file.get(), offset).value_or(first_read_chunk);
+    // A small read is allocated whole; asking the file's size would cost more than it saves.
+    const std::uint64_t available = length <= first_read_chunk
+                                        ? length
+                                        : regular_bytes_from(file.get(), offset).value_or(first_read_chunk);
     std::vector<std::uint8_t> bytes(std::min(length, std::max<std::uint64_t>(available, 1)));
     std::uint64_t used = 0;
     while (used < length) {
