@@ -1,26 +1,35 @@
 #include "data.hpp"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <format>
 #include <optional>
+#include <ranges>
 
 #include "../bytes.hpp"
 
-// Every decoder works in two passes. The first walks the records once, skips
-// those with zero intensity, validates the rest and stores each kept point's
-// uncalibrated quantity (raw m/z for A and D, flight time for B and C) in the
-// m/z vector. The second maps that vector in place through calibration and the
-// final conversion to m/z. The second pass has no branches and no calls, so the
-// compiler can vectorise it; the calibration kind is resolved once per scan.
-// All arithmetic follows the documented evaluation order exactly.
+// The decoders walk a scan in blocks of records, in two steps per block.
+//
+// 1. Keep: a scalar loop skips records with zero intensity, validates the others
+//    and copies each kept record, as one little-endian integer, into a small
+//    buffer that stays in the L1 cache. This is the only loop with branches.
+// 2. Convert: branch-free loops turn the kept records into m/z, intensity and
+//    drift values and append them to the result. They have no calls and no
+//    table look-ups, so the compiler vectorises them (the square roots of A and
+//    D dominate the cost and run two or more at a time); the calibration kind
+//    is resolved once per block.
+//
+// All arithmetic follows the documented evaluation order exactly; where a
+// documented product of an integer and a power of two is formed, it is built
+// directly from bits, which gives the identical (exact) value.
 
 namespace tarnvale::raw {
 
 namespace {
 
-constexpr std::size_t kRecordSizeA = 6;
-constexpr std::size_t kRecordSize8 = 8; // encodings B, C and D
+constexpr std::size_t kBlockRecords = 256;
 constexpr double kInverse2Pow16 = 0x1p-16;
 
 // ---------------------------------------------------------------- calibration
@@ -55,7 +64,7 @@ struct Polynomial {
 
 template <std::size_t N> FixedPolynomial<N> fixed_polynomial(const std::vector<double>& coefficients) {
     FixedPolynomial<N> polynomial;
-    for (std::size_t k = 0; k < N; ++k) polynomial.coefficients[k] = coefficients[k];
+    std::copy_n(coefficients.begin(), N, polynomial.coefficients.begin());
     return polynomial;
 }
 
@@ -79,55 +88,160 @@ template <class Body> void with_calibration(const DecodeContext& context, Body&&
     }
 }
 
+// ---------------------------------------------------------------- record layouts
+
+// Each layout reads a record into one little-endian integer (record byte k at
+// bits 8k..8k+7), says whether it carries a point and, if kChecked, whether a
+// record with a point is decodable.
+
+std::uint64_t load_u64(const std::uint8_t* p) {
+    return static_cast<std::uint64_t>(load_u32(p)) | (static_cast<std::uint64_t>(load_u32(p + 4)) << 32);
+}
+
+// Encoding A, 6 bytes: intensity u16, exponent byte, 24-bit mantissa.
+struct LayoutA {
+    static constexpr std::size_t kSize = 6;
+    static constexpr bool kChecked = true;
+    static std::uint64_t load(const std::uint8_t* r) {
+        return load_u16(r) | (static_cast<std::uint64_t>(load_u32(r + 2)) << 16);
+    }
+    static bool has_point(std::uint64_t record) { return (record & 0xFFFF) != 0; }
+    // Exponent low nibble (bits 16..19) clear, mantissa top bit (bit 47) set.
+    static bool valid(std::uint64_t record) { return (record & 0x8000'000F'0000) == 0x8000'0000'0000; }
+    static Error invalid(std::uint64_t record) {
+        auto byte = [record](int k) { return static_cast<std::uint8_t>(record >> (8 * k)); };
+        return Error::parse(std::format("Encoding A: unsupported m/z word {:02x} {:02x} {:02x} {:02x}",
+                                        byte(2), byte(3), byte(4), byte(5)));
+    }
+    static float intensity(std::uint64_t record) {
+        return static_cast<float>(static_cast<std::int32_t>(record & 0xFFFF));
+    }
+    // mantissa × 2^(e − 24) with the mantissa's top bit set is 1.f × 2^(e − 1):
+    // biased exponent e + 1022, and the 23 bits below the top bit as the fraction.
+    static double raw_mz(std::uint64_t record) {
+        const std::uint64_t exponent = (record >> 20) & 0xF;
+        const std::uint64_t fraction = (record >> 24) & 0x7F'FFFF;
+        return std::bit_cast<double>(((exponent + 1022) << 52) | (fraction << 29));
+    }
+};
+
+// Encoding D, 8 bytes: intensity u32 in 16.16 fixed point, position word u32.
+struct LayoutD {
+    static constexpr std::size_t kSize = 8;
+    static constexpr bool kChecked = true;
+    static std::uint64_t load(const std::uint8_t* r) { return load_u64(r); }
+    static bool has_point(std::uint64_t record) { return static_cast<std::uint32_t>(record) != 0; }
+    static std::uint32_t position_word(std::uint64_t record) {
+        return static_cast<std::uint32_t>(record >> 32);
+    }
+    static bool valid(std::uint64_t record) { return (position_word(record) & (1u << 26)) != 0; }
+    static Error invalid(std::uint64_t record) {
+        return Error::parse(std::format("Encoding D: position word {:#010x} lacks the leading mantissa bit",
+                                        position_word(record)));
+    }
+    // f32(word × 2^-16 in f64) rounds the exact value word × 2^-16 once; so does
+    // f32(word) × 2^-16, because scaling by a power of two commutes with rounding
+    // while the result stays a normal float (it lies in [2^-16, 2^16]). The
+    // single-precision form converts four words at a time.
+    static float intensity(std::uint64_t record) {
+        return static_cast<float>(static_cast<std::uint32_t>(record)) * 0x1p-16f;
+    }
+    // (mantissa × 2^-27) × 2^e with bit 26 of the mantissa set is 1.f × 2^(e − 1):
+    // biased exponent e + 1022, and the 26 bits below the top bit as the fraction.
+    static double raw_mz(std::uint64_t record) {
+        const std::uint64_t word = position_word(record);
+        return std::bit_cast<double>((((word >> 27) + 1022) << 52) | ((word & 0x3FF'FFFF) << 26));
+    }
+};
+
+// Encodings B and C, 8 bytes: two unread bytes, intensity u16, a u16 word
+// (drift for B, position fraction for C), time-bin position u16.
+struct LayoutBC {
+    static constexpr std::size_t kSize = 8;
+    static std::uint64_t load(const std::uint8_t* r) { return load_u64(r); }
+    static std::uint32_t intensity_word(std::uint64_t record) {
+        return static_cast<std::uint32_t>(record) >> 16;
+    }
+    static bool has_point(std::uint64_t record) { return intensity_word(record) != 0; }
+    static constexpr bool kChecked = false; // every kept record is decodable
+    // The 16-bit fields are converted through int32, which the vector units convert directly.
+    static float intensity(std::uint64_t record) {
+        return static_cast<float>(static_cast<std::int32_t>(intensity_word(record)));
+    }
+    static std::uint32_t high_half(std::uint64_t record) { return static_cast<std::uint32_t>(record >> 32); }
+    static double word(std::uint64_t record) { return static_cast<std::int32_t>(high_half(record) & 0xFFFF); }
+    static double position(std::uint64_t record) {
+        return static_cast<std::int32_t>(high_half(record) >> 16);
+    }
+};
+
+// ---------------------------------------------------------------- blocks
+
+// The kept records of one block.
+struct KeptRecords {
+    std::array<std::uint64_t, kBlockRecords> record;
+    std::size_t count = 0;
+
+    std::span<const std::uint64_t> view() const { return {record.data(), count}; }
+};
+
+template <class Layout> Result<void> keep_block(Bytes block, KeptRecords& kept) {
+    std::size_t count = 0; // a local, so that it stays in a register
+    for (const std::uint8_t* r = block.data(); r != block.data() + block.size(); r += Layout::kSize) {
+        const std::uint64_t record = Layout::load(r);
+        if (!Layout::has_point(record)) continue;
+        if constexpr (Layout::kChecked) {
+            if (!Layout::valid(record)) return fail(Layout::invalid(record));
+        }
+        kept.record[count++] = record;
+    }
+    kept.count = count;
+    return {};
+}
+
+// Keeps the records of each block of `scan` and hands them to `append`; the
+// first invalid record ends the walk.
+template <class Layout, class Append> Result<void> for_each_block(Bytes scan, Append append) {
+    KeptRecords kept;
+    const std::size_t block_bytes = kBlockRecords * Layout::kSize;
+    for (std::size_t at = 0; at < scan.size(); at += block_bytes) {
+        TV_RETURN_IF_ERROR(
+            keep_block<Layout>(scan.subspan(at, std::min(block_bytes, scan.size() - at)), kept));
+        append(kept.view());
+    }
+    return {};
+}
+
+template <class Layout>
+void append_intensities(std::span<const std::uint64_t> kept, std::vector<float>& out) {
+    // A lambda rather than the function itself: a function pointer is not inlined into the loop.
+    out.append_range(kept |
+                     std::views::transform([](std::uint64_t record) { return Layout::intensity(record); }));
+}
+
 // A and D: raw m/z -> (calibrated sqrt(raw))². raw is always positive (its
 // mantissa has the top bit set), so fabs changes nothing; it only tells the
 // compiler that sqrt cannot fail, which lets it use vector square roots.
-void finish_mz_from_raw(std::vector<double>& values, const DecodeContext& context) {
-    with_calibration(context, [&values](auto calibrated) {
-        double* v = values.data();
-        const std::size_t n = values.size();
-        for (std::size_t i = 0; i < n; ++i) {
-            double c = calibrated(std::sqrt(std::fabs(v[i])));
-            v[i] = c * c;
-        }
+template <class Layout>
+void append_mz_from_raw(std::span<const std::uint64_t> kept, std::vector<double>& mz,
+                        const DecodeContext& context) {
+    with_calibration(context, [&](auto calibrated) {
+        mz.append_range(kept | std::views::transform([calibrated](std::uint64_t record) {
+                            double c = calibrated(std::sqrt(std::fabs(Layout::raw_mz(record))));
+                            return c * c;
+                        }));
     });
 }
 
-// B and C: flight time t (µs) -> (calibrated t / tof_k_us)².
-void finish_mz_from_flight_time(std::vector<double>& values, const DecodeContext& context) {
-    const double tof_k_us = context.tof_k_us;
-    with_calibration(context, [&values, tof_k_us](auto calibrated) {
-        double* v = values.data();
-        const std::size_t n = values.size();
-        for (std::size_t i = 0; i < n; ++i) {
-            double ratio = calibrated(v[i]) / tof_k_us;
-            v[i] = ratio * ratio;
-        }
-    });
-}
-
-// ---------------------------------------------------------------- powers of two
-
-// scale[e] = 2^(e + shift): multiplying an integer mantissa by it is exact and
-// equals the documented product of powers of two.
-template <std::size_t Count, int Shift> constexpr std::array<double, Count> powers_of_two() {
-    std::array<double, Count> table{};
-    for (std::size_t e = 0; e < Count; ++e) {
-        double value = 1.0;
-        int exponent = static_cast<int>(e) + Shift;
-        for (; exponent > 0; --exponent) value *= 2.0;
-        for (; exponent < 0; ++exponent) value *= 0.5;
-        table[e] = value;
-    }
-    return table;
-}
-
-constexpr auto kScaleA = powers_of_two<16, -24>(); // mantissa24 × 2^(e − 24)
-constexpr auto kScaleD = powers_of_two<32, -27>(); // (mantissa27 × 2^-27) × 2^e, both steps exact
-
-Error size_error(char encoding, std::size_t length, std::size_t stride) {
-    return Error::parse(
-        std::format("Encoding {}: scan size {} is not a multiple of {}", encoding, length, stride));
+template <class Layout> Result<Spectrum> decode_raw_mz(Bytes scan, const DecodeContext& context) {
+    Spectrum out;
+    out.mz.reserve(scan.size() / Layout::kSize);
+    out.intensity.reserve(scan.size() / Layout::kSize);
+    TV_RETURN_IF_ERROR(for_each_block<Layout>(scan, [&](std::span<const std::uint64_t> kept) {
+        append_mz_from_raw<Layout>(kept, out.mz, context);
+        append_intensities<Layout>(kept, out.intensity);
+    }));
+    return out;
 }
 
 // ---------------------------------------------------------------- B and C
@@ -145,15 +259,32 @@ struct FlightTimeAxis {
 Result<std::optional<FlightTimeAxis>> flight_time_axis(char encoding, Bytes scan,
                                                        const DecodeContext& context) {
     if (scan.empty()) return std::nullopt;
-    if (scan.size() % kRecordSize8 != 0) return fail(size_error(encoding, scan.size(), kRecordSize8));
-    const std::size_t count = scan.size() / kRecordSize8;
+    if (scan.size() % LayoutBC::kSize != 0) {
+        return parse_error(
+            std::format("Encoding {}: scan size {} is not a multiple of 8", encoding, scan.size()));
+    }
+    const std::size_t count = scan.size() / LayoutBC::kSize;
     if (count == 1) return std::nullopt;
-    const double first = load_u16(scan.data() + 6);
-    const double last = load_u16(scan.data() + (count - 1) * kRecordSize8 + 6);
+    const double first = LayoutBC::position(LayoutBC::load(scan.data()));
+    const double last = LayoutBC::position(LayoutBC::load(scan.data() + (count - 1) * LayoutBC::kSize));
     if (first >= last) return std::nullopt;
     const double t_low = std::sqrt(context.mz_low) * context.tof_k_us;
     const double slope = (std::sqrt(context.mz_high) * context.tof_k_us - t_low) / (last - first);
     return FlightTimeAxis{first, slope, t_low};
+}
+
+// B and C: flight time t (µs) -> (calibrated t / tof_k_us)², with t from `flight_time(record)`.
+template <class FlightTime>
+void append_mz_from_flight_time(std::span<const std::uint64_t> kept, FlightTime flight_time,
+                                std::vector<double>& mz, const DecodeContext& context) {
+    const double tof_k_us = context.tof_k_us;
+    with_calibration(context, [&](auto calibrated) {
+        mz.append_range(kept |
+                        std::views::transform([calibrated, flight_time, tof_k_us](std::uint64_t record) {
+                            double ratio = calibrated(flight_time(record)) / tof_k_us;
+                            return ratio * ratio;
+                        }));
+    });
 }
 
 } // namespace
@@ -165,69 +296,40 @@ double calibrate(const DecodeContext& context, double x) {
 }
 
 Result<Spectrum> decode_encoding_a(Bytes scan, const DecodeContext& context) {
-    if (scan.size() % kRecordSizeA != 0) return fail(size_error('A', scan.size(), kRecordSizeA));
-    const std::size_t count = scan.size() / kRecordSizeA;
-    Spectrum out;
-    out.mz.reserve(count);
-    out.intensity.reserve(count);
-    const std::uint8_t* end = scan.data() + scan.size();
-    for (const std::uint8_t* r = scan.data(); r != end; r += kRecordSizeA) {
-        const std::uint16_t intensity = load_u16(r);
-        if (intensity == 0) continue;
-        if ((r[5] & 0x80) == 0 || (r[2] & 0x0F) != 0) {
-            return parse_error(std::format("Encoding A: unsupported m/z word {:02x} {:02x} {:02x} {:02x}",
-                                           r[2], r[3], r[4], r[5]));
-        }
-        const std::uint32_t mantissa = r[3] | (r[4] << 8) | (r[5] << 16);
-        out.mz.push_back(static_cast<double>(mantissa) * kScaleA[r[2] >> 4]);
-        out.intensity.push_back(static_cast<float>(intensity));
+    if (scan.size() % LayoutA::kSize != 0) {
+        return parse_error(std::format("Encoding A: scan size {} is not a multiple of 6", scan.size()));
     }
-    finish_mz_from_raw(out.mz, context);
-    return out;
+    return decode_raw_mz<LayoutA>(scan, context);
 }
 
 Result<Spectrum> decode_encoding_d(Bytes scan, const DecodeContext& context) {
-    if (scan.size() % kRecordSize8 != 0) return fail(size_error('D', scan.size(), kRecordSize8));
-    const std::size_t count = scan.size() / kRecordSize8;
-    Spectrum out;
-    out.mz.reserve(count);
-    out.intensity.reserve(count);
-    const std::uint8_t* end = scan.data() + scan.size();
-    for (const std::uint8_t* r = scan.data(); r != end; r += kRecordSize8) {
-        const std::uint32_t intensity_word = load_u32(r);
-        if (intensity_word == 0) continue;
-        const std::uint32_t word = load_u32(r + 4);
-        if ((word & (1u << 26)) == 0) {
-            return parse_error(
-                std::format("Encoding D: position word {:#010x} lacks the leading mantissa bit", word));
-        }
-        out.mz.push_back(static_cast<double>(word & 0x7FFFFFF) * kScaleD[word >> 27]);
-        out.intensity.push_back(static_cast<float>(static_cast<double>(intensity_word) * kInverse2Pow16));
+    if (scan.size() % LayoutD::kSize != 0) {
+        return parse_error(std::format("Encoding D: scan size {} is not a multiple of 8", scan.size()));
     }
-    finish_mz_from_raw(out.mz, context);
-    return out;
+    return decode_raw_mz<LayoutD>(scan, context);
 }
 
 Result<ImsSpectrum> decode_encoding_b(Bytes scan, const DecodeContext& context) {
     TV_ASSIGN_OR_RETURN(std::optional<FlightTimeAxis> axis, flight_time_axis('B', scan, context));
     ImsSpectrum out;
     if (!axis) return out;
-    const std::size_t count = scan.size() / kRecordSize8;
+    const std::size_t count = scan.size() / LayoutBC::kSize;
     out.mz.reserve(count);
     out.drift_time_ms.reserve(count);
     out.intensity.reserve(count);
+    const FlightTimeAxis a = *axis;
     const double scan_time_ms = context.scan_time_ms;
-    const std::uint8_t* end = scan.data() + scan.size();
-    for (const std::uint8_t* r = scan.data(); r != end; r += kRecordSize8) {
-        const std::uint16_t intensity = load_u16(r + 2);
-        if (intensity == 0) continue;
-        const double drift_word = load_u16(r + 4);
-        const double position = load_u16(r + 6);
-        out.mz.push_back((position - axis->first) * axis->slope + axis->t_low);
-        out.drift_time_ms.push_back(drift_word * scan_time_ms * kInverse2Pow16);
-        out.intensity.push_back(static_cast<float>(intensity));
-    }
-    finish_mz_from_flight_time(out.mz, context);
+    auto flight_time = [a](std::uint64_t record) {
+        return (LayoutBC::position(record) - a.first) * a.slope + a.t_low;
+    };
+    auto drift_time_ms = [scan_time_ms](std::uint64_t record) {
+        return LayoutBC::word(record) * scan_time_ms * kInverse2Pow16;
+    };
+    TV_RETURN_IF_ERROR(for_each_block<LayoutBC>(scan, [&](std::span<const std::uint64_t> kept) {
+        append_mz_from_flight_time(kept, flight_time, out.mz, context);
+        out.drift_time_ms.append_range(kept | std::views::transform(drift_time_ms));
+        append_intensities<LayoutBC>(kept, out.intensity);
+    }));
     return out;
 }
 
@@ -235,19 +337,23 @@ Result<Spectrum> decode_encoding_c(Bytes scan, const DecodeContext& context) {
     TV_ASSIGN_OR_RETURN(std::optional<FlightTimeAxis> axis, flight_time_axis('C', scan, context));
     Spectrum out;
     if (!axis) return out;
-    const std::size_t count = scan.size() / kRecordSize8;
-    out.mz.reserve(count);
-    out.intensity.reserve(count);
-    const std::uint8_t* end = scan.data() + scan.size();
-    for (const std::uint8_t* r = scan.data(); r != end; r += kRecordSize8) {
-        const std::uint16_t intensity = load_u16(r + 2);
-        if (intensity == 0) continue;
-        const double fraction = load_u16(r + 4);
-        const double position = load_u16(r + 6);
-        out.mz.push_back((fraction * kInverse2Pow16 + (position - axis->first)) * axis->slope + axis->t_low);
-        out.intensity.push_back(static_cast<float>(intensity));
-    }
-    finish_mz_from_flight_time(out.mz, context);
+    out.mz.reserve(scan.size() / LayoutBC::kSize);
+    out.intensity.reserve(scan.size() / LayoutBC::kSize);
+    // The sum fraction × 2^-16 + (position − first) is formed in one exact step: the record's upper half
+    // holds the 16.16 fixed-point position 65536·position + fraction, so the sum equals
+    // (upper − 65536·first) × 2^-16, every intermediate being an integer below 2^33 or its exact
+    // power-of-two scaling. upper is converted as a signed value offset by 2^31, which the vector
+    // units convert directly.
+    const FlightTimeAxis a = *axis;
+    const double bias = a.first * 65536.0 - 2147483648.0;
+    auto flight_time = [a, bias](std::uint64_t record) {
+        const auto upper = static_cast<std::int32_t>(LayoutBC::high_half(record) ^ 0x8000'0000u);
+        return ((static_cast<double>(upper) - bias) * kInverse2Pow16) * a.slope + a.t_low;
+    };
+    TV_RETURN_IF_ERROR(for_each_block<LayoutBC>(scan, [&](std::span<const std::uint64_t> kept) {
+        append_mz_from_flight_time(kept, flight_time, out.mz, context);
+        append_intensities<LayoutBC>(kept, out.intensity);
+    }));
     return out;
 }
 

@@ -79,6 +79,8 @@ std::vector<CalibrationCase> calibration_cases() {
     };
 }
 
+void PrintTo(const CalibrationCase& c, std::ostream* os) { *os << c.name; }
+
 class CalibrationTest : public ::testing::TestWithParam<CalibrationCase> {};
 
 // A raw m/z of 256 is h = 16 before calibration in both A and D.
@@ -123,9 +125,9 @@ TEST(EncodingATest, DecodesTheDocumentedRecord) {
 
 TEST(EncodingATest, KeepsRecordOrderAndSkipsZeroIntensityRecordsUnchecked) {
     // Raw values 4, 0.5625 and 9: perfect squares, so the square root and squaring are exact.
-    auto scan = join({record_a(7, 0x30, 0x800000), record_a(0, 0x01, 0x000000),
-                      record_a(65535, 0x00, 0x900000), record_a(0, 0xFF, 0x123456),
-                      record_a(1, 0x40, 0x900000)});
+    auto scan =
+        join({record_a(7, 0x30, 0x800000), record_a(0, 0x01, 0x000000), record_a(65535, 0x00, 0x900000),
+              record_a(0, 0xFF, 0x123456), record_a(1, 0x40, 0x900000)});
     Outcome out = kDecodeA(scan, context(CalType::T0));
     ASSERT_EQ(out.error, "");
     EXPECT_EQ(out.mz, (std::vector<double>{4.0, 0.5625, 9.0}));
@@ -281,7 +283,8 @@ INSTANTIATE_TEST_SUITE_P(
     Lengths, ScanSizeTest,
     ::testing::Values(SizeCase{"AEmpty", kDecodeA, 0, ""}, SizeCase{"BEmpty", kDecodeB, 0, ""},
                       SizeCase{"CEmpty", kDecodeC, 0, ""}, SizeCase{"DEmpty", kDecodeD, 0, ""},
-                      SizeCase{"A7", kDecodeA, 7, "parse error: Encoding A: scan size 7 is not a multiple of 6"},
+                      SizeCase{"A7", kDecodeA, 7,
+                               "parse error: Encoding A: scan size 7 is not a multiple of 6"},
                       SizeCase{"A8", kDecodeA, 8, size_message('A', 8, 6)},
                       SizeCase{"B12", kDecodeB, 12, size_message('B', 12, 8)},
                       SizeCase{"C12", kDecodeC, 12, size_message('C', 12, 8)},
@@ -348,7 +351,10 @@ Outcome reference_bc(Bytes scan, const DecodeContext& c, bool with_fraction) {
     return out;
 }
 
-// Records with realistic spreads of values; about one in eight has zero intensity.
+// Records spread over every field's range; about one in eight has zero intensity.
+// Encoding D intensity words cover the whole u32 range (rounding to f32, ties
+// included). B/C positions are anchored at 1000 (first) and 60000 (last) with
+// the records between anywhere in the u16 range, below the first included.
 struct RandomScans {
     std::vector<std::uint8_t> a, d, bc;
 };
@@ -365,8 +371,12 @@ RandomScans random_scans(std::size_t count) {
         a.push_back(record_a(static_cast<std::uint16_t>(intensity()), exponent, mantissa));
         std::uint32_t exponent_d = static_cast<std::uint32_t>(random() % 32);
         std::uint32_t word = (exponent_d << 27) | (1u << 26) | (random() & 0x3FFFFFF);
-        d.push_back(record_d(intensity() * 977u, word));
-        std::uint16_t position = static_cast<std::uint16_t>(10 + i * 3 + random() % 3);
+        std::uint32_t intensity_word = random() % 8 == 0 ? 0 : static_cast<std::uint32_t>(random() >> 32);
+        if (i % 5 == 0) intensity_word = ((intensity_word | 0x80000000u) & 0xFFFFFF00u) | 0x80u; // f32 tie
+        d.push_back(record_d(intensity_word, word));
+        auto position = static_cast<std::uint16_t>(random());
+        if (i == 0) position = 1000;
+        if (i == count - 1) position = 60000;
         bc.push_back(record_bc(static_cast<std::uint16_t>(intensity()), static_cast<std::uint16_t>(random()),
                                position));
     }
@@ -413,8 +423,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CalibrationCase{"T1Two", CalType::T1, {-0.0123456789, 1.00001234567}, 0},
                       CalibrationCase{"T1Three", CalType::T1, {0.0131, 0.99987654321, 3.1e-7}, 0},
                       CalibrationCase{"T1Four", CalType::T1, {0.0131, 0.99987654321, 3.1e-7, -1.7e-10}, 0},
-                      CalibrationCase{"T1Six", CalType::T1, {0.0131, 0.9998, 3.1e-7, -1.7e-10, 2e-13, -3e-17},
-                                      0}),
+                      CalibrationCase{
+                          "T1Six", CalType::T1, {0.0131, 0.9998, 3.1e-7, -1.7e-10, 2e-13, -3e-17}, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EncodingBTest, DriftTimesMatchThePlainFormula) {

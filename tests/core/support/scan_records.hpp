@@ -106,8 +106,11 @@ inline std::vector<std::uint8_t> index_b(std::initializer_list<IndexBRecord> rec
 // `mantissa24` the 24-bit mantissa (valid records have bit 23 set).
 inline RecordA record_a(std::uint16_t intensity, std::uint8_t exponent_byte, std::uint32_t mantissa24) {
     if (mantissa24 > 0xFFFFFF) throw std::invalid_argument("mantissa does not fit in 24 bits");
-    return {static_cast<std::uint8_t>(intensity), static_cast<std::uint8_t>(intensity >> 8), exponent_byte,
-            static_cast<std::uint8_t>(mantissa24), static_cast<std::uint8_t>(mantissa24 >> 8),
+    return {static_cast<std::uint8_t>(intensity),
+            static_cast<std::uint8_t>(intensity >> 8),
+            exponent_byte,
+            static_cast<std::uint8_t>(mantissa24),
+            static_cast<std::uint8_t>(mantissa24 >> 8),
             static_cast<std::uint8_t>(mantissa24 >> 16)};
 }
 
