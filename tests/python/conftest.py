@@ -35,6 +35,14 @@ def write_raw(tmp_path: Path) -> WriteRaw:
 
 
 @pytest.fixture
+def open_raw(write_raw: WriteRaw) -> Callable[..., object]:
+    """open_raw(description, name="sample.raw") -> a RawReader over the written directory."""
+    import tarnvale
+
+    return lambda description, name="sample.raw": tarnvale.RawReader(write_raw(description, name))
+
+
+@pytest.fixture
 def sample_path(write_raw: WriteRaw) -> str:
     return write_raw(samples.sample())
 
@@ -61,12 +69,7 @@ def run_fresh() -> Callable[..., subprocess.CompletedProcess[str]]:
     def run(code: str, *args: str, extra_path: tuple[str, ...] = ()) -> subprocess.CompletedProcess[str]:
         env = dict(os.environ)
         env["PYTHONPATH"] = os.pathsep.join([_module_dir(), str(SCRIPTS), str(HERE), *extra_path])
-        return subprocess.run(
-            [sys.executable, "-c", textwrap.dedent(code), *args],
-            env=env,
-            capture_output=True,
-            text=True,
-            timeout=120,
-        )
+        command = [sys.executable, "-c", textwrap.dedent(code), *args]
+        return subprocess.run(command, env=env, capture_output=True, text=True, timeout=120)
 
     return run

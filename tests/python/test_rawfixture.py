@@ -7,57 +7,42 @@ from pathlib import Path
 
 import pytest
 from rawfixture import (
-    Chroms,
-    RawDir,
-    encode_a,
-    encode_d,
-    f32,
-    index_record_a,
-    index_record_b,
-    position_for_mz,
-    record_a,
-    record_d,
+    Chroms, RawDir, encode_a, encode_d, f32, index_record_a, index_record_b, position_for_mz, record_a, record_d,
     write_demo,
 )
 
 
 @pytest.mark.parametrize(
-    ("mz", "word"), [(256.0, (0x90, 0x800000)), (1.0, (0x10, 0x800000)), (0.5, (0x00, 0x800000)), (32767.0, (0xF0, 0xFFFE00))]
+    ("encode", "mz", "word"),
+    [(encode_a, 256.0, (0x90, 0x800000)), (encode_a, 1.0, (0x10, 0x800000)), (encode_a, 0.5, (0x00, 0x800000))]
+    + [(encode_a, 32767.0, (0xF0, 0xFFFE00)), (encode_d, 1.0, 0x0C000000), (encode_d, 0.5, 0x04000000)]
+    + [(encode_d, 3.0, 0x16000000)],
 )
-def test_encoding_a_words(mz: float, word: tuple[int, int]) -> None:
-    assert encode_a(mz) == word
+def test_encoded_words(encode, mz: float, word: object) -> None:
+    assert encode(mz) == word
 
 
-def test_encoding_a_record_bytes() -> None:
+def test_record_bytes() -> None:
     assert record_a(100, *encode_a(256.0)) == bytes.fromhex("640090000080")
+    assert record_d(98304, 0x0C000000) == bytes.fromhex("008001000000000c")
+    a = index_record_a(0x01020304, 16, 1.5, 0xBEEF, 0x18)
+    assert len(a) == 22 and a[:8] == bytes.fromhex("0403020110000018") and a[16:18] == b"\xef\xbe"
+    b = index_record_b(7, 2.0)
+    assert len(b) == 30 and b[22:26] == bytes.fromhex("07000000") and b[12:16] == bytes.fromhex("00000040")
+    assert len(RawDir(chroms=Chroms()).files()["_CHROMS.INF"]) == 298
 
 
-@pytest.mark.parametrize(("mz", "word"), [(1.0, 0x0C000000), (0.5, 0x04000000), (3.0, 0x16000000)])
-def test_encoding_d_words(mz: float, word: int) -> None:
-    assert encode_d(mz) == word
-    assert record_d(98304, word)[:4] == bytes.fromhex("00800100")
-
-
-@pytest.mark.parametrize(("encode", "mz"), [(encode_a, 32768.0), (encode_a, 0.25), (encode_d, 2.0**31), (encode_d, 0.0)])
+@pytest.mark.parametrize(
+    ("encode", "mz"), [(encode_a, 32768.0), (encode_a, 0.25), (encode_d, 2.0**31), (encode_d, 0.0)]
+)
 def test_out_of_range_values_are_refused(encode, mz: float) -> None:
     with pytest.raises(ValueError):
         encode(mz)
 
 
-def test_index_records() -> None:
-    a = index_record_a(0x01020304, 16, 1.5, 0xBEEF, 0x18)
-    assert len(a) == 22 and a[:8] == bytes.fromhex("0403020110000018") and a[16:18] == b"\xef\xbe"
-    b = index_record_b(7, 2.0)
-    assert len(b) == 30 and b[22:26] == bytes.fromhex("07000000") and b[12:16] == bytes.fromhex("00000040")
-
-
 def test_positions_span_the_mass_range() -> None:
     assert position_for_mz(f32(50.1), 50.1, 2000.0, 100, 4100) == 100
     assert position_for_mz(2000.0, 50.1, 2000.0, 100, 4100) == 4100
-
-
-def test_channel_table_size() -> None:
-    assert len(RawDir(chroms=Chroms()).files()["_CHROMS.INF"]) == 298
 
 
 def test_demo_directories(tmp_path: Path) -> None:
