@@ -11,3 +11,7 @@ for program in "$build"/bench_*; do
     echo "== $(basename "$program")"
     "$program" "$@"
 done
+if compgen -G "$build/python/tarnvale*.so" >/dev/null; then
+    echo "== end_to_end.py"
+    PYTHONPATH="$PWD/$build/python" python3 bench/end_to_end.py
+fi
