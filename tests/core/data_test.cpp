@@ -9,6 +9,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -70,11 +71,9 @@ std::vector<CalibrationCase> calibration_cases() {
     return {
         {"T0", CalType::T0, {}, 256.0},
         {"T0IgnoresCoefficients", CalType::T0, {0.0, 2.0}, 256.0},
-        {"T1Identity", CalType::T1, {0.0, 1.0}, 256.0},
         {"T1Doubling", CalType::T1, {0.0, 2.0}, 1024.0},
         {"T1Constant", CalType::T1, {5.0}, 25.0},
         {"T1WithoutCoefficients", CalType::T1, {}, 0.0},
-        {"T1Cubic", CalType::T1, {1.0, 0.0, 0.0, 1.0}, 4097.0 * 4097.0},
         {"T1Long", CalType::T1, {0.0, 0.0, 0.0, 0.0, 0.0, 1.0}, 1048576.0 * 1048576.0},
     };
 }
@@ -83,44 +82,32 @@ void PrintTo(const CalibrationCase& c, std::ostream* os) { *os << c.name; }
 
 class CalibrationTest : public ::testing::TestWithParam<CalibrationCase> {};
 
-// A raw m/z of 256 is h = 16 before calibration in both A and D.
-TEST_P(CalibrationTest, EncodingAAppliesCalibrationToTheSquareRoot) {
+// A raw m/z of 256 is h = 16 before calibration in both A and D
+// (D: e = 9, mantissa 2^26, so (2^26 × 2^-27) × 2^9 = 256).
+TEST_P(CalibrationTest, AppliesToTheSquareRootInEncodingsAAndD) {
     const CalibrationCase& c = GetParam();
-    Outcome out = kDecodeA(join({record_a(100, 0x90, 0x800000)}), context(c.type, c.coefficients));
-    ASSERT_EQ(out.error, "");
-    ASSERT_EQ(out.mz.size(), 1u);
-    EXPECT_EQ(out.mz[0], c.expected_mz);
-    EXPECT_EQ(out.intensity[0], 100.0f);
-}
-
-TEST_P(CalibrationTest, EncodingDAppliesCalibrationToTheSquareRoot) {
-    const CalibrationCase& c = GetParam();
-    // e = 9, mantissa 2^26: (2^26 × 2^-27) × 2^9 = 256.
-    auto scan = join({record_d(0x10000, (9u << 27) | (1u << 26))});
-    Outcome out = kDecodeD(scan, context(c.type, c.coefficients));
-    ASSERT_EQ(out.error, "");
-    ASSERT_EQ(out.mz.size(), 1u);
-    EXPECT_EQ(out.mz[0], c.expected_mz);
-}
-
-TEST_P(CalibrationTest, CalibrateFunctionMatches) {
-    const CalibrationCase& c = GetParam();
-    double h = calibrate(context(c.type, c.coefficients), 16.0);
+    const DecodeContext ctx = context(c.type, c.coefficients);
+    Outcome a = kDecodeA(join({record_a(100, 0x90, 0x800000)}), ctx);
+    ASSERT_EQ(a.error, "");
+    EXPECT_EQ(a.mz, std::vector<double>{c.expected_mz});
+    EXPECT_EQ(a.intensity, std::vector<float>{100.0f});
+    Outcome d = kDecodeD(join({record_d(0x10000, (9u << 27) | (1u << 26))}), ctx);
+    ASSERT_EQ(d.error, "");
+    EXPECT_EQ(d.mz, std::vector<double>{c.expected_mz});
+    const double h = calibrate(ctx, 16.0);
     EXPECT_EQ(h * h, c.expected_mz);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, CalibrationTest, ::testing::ValuesIn(calibration_cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---------------------------------------------------------------- encoding A
+// ---------------------------------------------------------------- encodings A and D
 
 TEST(EncodingATest, DecodesTheDocumentedRecord) {
-    auto scan = std::vector<std::uint8_t>{0x64, 0x00, 0x90, 0x00, 0x00, 0x80};
-    Outcome out = kDecodeA(scan, context(CalType::T0));
-    ASSERT_EQ(out.mz, std::vector<double>{256.0});
+    Outcome out =
+        kDecodeA(std::vector<std::uint8_t>{0x64, 0x00, 0x90, 0x00, 0x00, 0x80}, context(CalType::T0));
+    EXPECT_EQ(out.mz, std::vector<double>{256.0});
     EXPECT_EQ(out.intensity, std::vector<float>{100.0f});
-    scan[2] = 0x10; // e = 1
-    EXPECT_EQ(kDecodeA(scan, context(CalType::T0)).mz, std::vector<double>{1.0});
 }
 
 TEST(EncodingATest, KeepsRecordOrderAndSkipsZeroIntensityRecordsUnchecked) {
@@ -134,32 +121,6 @@ TEST(EncodingATest, KeepsRecordOrderAndSkipsZeroIntensityRecordsUnchecked) {
     EXPECT_EQ(out.intensity, (std::vector<float>{7.0f, 65535.0f, 1.0f}));
 }
 
-struct BadWordCase {
-    const char* name;
-    std::vector<std::uint8_t> scan;
-    std::string message;
-};
-
-class EncodingABadWordTest : public ::testing::TestWithParam<BadWordCase> {};
-
-TEST_P(EncodingABadWordTest, FailsWithTheFirstOffendingWord) {
-    Outcome out = kDecodeA(GetParam().scan, context(CalType::T0));
-    EXPECT_TRUE(out.mz.empty());
-    EXPECT_EQ(out.error, "parse error: Encoding A: unsupported m/z word " + GetParam().message);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Words, EncodingABadWordTest,
-    ::testing::Values(BadWordCase{"LowNibble", {0x01, 0x00, 0x01, 0x00, 0x00, 0x80}, "01 00 00 80"},
-                      BadWordCase{"MantissaTopBitClear", join({record_a(5, 0x90, 0x7FFFFF)}), "90 ff ff 7f"},
-                      BadWordCase{"AfterGoodRecords",
-                                  join({record_a(5, 0x90, 0x800000), record_a(3, 0xAB, 0xCDEF01),
-                                        record_a(2, 0x01, 0x000000)}),
-                                  "ab 01 ef cd"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// ---------------------------------------------------------------- encoding D
-
 TEST(EncodingDTest, DecodesPositionWordAndFixedPointIntensity) {
     auto scan = join({record_d(98304, (1u << 27) | (1u << 26)), record_d(0, 1), record_d(1, 0x04000000 | 1)});
     Outcome out = kDecodeD(scan, context(CalType::T0));
@@ -171,37 +132,43 @@ TEST(EncodingDTest, DecodesPositionWordAndFixedPointIntensity) {
     EXPECT_EQ(out.intensity[1], static_cast<float>(0x1p-16));
 }
 
-class EncodingDLeadingBitTest : public ::testing::TestWithParam<std::pair<std::uint32_t, const char*>> {};
-
-TEST_P(EncodingDLeadingBitTest, FailsShowingTheWordInHex) {
-    auto scan = join({record_d(1, 0x0C000000), record_d(5, GetParam().first), record_d(1, 0)});
-    Outcome out = kDecodeD(scan, context(CalType::T0));
-    EXPECT_TRUE(out.mz.empty());
-    EXPECT_EQ(out.error, std::string("parse error: Encoding D: position word ") + GetParam().second +
-                             " lacks the leading mantissa bit");
+// The first offending record (with intensity) fails the whole scan.
+TEST(EncodingADTest, BadWordsFailShowingTheWord) {
+    const std::string a = "parse error: Encoding A: unsupported m/z word ";
+    const auto d = [](const char* word) {
+        return std::format("parse error: Encoding D: position word {} lacks the leading mantissa bit", word);
+    };
+    const auto d_scan = [](std::uint32_t word) {
+        return join({record_d(1, 0x0C000000), record_d(5, word), record_d(1, 0)});
+    };
+    const std::tuple<Decoder, std::vector<std::uint8_t>, std::string> cases[] = {
+        {kDecodeA, {0x01, 0x00, 0x01, 0x00, 0x00, 0x80}, a + "01 00 00 80"}, // low nibble set
+        {kDecodeA, join({record_a(5, 0x90, 0x7FFFFF)}), a + "90 ff ff 7f"},  // mantissa top bit clear
+        {kDecodeA,
+         join({record_a(5, 0x90, 0x800000), record_a(3, 0xAB, 0xCDEF01), record_a(2, 0x01, 0x000000)}),
+         a + "ab 01 ef cd"},
+        {kDecodeD, d_scan(1), d("0x00000001")},
+        {kDecodeD, d_scan(0), d("0x00000000")},
+        {kDecodeD, d_scan(0xFBFFFFFF), d("0xfbffffff")},
+    };
+    for (const auto& [decode, scan, error] : cases) {
+        Outcome out = decode(scan, context(CalType::T0));
+        EXPECT_TRUE(out.mz.empty()) << error;
+        EXPECT_EQ(out.error, error);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Words, EncodingDLeadingBitTest,
-                         ::testing::Values(std::pair{1u, "0x00000001"}, std::pair{0u, "0x00000000"},
-                                           std::pair{0xFBFFFFFFu, "0xfbffffff"}));
 
 // ---------------------------------------------------------------- encodings B and C
 
-TEST(EncodingBCTest, InterpolateFlightTimeBetweenTheMzBounds) {
+TEST(EncodingBCTest, InterpolateFlightTimeBetweenTheMzBoundsThenCalibrate) {
     auto scan = join({record_bc(1, 0, 100), record_bc(2, 0, 150), record_bc(3, 0, 200)});
     for (const Decoder& decode : {kDecodeB, kDecodeC}) {
         Outcome out = decode(scan, context(CalType::T0));
         ASSERT_EQ(out.error, "");
         EXPECT_EQ(out.mz, (std::vector<double>{100.0, 225.0, 400.0}));
         EXPECT_EQ(out.intensity, (std::vector<float>{1.0f, 2.0f, 3.0f}));
-    }
-}
-
-TEST(EncodingBCTest, CalibrationAppliesToTheFlightTime) {
-    auto scan = join({record_bc(1, 0, 100), record_bc(2, 0, 150), record_bc(3, 0, 200)});
-    for (const Decoder& decode : {kDecodeB, kDecodeC}) {
-        Outcome out = decode(scan, context(CalType::T1, {0.0, 2.0}));
-        EXPECT_EQ(out.mz, (std::vector<double>{400.0, 900.0, 1600.0}));
+        EXPECT_EQ(decode(scan, context(CalType::T1, {0.0, 2.0})).mz,
+                  (std::vector<double>{400.0, 900.0, 1600.0}));
     }
 }
 
@@ -229,63 +196,48 @@ TEST(EncodingBTest, DriftTimeIsAFractionOfTheScanTime) {
     EXPECT_EQ(result->mz.size(), 3u);
 }
 
-class EncodingBCEmptyTest : public ::testing::TestWithParam<std::vector<std::uint8_t>> {};
-
-TEST_P(EncodingBCEmptyTest, DecodesToNothing) {
-    for (const Decoder& decode : {kDecodeB, kDecodeC}) {
-        Outcome out = decode(GetParam(), context(CalType::T1, {1.0, 2.0}));
-        EXPECT_EQ(out.error, "");
-        EXPECT_TRUE(out.mz.empty());
-        EXPECT_TRUE(out.intensity.empty());
+// Without two distinct, increasing anchor positions there is no m/z axis.
+TEST(EncodingBCTest, ScansWithoutAnIncreasingSpanDecodeToNothing) {
+    const std::vector<std::uint8_t> scans[] = {
+        {},
+        join({record_bc(5, 0, 100)}),
+        join({record_bc(1, 0, 150), record_bc(1, 0, 120), record_bc(1, 0, 150)}),
+        join({record_bc(1, 0, 200), record_bc(1, 0, 300), record_bc(1, 0, 100)}),
+        join({record_bc(1, 0, 65535), record_bc(1, 0, 0)}),
+    };
+    for (const auto& scan : scans) {
+        for (const Decoder& decode : {kDecodeB, kDecodeC}) {
+            Outcome out = decode(scan, context(CalType::T1, {1.0, 2.0}));
+            EXPECT_EQ(out.error, "");
+            EXPECT_TRUE(out.mz.empty()) << scan.size();
+            EXPECT_TRUE(out.intensity.empty());
+        }
+        auto ims = decode_encoding_b(scan, context(CalType::T0));
+        ASSERT_TRUE(ims.has_value());
+        EXPECT_TRUE(ims->drift_time_ms.empty());
     }
-    auto ims = decode_encoding_b(GetParam(), context(CalType::T0));
-    ASSERT_TRUE(ims.has_value());
-    EXPECT_TRUE(ims->drift_time_ms.empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Scans, EncodingBCEmptyTest,
-    ::testing::Values(std::vector<std::uint8_t>{}, join({record_bc(5, 0, 100)}),
-                      join({record_bc(1, 0, 150), record_bc(1, 0, 120), record_bc(1, 0, 150)}),
-                      join({record_bc(1, 0, 200), record_bc(1, 0, 300), record_bc(1, 0, 100)}),
-                      join({record_bc(1, 0, 65535), record_bc(1, 0, 0)})));
 
 // ---------------------------------------------------------------- sizes
 
-struct SizeCase {
-    const char* name;
-    Decoder decode;
-    std::size_t length;
-    std::string error; // empty: decodes to an empty spectrum
-};
-
-class ScanSizeTest : public ::testing::TestWithParam<SizeCase> {};
-
-TEST_P(ScanSizeTest, WholeRecordsOnly) {
-    const SizeCase& c = GetParam();
-    Outcome out = c.decode(std::vector<std::uint8_t>(c.length, 0), context(CalType::T0));
-    EXPECT_EQ(out.error, c.error);
-    EXPECT_TRUE(out.mz.empty());
+TEST(ScanSizeTest, WholeRecordsOnly) {
+    const auto error = [](char encoding, std::size_t length, int stride) {
+        return std::format("parse error: Encoding {}: scan size {} is not a multiple of {}", encoding, length,
+                           stride);
+    };
+    // clang-format off
+    const std::tuple<Decoder, std::size_t, std::string> cases[] = {
+        {kDecodeA, 0, ""}, {kDecodeB, 0, ""}, {kDecodeC, 0, ""}, {kDecodeD, 0, ""},
+        {kDecodeA, 7, "parse error: Encoding A: scan size 7 is not a multiple of 6"},
+        {kDecodeB, 12, error('B', 12, 8)}, {kDecodeC, 12, error('C', 12, 8)},
+        {kDecodeD, 12, error('D', 12, 8)}, {kDecodeD, 6, error('D', 6, 8)}};
+    // clang-format on
+    for (const auto& [decode, length, message] : cases) {
+        Outcome out = decode(std::vector<std::uint8_t>(length, 0), context(CalType::T0));
+        EXPECT_EQ(out.error, message) << length;
+        EXPECT_TRUE(out.mz.empty());
+    }
 }
-
-std::string size_message(char encoding, std::size_t length, int stride) {
-    return std::format("parse error: Encoding {}: scan size {} is not a multiple of {}", encoding, length,
-                       stride);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lengths, ScanSizeTest,
-    ::testing::Values(SizeCase{"AEmpty", kDecodeA, 0, ""}, SizeCase{"BEmpty", kDecodeB, 0, ""},
-                      SizeCase{"CEmpty", kDecodeC, 0, ""}, SizeCase{"DEmpty", kDecodeD, 0, ""},
-                      SizeCase{"A7", kDecodeA, 7,
-                               "parse error: Encoding A: scan size 7 is not a multiple of 6"},
-                      SizeCase{"A8", kDecodeA, 8, size_message('A', 8, 6)},
-                      SizeCase{"B12", kDecodeB, 12, size_message('B', 12, 8)},
-                      SizeCase{"C12", kDecodeC, 12, size_message('C', 12, 8)},
-                      SizeCase{"D12", kDecodeD, 12, size_message('D', 12, 8)},
-                      SizeCase{"D6", kDecodeD, 6, size_message('D', 6, 8)},
-                      SizeCase{"B7", kDecodeB, 7, size_message('B', 7, 8)}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- bit-exactness
 
@@ -402,7 +354,7 @@ TEST_P(BitExactTest, DecodersMatchThePlainFormulas) {
     c.mz_low = 50.0;
     c.mz_high = static_cast<double>(1999.9f);
     c.scan_time_ms = 1000.0 * static_cast<double>(0.3f);
-    RandomScans scans = random_scans(2000);
+    RandomScans scans = random_scans(500);
     expect_bit_identical(kDecodeA(scans.a, c), reference_a(scans.a, c));
     expect_bit_identical(kDecodeD(scans.d, c), reference_d(scans.d, c));
     expect_bit_identical(kDecodeB(scans.bc, c), reference_bc(scans.bc, c, false));
@@ -415,8 +367,6 @@ INSTANTIATE_TEST_SUITE_P(
                       CalibrationCase{"T1Empty", CalType::T1, {}, 0},
                       CalibrationCase{"T1One", CalType::T1, {0.00131}, 0},
                       CalibrationCase{"T1Two", CalType::T1, {-0.0123456789, 1.00001234567}, 0},
-                      CalibrationCase{"T1Three", CalType::T1, {0.0131, 0.99987654321, 3.1e-7}, 0},
-                      CalibrationCase{"T1Four", CalType::T1, {0.0131, 0.99987654321, 3.1e-7, -1.7e-10}, 0},
                       CalibrationCase{
                           "T1Six", CalType::T1, {0.0131, 0.9998, 3.1e-7, -1.7e-10, 2e-13, -3e-17}, 0}),
     [](const auto& info) { return std::string(info.param.name); });

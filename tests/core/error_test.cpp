@@ -34,8 +34,6 @@ INSTANTIATE_TEST_SUITE_P(
                                   "parse error: "},
                       DisplayCase{"Missing", [] { return Error::io(ENOENT); }, Error::Kind::Io,
                                   "I/O error: No such file or directory (os error 2)"},
-                      DisplayCase{"Directory", [] { return Error::io(EISDIR); }, Error::Kind::Io,
-                                  "I/O error: Is a directory (os error 21)"},
                       DisplayCase{"Unknown", [] { return Error::io(4242); }, Error::Kind::Io,
                                   "I/O error: Unknown error 4242 (os error 4242)"},
                       DisplayCase{"ShortRead", [] { return Error::io_short_read(); }, Error::Kind::Io,

@@ -2,8 +2,8 @@
 // for lengths that fit both strides, field extraction and failures.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <format>
+#include <tuple>
 #include <vector>
 
 #include "bytes.hpp"
@@ -58,14 +58,9 @@ TEST(ScanIndexTest, VariantAFieldsAreRead) {
     EXPECT_EQ(records[0].aux_word, 0xBEEF);
     EXPECT_EQ(records[1].offset, 0xFFFFFFF0u);
     EXPECT_EQ(index.rt_min(1), -2.5f);
-}
-
-TEST(ScanIndexTest, MarkerByteNeverLeaksIntoPointCount) {
-    // Bytes 4..7 = 10 00 00 18.
-    auto bytes = testing::index_a({{.offset = 0, .n_points = 16}});
-    ASSERT_EQ(bytes[7], 0x18);
-    ScanIndex index = parse_ok(bytes);
-    EXPECT_EQ(index.variant_a()->at(0).n_points, 16u);
+    // Bytes 26..29 are 10 00 00 18: the marker byte never leaks into the point count.
+    ASSERT_EQ(bytes[22 + 7], 0x18);
+    EXPECT_EQ(records[1].n_points, 16u);
 }
 
 TEST(ScanIndexTest, VariantBFieldsAreRead) {
@@ -83,43 +78,30 @@ TEST(ScanIndexTest, VariantBFieldsAreRead) {
     EXPECT_EQ(index.rt_min(1), 3.0f);
 }
 
-struct LengthCase {
-    std::size_t length;
-    bool variant_a;
-    std::size_t scans;
-};
-
-class ScanIndexLengthTest : public ::testing::TestWithParam<LengthCase> {};
-
 // Lengths that fit only one stride pick it without looking at the content,
 // even when the content would suggest the other layout.
-TEST_P(ScanIndexLengthTest, LengthAloneChoosesTheLayout) {
-    const LengthCase c = GetParam();
-    std::vector<std::uint8_t> bytes(c.length, 0x18);
-    ScanIndex index = parse_ok(bytes);
-    EXPECT_EQ(index.is_variant_a(), c.variant_a);
-    EXPECT_EQ(index.size(), c.scans);
+TEST(ScanIndexTest, LengthAloneChoosesTheLayout) {
+    const std::tuple<std::size_t, bool, std::size_t> cases[] = {{22, true, 1},        {44, true, 2},
+                                                                {30, false, 1},       {60, false, 2},
+                                                                {660 + 22, true, 31}, {660 + 30, false, 23}};
+    for (const auto& [length, variant_a, scans] : cases) {
+        ScanIndex index = parse_ok(std::vector<std::uint8_t>(length, 0x18));
+        EXPECT_EQ(index.is_variant_a(), variant_a) << length;
+        EXPECT_EQ(index.size(), scans) << length;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, ScanIndexLengthTest,
-                         ::testing::Values(LengthCase{22, true, 1}, LengthCase{44, true, 2},
-                                           LengthCase{30, false, 1}, LengthCase{60, false, 2},
-                                           LengthCase{660 + 22, true, 31}, LengthCase{660 + 30, false, 23}));
-
-class ScanIndexBadLengthTest : public ::testing::TestWithParam<std::size_t> {};
-
-TEST_P(ScanIndexBadLengthTest, FailsNamingLengthAndBothStrides) {
-    std::vector<std::uint8_t> bytes(GetParam(), 0);
-    auto index = ScanIndex::from_bytes(bytes);
-    ASSERT_FALSE(index.has_value());
-    EXPECT_EQ(index.error().kind(), Error::Kind::Parse);
-    EXPECT_EQ(index.error().to_string(),
-              std::format("parse error: _FUNCnnn.IDX: size {} is not a multiple of 22 (Variant A) "
-                          "or 30 (Variant B)",
-                          GetParam()));
+TEST(ScanIndexTest, OtherLengthsFailNamingTheLengthAndBothStrides) {
+    for (std::size_t length : {1, 21, 23, 29, 50, 331}) {
+        auto index = ScanIndex::from_bytes(std::vector<std::uint8_t>(length, 0));
+        ASSERT_FALSE(index.has_value()) << length;
+        EXPECT_EQ(index.error().kind(), Error::Kind::Parse);
+        EXPECT_EQ(index.error().to_string(),
+                  std::format("parse error: _FUNCnnn.IDX: size {} is not a multiple of 22 (Variant A) "
+                              "or 30 (Variant B)",
+                              length));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Lengths, ScanIndexBadLengthTest, ::testing::Values(1, 21, 23, 29, 50, 331));
 
 // ---------------------------------------------------------------- 330-byte ties
 
@@ -129,41 +111,32 @@ struct TieCase {
     bool variant_a;
 };
 
-std::vector<std::uint8_t> ordered_tie_file(std::size_t length) {
-    return testing::index_a(ordered_a_records(length / 22));
-}
-
+// 15 ordered records with markers (330 bytes, or 990 for 45), then one change.
 std::vector<TieCase> tie_cases() {
-    std::vector<TieCase> cases;
-    cases.push_back({"OrderedWithMarkers", ordered_tie_file(330), true});
-    cases.push_back({"LongerOrderedWithMarkers", ordered_tie_file(990), true});
-
-    auto equal = ordered_a_records(15);
-    for (auto& record : equal) record.offset = 500;
-    cases.push_back({"EqualOffsetsCountAsOrdered", testing::index_a(equal), true});
-
-    auto unordered = ordered_a_records(15);
-    unordered[9].offset = unordered[8].offset - 1;
-    cases.push_back({"OneOffsetDecreases", testing::index_a(unordered), false});
-
-    auto last_unordered = ordered_a_records(15);
-    last_unordered[14].offset = 0;
-    cases.push_back({"LastOffsetDecreases", testing::index_a(last_unordered), false});
-
-    // Unsigned comparison: 0x80000000 after 0x7FFFFFFF is an increase.
-    auto high_bit = ordered_a_records(15);
-    high_bit[13].offset = 0x7FFFFFFF;
-    high_bit[14].offset = 0x80000000;
-    cases.push_back({"OffsetsCompareUnsigned", testing::index_a(high_bit), true});
-
-    auto one_marker = ordered_a_records(15);
-    one_marker[6].marker = 0x19;
-    cases.push_back({"OneMissingMarker", testing::index_a(one_marker), false});
-
-    auto last_marker = ordered_a_records(15);
-    last_marker[14].marker = 0x00;
-    cases.push_back({"LastMissingMarker", testing::index_a(last_marker), false});
-    return cases;
+    using Records = std::vector<IndexARecord>;
+    const auto file = [](std::size_t count, auto change) {
+        Records records = ordered_a_records(count);
+        change(records);
+        return testing::index_a(records);
+    };
+    const auto unchanged = [](Records&) {};
+    return {
+        {"OrderedWithMarkers", file(15, unchanged), true},
+        {"LongerOrderedWithMarkers", file(45, unchanged), true},
+        {"EqualOffsetsCountAsOrdered",
+         file(15,
+              [](Records& r) {
+                  for (auto& x : r) x.offset = 500;
+              }),
+         true},
+        {"OneOffsetDecreases", file(15, [](Records& r) { r[9].offset = r[8].offset - 1; }), false},
+        {"LastOffsetDecreases", file(15, [](Records& r) { r[14].offset = 0; }), false},
+        // Unsigned comparison: 0x80000000 after 0x7FFFFFFF is an increase.
+        {"OffsetsCompareUnsigned",
+         file(15, [](Records& r) { r[13].offset = 0x7FFFFFFF, r[14].offset = 0x80000000; }), true},
+        {"OneMissingMarker", file(15, [](Records& r) { r[6].marker = 0x19; }), false},
+        {"LastMissingMarker", file(15, [](Records& r) { r[14].marker = 0x00; }), false},
+    };
 }
 
 class ScanIndexTieTest : public ::testing::TestWithParam<TieCase> {};
@@ -182,15 +155,13 @@ TEST_P(ScanIndexTieTest, MarkersAndOrderChooseTheLayoutAndTheChoiceIsLogged) {
     EXPECT_EQ(records[0].message,
               std::format("_FUNCnnn.IDX: {} bytes fits both strides; record markers select {}",
                           c.bytes.size(), c.variant_a ? "22-byte Variant A" : "30-byte Variant B"));
-}
 
-TEST_P(ScanIndexTieTest, ChoiceDoesNotDependOnLogging) {
-    const TieCase& c = GetParam();
-    testing::LogCapture capture;
+    // The choice does not depend on the record being logged.
+    capture.clear();
     log::set_max_level(log::Level::Info);
-    ScanIndex index = parse_ok(c.bytes);
+    ScanIndex quiet = parse_ok(c.bytes);
     log::set_max_level(log::Level::Trace);
-    EXPECT_EQ(index.is_variant_a(), c.variant_a);
+    EXPECT_EQ(quiet.is_variant_a(), c.variant_a);
     EXPECT_TRUE(capture.records().empty());
 }
 
@@ -213,29 +184,21 @@ TEST(ScanIndexTest, TieReadAsVariantBTakesFieldsFromThirtyByteRecords) {
 
 // ---------------------------------------------------------------- files
 
-TEST(ScanIndexTest, FromPathReadsTheFile) {
+TEST(ScanIndexTest, FromPathReadsTheFileAndPassesErrorsOn) {
     testing::TempDir dir;
-    auto path = dir.write("_FUNC001.IDX", testing::index_b({{.offset = 8, .rt_min = 1.5f}}));
-    auto index = ScanIndex::from_path(path);
+    auto index = ScanIndex::from_path(dir.write("_FUNC001.IDX", testing::index_b({{.offset = 8}})));
     ASSERT_TRUE(index.has_value());
     EXPECT_FALSE(index->is_variant_a());
     EXPECT_EQ(index->variant_b()->at(0).offset, 8u);
-}
 
-TEST(ScanIndexTest, FromPathPassesTheIoErrorOnUnchanged) {
-    testing::TempDir dir;
-    auto index = ScanIndex::from_path(dir.path() / "_FUNC001.IDX");
-    ASSERT_FALSE(index.has_value());
-    EXPECT_EQ(index.error().kind(), Error::Kind::Io);
-    EXPECT_EQ(index.error().to_string(), Error::io(ENOENT).to_string());
-}
+    auto missing = ScanIndex::from_path(dir.path() / "_FUNC002.IDX");
+    ASSERT_FALSE(missing.has_value());
+    EXPECT_EQ(missing.error().kind(), Error::Kind::Io);
+    EXPECT_EQ(missing.error().to_string(), "I/O error: No such file or directory (os error 2)");
 
-TEST(ScanIndexTest, FromPathReportsSizeErrors) {
-    testing::TempDir dir;
-    auto path = dir.write("_FUNC001.IDX", std::vector<std::uint8_t>(50, 0));
-    auto index = ScanIndex::from_path(path);
-    ASSERT_FALSE(index.has_value());
-    EXPECT_EQ(index.error().to_string(),
+    auto bad_size = ScanIndex::from_path(dir.write("_FUNC003.IDX", std::vector<std::uint8_t>(50, 0)));
+    ASSERT_FALSE(bad_size.has_value());
+    EXPECT_EQ(bad_size.error().to_string(),
               "parse error: _FUNCnnn.IDX: size 50 is not a multiple of 22 (Variant A) or 30 (Variant B)");
 }
 

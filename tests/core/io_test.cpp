@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <limits>
-#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,6 +20,11 @@ std::size_t open_descriptor_count() {
     std::size_t count = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
     return count;
+}
+
+// The display text of a result's error, or "no error".
+template <class T> std::string error_of(const Result<T>& result) {
+    return result ? "no error" : result.error().to_string();
 }
 
 std::vector<std::uint8_t> random_bytes(std::size_t size) {
@@ -41,62 +45,46 @@ TEST(Io, ReadWholeFileReturnsEveryByte) {
     }
 }
 
-TEST(Io, ReadWholeFileReportsTheOsError) {
+TEST(Io, ReadsReportTheOsError) {
     const TempDir dir;
-    const auto missing = read_whole_file(dir.path() / "missing");
-    ASSERT_FALSE(missing);
-    EXPECT_EQ(missing.error().kind(), Error::Kind::Io);
-    EXPECT_EQ(missing.error().to_string(), "I/O error: No such file or directory (os error 2)");
-
-    const auto directory = read_whole_file(dir.path());
-    ASSERT_FALSE(directory);
-    EXPECT_EQ(directory.error().to_string(), "I/O error: Is a directory (os error 21)");
+    const std::string missing = "I/O error: No such file or directory (os error 2)";
+    const auto whole = read_whole_file(dir.path() / "missing");
+    ASSERT_FALSE(whole);
+    EXPECT_EQ(whole.error().kind(), Error::Kind::Io);
+    EXPECT_EQ(whole.error().to_string(), missing);
+    EXPECT_EQ(error_of(read_exact_at(dir.path() / "missing.DAT", 0, 4)), missing);
+    EXPECT_EQ(error_of(read_whole_file(dir.path())), "I/O error: Is a directory (os error 21)");
 }
 
-struct ExactCase {
-    std::uint64_t offset;
-    std::uint64_t length;
-    std::string expected; // read bytes, or the error display text
-    bool ok;
-};
-
-void PrintTo(const ExactCase& c, std::ostream* os) { *os << c.offset << "+" << c.length; }
-
-class ReadExactAt : public ::testing::TestWithParam<ExactCase> {};
-
-TEST_P(ReadExactAt, ReadsExactlyTheRangeOrFails) {
+TEST(Io, ReadExactAtReadsExactlyTheRangeOrFails) {
     const TempDir dir;
     const auto path = dir.write("_FUNC001.DAT", std::string_view("0123456789"));
-    const auto& param = GetParam();
-    const auto read = read_exact_at(path, param.offset, param.length);
-    ASSERT_EQ(read.has_value(), param.ok) << (read ? "" : read.error().to_string());
-    if (param.ok)
-        EXPECT_EQ(*read, bytes_of(param.expected));
-    else
-        EXPECT_EQ(read.error().to_string(), param.expected);
-}
-
-const std::string short_read = "I/O error: failed to fill whole buffer";
-const std::string invalid_argument = "I/O error: Invalid argument (os error 22)";
-constexpr auto u64_max = std::numeric_limits<std::uint64_t>::max();
-
-INSTANTIATE_TEST_SUITE_P(
-    Io, ReadExactAt,
-    ::testing::Values(ExactCase{0, 10, "0123456789", true}, ExactCase{3, 4, "3456", true},
-                      ExactCase{9, 1, "9", true}, ExactCase{0, 0, "", true}, ExactCase{10, 0, "", true},
-                      ExactCase{5, 6, short_read, false}, ExactCase{10, 1, short_read, false},
-                      ExactCase{100, 1, short_read, false},
-                      // A damaged index may ask for absurd lengths: no huge allocation, just a short read.
-                      ExactCase{0, std::uint64_t{1} << 62, short_read, false},
-                      ExactCase{std::uint64_t{1} << 62, 1, short_read, false},
-                      ExactCase{u64_max, 1, invalid_argument, false},
-                      ExactCase{1, u64_max, invalid_argument, false}));
-
-TEST(Io, ReadExactAtReportsAMissingFile) {
-    const TempDir dir;
-    const auto read = read_exact_at(dir.path() / "missing.DAT", 0, 4);
-    ASSERT_FALSE(read);
-    EXPECT_EQ(read.error().to_string(), "I/O error: No such file or directory (os error 2)");
+    const std::string short_read = "I/O error: failed to fill whole buffer";
+    const std::string invalid_argument = "I/O error: Invalid argument (os error 22)";
+    constexpr auto u64_max = std::numeric_limits<std::uint64_t>::max();
+    struct Case {
+        std::uint64_t offset;
+        std::uint64_t length;
+        std::string expected; // read bytes, or the error display text
+        bool ok;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {0, 10, "0123456789", true}, {3, 4, "3456", true}, {0, 0, "", true}, {10, 0, "", true},
+        {5, 6, short_read, false}, {10, 1, short_read, false},
+        // A damaged index may ask for absurd lengths: no huge allocation, just a short read.
+        {0, std::uint64_t{1} << 62, short_read, false}, {std::uint64_t{1} << 62, 1, short_read, false},
+        {u64_max, 1, invalid_argument, false}, {1, u64_max, invalid_argument, false}};
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.offset) + "+" + std::to_string(c.length));
+        const auto read = read_exact_at(path, c.offset, c.length);
+        ASSERT_EQ(read.has_value(), c.ok) << (read ? "" : read.error().to_string());
+        if (c.ok)
+            EXPECT_EQ(*read, bytes_of(c.expected));
+        else
+            EXPECT_EQ(read.error().to_string(), c.expected);
+    }
 }
 
 TEST(Io, HandlesAreClosedOnEveryPath) {
@@ -120,16 +108,16 @@ TEST(Io, FileSizeFollowsSymbolicLinks) {
     EXPECT_EQ(tarnvale::file_size(dir.path() / "link").value_or(0), 1234u);
 
     std::filesystem::create_symlink(dir.path() / "nowhere", dir.path() / "dangling");
-    const auto dangling = tarnvale::file_size(dir.path() / "dangling");
-    ASSERT_FALSE(dangling);
-    EXPECT_EQ(dangling.error().to_string(), "I/O error: No such file or directory (os error 2)");
+    EXPECT_EQ(error_of(tarnvale::file_size(dir.path() / "dangling")),
+              "I/O error: No such file or directory (os error 2)");
 }
 
 TEST(Io, PathsWithAnEmbeddedNulAreRejected) {
     const std::filesystem::path path(std::string("a\0b", 3));
-    EXPECT_EQ(read_whole_file(path).error().to_string(), invalid_argument);
-    EXPECT_EQ(read_exact_at(path, 0, 1).error().to_string(), invalid_argument);
-    EXPECT_EQ(tarnvale::file_size(path).error().to_string(), invalid_argument);
+    const std::string invalid_argument = "I/O error: Invalid argument (os error 22)";
+    EXPECT_EQ(error_of(read_whole_file(path)), invalid_argument);
+    EXPECT_EQ(error_of(read_exact_at(path, 0, 1)), invalid_argument);
+    EXPECT_EQ(error_of(tarnvale::file_size(path)), invalid_argument);
 }
 
 } // namespace
