@@ -13,62 +13,46 @@
 namespace tarnvale::raw {
 namespace {
 
-using Field = std::optional<std::string> Header::*;
-
 Header parse_ok(std::string_view text) {
     Result<Header> header = Header::from_str(text);
     EXPECT_TRUE(header.has_value()) << header.error().to_string();
     return header ? std::move(*header) : Header{};
 }
 
-std::string parse_error_text(std::string_view text) {
-    Result<Header> header = Header::from_str(text);
-    if (header) return "<no error>";
-    EXPECT_EQ(header.error().kind(), Error::Kind::Parse);
-    return header.error().to_string();
+TEST(Header, SetsOrSkipsTextFields) {
+    using Field = std::optional<std::string> Header::*;
+    const struct {
+        std::string_view text;
+        Field field;
+        std::optional<std::string> expected;
+    } cases[] = {
+        {"$$ Version: 01.00", &Header::version, "01.00"},
+        {"$$ Version   : 01.00", &Header::version, "01.00"},
+        {"$$ Version:\t01.00", &Header::version, std::nullopt},
+        {"   $$Acquired Time: 16:20:52   ", &Header::acquired_time, "16:20:52"},
+        {"$$ Sample Description: a: b", &Header::sample_description, "a: b"},
+        {"$$ Sample Description:  padded value \t", &Header::sample_description, "padded value"},
+        {"$$ Instrument:", &Header::instrument, std::nullopt},
+        {"$$ Instrument: QTOF\n$$ Instrument:", &Header::instrument, "QTOF"},
+        {"$$ Instrument: QTOF\n$$ Instrument:   ", &Header::instrument, "QTOF"},
+        {"Version: 1", &Header::version, std::nullopt},
+        {"$$ version: 1", &Header::version, std::nullopt},
+        {"$$ Acquired  Name: x", &Header::acquired_name, std::nullopt},
+        {"$$ Acquired Name: run7", &Header::acquired_name, "run7"},
+        {"$$ Acquired Date: 14-Jan-2021", &Header::acquired_date, "14-Jan-2021"},
+        {"$$ User Name: alice\n$$ User Name: bob", &Header::operator_, "bob"},
+        {"$ $ Version: 1", &Header::version, std::nullopt},
+        // U+3000 (ideographic space) is Unicode white space and is trimmed everywhere.
+        {"\u3000$$\u3000Version\u3000: 2\u3000", &Header::version, "2"},
+        // A byte-order mark is not white space: the first line is not recognised.
+        {"\uFEFF$$ Version: 1\n", &Header::version, std::nullopt},
+        {"\uFEFF$$ Version: 1\n$$ Instrument: Q", &Header::instrument, "Q"},
+        // A lone CR does not end a line; it is trimmed away at the end of the value.
+        {"$$ Version: 1\r$$ Instrument: Q", &Header::version, "1\r$$ Instrument: Q"},
+        {"$$ Version: 1\r$$ Instrument: Q", &Header::instrument, std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parse_ok(c.text).*c.field, c.expected) << c.text;
 }
-
-struct FieldCase {
-    std::string text;
-    Field field;
-    std::optional<std::string> expected;
-};
-
-class HeaderFieldTest : public ::testing::TestWithParam<FieldCase> {};
-
-TEST_P(HeaderFieldTest, SetsOrSkipsField) {
-    const FieldCase& c = GetParam();
-    const Header header = parse_ok(c.text);
-    EXPECT_EQ(header.*c.field, c.expected) << c.text;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, HeaderFieldTest,
-    ::testing::Values(FieldCase{"$$ Version: 01.00", &Header::version, "01.00"},
-                      FieldCase{"$$ Version   : 01.00", &Header::version, "01.00"},
-                      FieldCase{"$$ Version:\t01.00", &Header::version, std::nullopt},
-                      FieldCase{"   $$Acquired Time: 16:20:52   ", &Header::acquired_time, "16:20:52"},
-                      FieldCase{"$$ Sample Description: a: b", &Header::sample_description, "a: b"},
-                      FieldCase{"$$ Sample Description:  padded value \t", &Header::sample_description,
-                                "padded value"},
-                      FieldCase{"$$ Instrument:", &Header::instrument, std::nullopt},
-                      FieldCase{"$$ Instrument: QTOF\n$$ Instrument:", &Header::instrument, "QTOF"},
-                      FieldCase{"$$ Instrument: QTOF\n$$ Instrument:   ", &Header::instrument, "QTOF"},
-                      FieldCase{"Version: 1", &Header::version, std::nullopt},
-                      FieldCase{"$$ version: 1", &Header::version, std::nullopt},
-                      FieldCase{"$$ Acquired  Name: x", &Header::acquired_name, std::nullopt},
-                      FieldCase{"$$ Acquired Name: run7", &Header::acquired_name, "run7"},
-                      FieldCase{"$$ Acquired Date: 14-Jan-2021", &Header::acquired_date, "14-Jan-2021"},
-                      FieldCase{"$$ User Name: alice\n$$ User Name: bob", &Header::operator_, "bob"},
-                      FieldCase{"$ $ Version: 1", &Header::version, std::nullopt},
-                      // U+3000 (ideographic space) is Unicode white space and is trimmed everywhere.
-                      FieldCase{"\u3000$$\u3000Version\u3000: 2\u3000", &Header::version, "2"},
-                      // A byte-order mark is not white space: the first line is not recognised.
-                      FieldCase{"\uFEFF$$ Version: 1\n", &Header::version, std::nullopt},
-                      FieldCase{"\uFEFF$$ Version: 1\n$$ Instrument: Q", &Header::instrument, "Q"},
-                      // A lone CR does not end a line; it is trimmed away at the end of the value.
-                      FieldCase{"$$ Version: 1\r$$ Instrument: Q", &Header::version, "1\r$$ Instrument: Q"},
-                      FieldCase{"$$ Version: 1\r$$ Instrument: Q", &Header::instrument, std::nullopt}));
 
 TEST(Header, EmptyAndUnrecognisedTextsGiveAnEmptyHeader) {
     for (std::string_view text : {"", "\n\n", "no marker here\nkey: value\n$$ nothing"}) {
@@ -79,52 +63,45 @@ TEST(Header, EmptyAndUnrecognisedTextsGiveAnEmptyHeader) {
     }
 }
 
-TEST(Header, CrLfLineEndsParseLikeLf) {
-    const std::string lf = "$$ Version: 01.00\n$$ Instrument: SYNAPT G2\n$$ Cal Function 1: 1.5,2,T1\n";
-    std::string crlf;
-    for (char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    const Header a = parse_ok(lf);
-    const Header b = parse_ok(crlf);
-    EXPECT_EQ(b.version, "01.00");
-    EXPECT_EQ(b.instrument, a.instrument);
-    ASSERT_TRUE(b.cal_functions.contains(1));
-    EXPECT_EQ(b.cal_functions.at(1).coefficients, a.cal_functions.at(1).coefficients);
-    EXPECT_EQ(b.cal_functions.at(1).cal_type, CalType::T1);
+TEST(Header, CrLfLineEnds) {
+    const Header header =
+        parse_ok("$$ Version: 01.00\r\n$$ Instrument: SYNAPT G2\r\n$$ Cal Function 1: 1.5,2,T1\r\n");
+    EXPECT_EQ(header.version, "01.00");
+    EXPECT_EQ(header.instrument, "SYNAPT G2");
+    ASSERT_TRUE(header.cal_functions.contains(1));
+    EXPECT_EQ(header.cal_functions.at(1).coefficients, (std::vector<double>{1.5, 2.0}));
+    EXPECT_EQ(header.cal_functions.at(1).cal_type, CalType::T1);
 }
 
-struct CalCase {
-    std::string text;
-    std::uint32_t function;
-    std::vector<double> coefficients;
-    CalType cal_type;
-};
-
-class HeaderCalibrationTest : public ::testing::TestWithParam<CalCase> {};
-
-TEST_P(HeaderCalibrationTest, StoresCalibration) {
-    const CalCase& c = GetParam();
-    const Header header = parse_ok(c.text);
-    ASSERT_EQ(header.cal_functions.size(), 1u) << c.text;
-    ASSERT_TRUE(header.cal_functions.contains(c.function)) << c.text;
-    EXPECT_EQ(header.cal_functions.at(c.function).coefficients, c.coefficients) << c.text;
-    EXPECT_EQ(header.cal_functions.at(c.function).cal_type, c.cal_type) << c.text;
+TEST(Header, StoresOneCalibrationPerFunction) {
+    const struct {
+        std::string_view text;
+        std::uint32_t function;
+        std::vector<double> coefficients;
+        CalType cal_type;
+    } cases[] = {
+        {"$$ Cal Function 2: 1.0,2.0,T1", 2, {1.0, 2.0}, CalType::T1},
+        {"$$ Cal Function 2: T0", 2, {}, CalType::T0},
+        {"$$ Cal Function +02: 5,T1", 2, {5.0}, CalType::T1},
+        {"$$ Cal Function 2: 1.2e-3, 0.99986,,T1", 2, {0.0012, 0.99986}, CalType::T1},
+        {"$$ Cal Function 7:  1. , .5 ,  T0  ", 7, {1.0, 0.5}, CalType::T0},
+        {"$$ Cal Function 4294967295: -1E2,T1", 4294967295u, {-100.0}, CalType::T1},
+        {"$$ Cal Function Cal Function 3: 1,T1", 3, {1.0}, CalType::T1},
+        {"$$ Cal Function  5 : 1,T1", 5, {1.0}, CalType::T1},
+        {"$$ Cal Function 1: 1,T0\n$$ Cal Function 1: 2,3,T1", 1, {2.0, 3.0}, CalType::T1},
+        // The bare key, however spaced, is not a calibration line.
+        {"$$ Cal Function: 1,T1\n$$ Cal Function 9: T1", 9, {}, CalType::T1},
+        {"$$ Cal Function  : 1,T1\n$$ Cal Function 9: T1", 9, {}, CalType::T1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const Header header = parse_ok(c.text);
+        ASSERT_EQ(header.cal_functions.size(), 1u);
+        ASSERT_TRUE(header.cal_functions.contains(c.function));
+        EXPECT_EQ(header.cal_functions.at(c.function).coefficients, c.coefficients);
+        EXPECT_EQ(header.cal_functions.at(c.function).cal_type, c.cal_type);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, HeaderCalibrationTest,
-    ::testing::Values(CalCase{"$$ Cal Function 2: 1.0,2.0,T1", 2, {1.0, 2.0}, CalType::T1},
-                      CalCase{"$$ Cal Function 2: T0", 2, {}, CalType::T0},
-                      CalCase{"$$ Cal Function +02: 5,T1", 2, {5.0}, CalType::T1},
-                      CalCase{"$$ Cal Function 2: 1.2e-3, 0.99986,,T1", 2, {0.0012, 0.99986}, CalType::T1},
-                      CalCase{"$$ Cal Function 7:  1. , .5 ,  T0  ", 7, {1.0, 0.5}, CalType::T0},
-                      CalCase{"$$ Cal Function 4294967295: -1E2,T1", 4294967295u, {-100.0}, CalType::T1},
-                      CalCase{"$$ Cal Function Cal Function 3: 1,T1", 3, {1.0}, CalType::T1},
-                      CalCase{"$$ Cal Function  5 : 1,T1", 5, {1.0}, CalType::T1},
-                      CalCase{
-                          "$$ Cal Function 1: 1,T0\n$$ Cal Function 1: 2,3,T1", 1, {2.0, 3.0}, CalType::T1},
-                      // The bare key, however spaced, is not a calibration line.
-                      CalCase{"$$ Cal Function: 1,T1\n$$ Cal Function 9: T1", 9, {}, CalType::T1},
-                      CalCase{"$$ Cal Function  : 1,T1\n$$ Cal Function 9: T1", 9, {}, CalType::T1}));
 
 TEST(Header, CalibrationAcceptsSpecialFloatWords) {
     const Header header = parse_ok("$$ Cal Function 1: inf,-Infinity,NaN,T1");
@@ -135,85 +112,50 @@ TEST(Header, CalibrationAcceptsSpecialFloatWords) {
     EXPECT_TRUE(std::isnan(c[2]));
 }
 
-TEST(Header, CalibrationMapIteratesInFunctionOrder) {
-    const Header header = parse_ok("$$ Cal Function 3: T0\n$$ Cal Function 1: T1\n$$ Cal Function 2: T0");
-    std::vector<std::uint32_t> keys;
-    for (const auto& [key, cal] : header.cal_functions) keys.push_back(key);
-    EXPECT_EQ(keys, (std::vector<std::uint32_t>{1, 2, 3}));
-}
-
-struct ErrorCase {
-    std::string text;
-    std::string message;
-};
-
-class HeaderErrorTest : public ::testing::TestWithParam<ErrorCase> {};
-
-TEST_P(HeaderErrorTest, FailsWithExactMessage) {
-    const ErrorCase& c = GetParam();
-    EXPECT_EQ(parse_error_text(c.text), "parse error: " + c.message) << c.text;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, HeaderErrorTest,
-    ::testing::Values(
-        ErrorCase{"$$ Cal Function x: 1,T1",
-                  R"(_HEADER.TXT: invalid function index in key "Cal Function x")"},
-        ErrorCase{"$$ Cal Function -1: 1,T1",
-                  R"(_HEADER.TXT: invalid function index in key "Cal Function -1")"},
-        ErrorCase{"$$ Cal Function 1 Mod: 1,T1",
-                  R"(_HEADER.TXT: invalid function index in key "Cal Function 1 Mod")"},
-        ErrorCase{"$$ Cal Function 4294967296: 1,T1",
-                  R"(_HEADER.TXT: invalid function index in key "Cal Function 4294967296")"},
-        ErrorCase{"$$ Cal Function \"q\\: 1,T1",
-                  R"(_HEADER.TXT: invalid function index in key "Cal Function \"q\\")"},
-        ErrorCase{"$$ Cal Function 2: 1.0,2.0", R"(_HEADER.TXT: unknown calibration type "2.0")"},
-        ErrorCase{"$$ Cal Function 2: 1.0,2.0,t1", R"(_HEADER.TXT: unknown calibration type "t1")"},
-        ErrorCase{"$$ Cal Function 2: 1.0,2.0,", R"(_HEADER.TXT: unknown calibration type "")"},
-        ErrorCase{"$$ Cal Function 2: 1.0,T1 x", R"(_HEADER.TXT: unknown calibration type "T1 x")"},
-        ErrorCase{"$$ Cal Function 2: 1.0, x,T1", R"(_HEADER.TXT: invalid coefficient " x")"},
-        ErrorCase{"$$ Cal Function 2: 1.0,\t1 2 ,T1", R"(_HEADER.TXT: invalid coefficient "\t1 2 ")"},
-        ErrorCase{"$$ Cal Function 2: .,T1", R"(_HEADER.TXT: invalid coefficient ".")"},
-        ErrorCase{"$$ Cal Function 2: 0x10,T1", R"(_HEADER.TXT: invalid coefficient "0x10")"},
+TEST(Header, FailsWithExactMessage) {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"$$ Cal Function x: 1,T1", R"(invalid function index in key "Cal Function x")"},
+        {"$$ Cal Function -1: 1,T1", R"(invalid function index in key "Cal Function -1")"},
+        {"$$ Cal Function 1 Mod: 1,T1", R"(invalid function index in key "Cal Function 1 Mod")"},
+        {"$$ Cal Function 4294967296: 1,T1", R"(invalid function index in key "Cal Function 4294967296")"},
+        {"$$ Cal Function \"q\\: 1,T1", R"(invalid function index in key "Cal Function \"q\\")"},
+        {"$$ Cal Function 2: 1.0,2.0", R"(unknown calibration type "2.0")"},
+        {"$$ Cal Function 2: 1.0,2.0,t1", R"(unknown calibration type "t1")"},
+        {"$$ Cal Function 2: 1.0,2.0,", R"(unknown calibration type "")"},
+        {"$$ Cal Function 2: 1.0,T1 x", R"(unknown calibration type "T1 x")"},
+        {"$$ Cal Function 2: 1.0, x,T1", R"(invalid coefficient " x")"},
+        {"$$ Cal Function 2: 1.0,\t1 2 ,T1", R"(invalid coefficient "\t1 2 ")"},
+        {"$$ Cal Function 2: .,T1", R"(invalid coefficient ".")"},
+        {"$$ Cal Function 2: 0x10,T1", R"(invalid coefficient "0x10")"},
         // The checks run in the order: function number, calibration type, coefficients.
-        ErrorCase{"$$ Cal Function x: 1.0,2.0,t1",
-                  R"(_HEADER.TXT: invalid function index in key "Cal Function x")"},
-        ErrorCase{"$$ Cal Function 1: bad,T9", R"(_HEADER.TXT: unknown calibration type "T9")"},
+        {"$$ Cal Function x: 1.0,2.0,t1", R"(invalid function index in key "Cal Function x")"},
+        {"$$ Cal Function 1: bad,T9", R"(unknown calibration type "T9")"},
         // The first error ends the parse.
-        ErrorCase{"$$ Cal Function 1: a,T1\n$$ Cal Function 2: 1,T3",
-                  R"(_HEADER.TXT: invalid coefficient "a")"}));
-
-TEST(Header, ParseCalValueDirectly) {
-    Result<FunctionCal> cal = parse_cal_value(" 1.2e-3, 0.99986,,T1");
-    ASSERT_TRUE(cal.has_value());
-    EXPECT_EQ(cal->coefficients, (std::vector<double>{0.0012, 0.99986}));
-    EXPECT_EQ(cal->cal_type, CalType::T1);
+        {"$$ Cal Function 1: a,T1\n$$ Cal Function 2: 1,T3", R"(invalid coefficient "a")"},
+    };
+    for (const auto& [text, message] : cases)
+        EXPECT_EQ(testing::error_text(Header::from_str(text)),
+                  "parse error: _HEADER.TXT: " + std::string(message))
+            << text;
 }
 
-TEST(HeaderFromPath, InvalidUtf8BecomesReplacementCharacter) {
+TEST(HeaderFromPath, DecodesLossilyAndPassesErrorsOn) {
     testing::TempDir dir;
-    const auto path =
-        dir.write("_HEADER.TXT", std::string_view("$$ Instrument: Q\xFFT\xC3(OF\r\n$$ Version: 1\r\n"));
-    Result<Header> header = Header::from_path(path);
+    Result<Header> header = Header::from_path(
+        dir.write("_HEADER.TXT", std::string_view("$$ Instrument: Q\xFFT\xC3(OF\r\n$$ Version: 1\r\n")));
     ASSERT_TRUE(header.has_value()) << header.error().to_string();
     EXPECT_EQ(header->instrument, "Q\uFFFDT\uFFFD(OF");
     EXPECT_EQ(header->version, "1");
-}
 
-TEST(HeaderFromPath, MissingFileIsAnIoError) {
-    testing::TempDir dir;
-    Result<Header> header = Header::from_path(dir.path() / "_HEADER.TXT");
-    ASSERT_FALSE(header.has_value());
-    EXPECT_EQ(header.error().kind(), Error::Kind::Io);
-    EXPECT_EQ(header.error().to_string(), "I/O error: No such file or directory (os error 2)");
-}
+    Result<Header> bad =
+        Header::from_path(dir.write("bad.txt", std::string_view("$$ Cal Function 2: 1,T2\n")));
+    ASSERT_FALSE(bad.has_value());
+    EXPECT_EQ(bad.error().to_string(), R"(parse error: _HEADER.TXT: unknown calibration type "T2")");
 
-TEST(HeaderFromPath, ParseErrorsPassThrough) {
-    testing::TempDir dir;
-    const auto path = dir.write("_HEADER.TXT", std::string_view("$$ Cal Function 2: 1,T2\n"));
-    Result<Header> header = Header::from_path(path);
-    ASSERT_FALSE(header.has_value());
-    EXPECT_EQ(header.error().to_string(), R"(parse error: _HEADER.TXT: unknown calibration type "T2")");
+    Result<Header> missing = Header::from_path(dir.path() / "nothing.txt");
+    ASSERT_FALSE(missing.has_value());
+    EXPECT_EQ(missing.error().kind(), Error::Kind::Io);
+    EXPECT_EQ(missing.error().to_string(), testing::kNoSuchFile);
 }
 
 } // namespace

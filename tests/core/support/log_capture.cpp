@@ -64,6 +64,13 @@ std::vector<std::string> LogCapture::messages(log::Level level) const {
     return out;
 }
 
+std::vector<std::string> LogCapture::messages(log::Level level, std::string_view target) const {
+    std::vector<std::string> out;
+    for (auto& record : records())
+        if (record.level == level && record.target == target) out.push_back(std::move(record.message));
+    return out;
+}
+
 void LogCapture::clear() { install_once()->clear(); }
 
 } // namespace tarnvale::testing

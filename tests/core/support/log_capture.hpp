@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "log.hpp"
@@ -26,6 +27,8 @@ class LogCapture {
     std::vector<CapturedRecord> records() const;
     // Messages of the given level, in the order they were logged.
     std::vector<std::string> messages(log::Level level) const;
+    // Messages of the given level logged under one target.
+    std::vector<std::string> messages(log::Level level, std::string_view target) const;
     void clear();
 };
 

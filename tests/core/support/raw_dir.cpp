@@ -146,6 +146,7 @@ std::filesystem::path write_raw_dir(const TempDir& temp, const RawDirSpec& spec)
     if (spec.chroms) out.write("_CHROMS.INF", chroms_inf(*spec.chroms));
     for (const auto& [number, points] : spec.chro)
         out.write(padded_name("_CHRO", number, ".DAT"), chro_dat(points));
+    for (const auto& [name, content] : spec.extra_files) temp.write(spec.dir_name + "/" + name, content);
     return temp.path() / spec.dir_name;
 }
 

@@ -69,6 +69,9 @@ struct RawDirSpec {
     std::map<std::uint32_t, std::vector<std::pair<float, float>>> chro = {}; // _CHROnnn.DAT by number
     std::set<std::string> omit = {};                                         // standard names not to write
     std::map<std::string, std::string> on_disk_name = {}; // standard name -> name written instead
+    // Written last, verbatim, so they can also replace a standard file; a name may hold
+    // a subdirectory ("sub/x").
+    std::map<std::string, std::string> extra_files = {};
 };
 
 // Convenience builders for the common function shapes.
@@ -83,7 +86,7 @@ std::vector<std::uint8_t> dat_file(const FunctionSpec& spec);
 
 // Writes the directory below `temp` in a fixed order (_HEADER.TXT, _extern.inf,
 // _FUNCTNS.INF, then per function .IDX, .DAT, .STS, then _CHROMS.INF and the
-// channel files) and returns its path.
+// channel files, then the extra files) and returns its path.
 std::filesystem::path write_raw_dir(const TempDir& temp, const RawDirSpec& spec);
 
 } // namespace tarnvale::testing

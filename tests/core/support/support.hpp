@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "error.hpp"
+
 namespace tarnvale::testing {
 
 // A growable little-endian byte buffer; put_* write at an absolute offset,
@@ -50,6 +52,15 @@ class ByteWriter {
 };
 
 inline std::vector<std::uint8_t> bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
+
+// The display text of a result's error, or "no error". The text also fixes the error's kind:
+// "parse error: …" and "I/O error: …" leaves, context prefixes before them.
+template <class T> std::string error_text(const Result<T>& result) {
+    return result ? std::string("no error") : result.error().to_string();
+}
+
+// The error text of reading a file that does not exist.
+inline constexpr std::string_view kNoSuchFile = "I/O error: No such file or directory (os error 2)";
 
 // A fresh, empty directory under the system temporary directory, removed on destruction.
 class TempDir {
