@@ -17,19 +17,13 @@ namespace tarnvale::py {
 inline constexpr unsigned int kResultTypeFlags =
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION;
 
-template <class T>
-struct Box {
-    PyObject_HEAD
-    T* value;
+template <class T> struct Box {
+    PyObject_HEAD T* value;
 };
 
-template <class T>
-const T& unbox(PyObject* self) {
-    return *reinterpret_cast<Box<T>*>(self)->value;
-}
+template <class T> const T& unbox(PyObject* self) { return *reinterpret_cast<Box<T>*>(self)->value; }
 
-template <class T>
-void box_dealloc(PyObject* self) {
+template <class T> void box_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     delete reinterpret_cast<Box<T>*>(self)->value;
     type->tp_free(self);
@@ -38,8 +32,7 @@ void box_dealloc(PyObject* self) {
 
 // A new instance of `type` (or of class `id`) owning `value`. May throw std::bad_alloc
 // (callers run under guarded()); null with an exception set on a Python failure.
-template <class T>
-PyObject* box_alloc(PyTypeObject* type, T value) {
+template <class T> PyObject* box_alloc(PyTypeObject* type, T value) {
     auto owned = std::make_unique<T>(std::move(value));
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
@@ -47,8 +40,7 @@ PyObject* box_alloc(PyTypeObject* type, T value) {
     return self;
 }
 
-template <class T>
-PyObject* box_new(ClassId id, T value) {
+template <class T> PyObject* box_new(ClassId id, T value) {
     PyTypeObject* type = class_type(id);
     if (type == nullptr) return nullptr;
     return box_alloc(type, std::move(value));
@@ -56,8 +48,7 @@ PyObject* box_new(ClassId id, T value) {
 
 // Getter of a read-only property exposing one field of the owned record; every
 // access builds a new Python value.
-template <class T, auto Field>
-PyObject* field_getter(PyObject* self, void*) {
+template <class T, auto Field> PyObject* field_getter(PyObject* self, void*) {
     return guarded([self] { return to_py(unbox<T>(self).*Field); });
 }
 

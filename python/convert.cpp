@@ -42,8 +42,7 @@ bool to_unsigned(PyObject* object, const char* param, unsigned long long max, un
     return true;
 }
 
-template <class T>
-PyObject* make_float_list(std::span<const T> values) {
+template <class T> PyObject* make_float_list(std::span<const T> values) {
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < values.size(); ++i) {

@@ -15,8 +15,7 @@ namespace tarnvale::py {
 // Turns the exception being handled into a Python exception. Call only from a catch block.
 void raise_current_cpp_exception() noexcept;
 
-template <class R>
-constexpr R failure_value() {
+template <class R> constexpr R failure_value() {
     if constexpr (std::is_pointer_v<R>) {
         return nullptr;
     } else {
@@ -24,8 +23,7 @@ constexpr R failure_value() {
     }
 }
 
-template <class F>
-auto guarded(F&& body) noexcept -> std::invoke_result_t<F&> {
+template <class F> auto guarded(F&& body) noexcept -> std::invoke_result_t<F&> {
     using R = std::invoke_result_t<F&>;
     try {
         return body();

@@ -147,9 +147,9 @@ void LogBridge::log(const log::Record& record) {
 void LogBridge::forward(const log::Record& record, const std::optional<CachedLogger>& cached) {
     PyRef name = PyRef::steal(to_py_str(logger_name(record.target())));
     if (!name) return report_unraisable(nullptr);
-    PyRef logger = cached ? PyRef::borrow(cached->logger)
-                          : PyRef::steal(PyObject_CallMethodOneArg(logging_.get(), names_.get_logger.get(),
-                                                                   name.get()));
+    PyRef logger =
+        cached ? PyRef::borrow(cached->logger)
+               : PyRef::steal(PyObject_CallMethodOneArg(logging_.get(), names_.get_logger.get(), name.get()));
     if (!logger) return report_unraisable(name.get());
     if (!emit(logger.get(), name.get(), record)) return report_unraisable(logger.get());
     if (!cached) cache_.store(record.target(), logger.get(), probe_max_enabled(logger.get()));

@@ -22,8 +22,7 @@ constexpr std::string_view kSeparator = "::";
 
 // Splits a target into its segments without allocating: calls visit(segment)
 // for each, stopping early when visit returns false.
-template <class Visit>
-bool for_each_segment(std::string_view target, Visit&& visit) {
+template <class Visit> bool for_each_segment(std::string_view target, Visit&& visit) {
     while (true) {
         std::size_t end = target.find(kSeparator);
         if (!visit(target.substr(0, end))) return false;

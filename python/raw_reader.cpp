@@ -51,8 +51,7 @@ PyObject* raw_reader_repr(PyObject* self) {
 }
 
 // A new list holding one new result object per record.
-template <class T>
-PyObject* record_list(std::span<const T> records, PyObject* (*make)(const T&)) {
+template <class T> PyObject* record_list(std::span<const T> records, PyObject* (*make)(const T&)) {
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(records.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < records.size(); ++i) {

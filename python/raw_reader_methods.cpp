@@ -127,8 +127,7 @@ PyObject* read_chrom(PyObject* self, PyObject* args, PyObject* kwds) {
     });
 }
 
-template <PyObject* (*Method)(PyObject*, PyObject*, PyObject*)>
-PyCFunction as_cfunction() {
+template <PyObject* (*Method)(PyObject*, PyObject*, PyObject*)> PyCFunction as_cfunction() {
     // The interpreter calls it with keywords because of METH_KEYWORDS.
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Method));
 }

@@ -17,8 +17,7 @@
 
 namespace tarnvale::py {
 
-template <class T>
-using Outcome = std::expected<T, std::string>;
+template <class T> using Outcome = std::expected<T, std::string>;
 
 // A file of the raw directory by the usual name rules, without log lines; not
 // found is absence, and a listing failure is the bare I/O error.

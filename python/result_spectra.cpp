@@ -11,8 +11,7 @@ constexpr const char* kMzDoc = "Calibrated m/z values (Da).";
 
 // Length only (no item access): indexing and iteration raise TypeError, and the
 // truth value follows the length.
-template <class T>
-Py_ssize_t peak_count(PyObject* self) {
+template <class T> Py_ssize_t peak_count(PyObject* self) {
     return static_cast<Py_ssize_t>(unbox<T>(self).mz.size());
 }
 

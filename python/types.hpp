@@ -12,8 +12,8 @@ enum class ClassId { RawReader, RunHeader, FunctionInfo, Spectrum, ImsSpectrum, 
 
 // The order in which the module publishes its classes.
 inline constexpr std::array<ClassId, 7> kPublishedClasses = {
-    ClassId::RawReader,    ClassId::RunHeader,    ClassId::FunctionInfo, ClassId::Spectrum,
-    ClassId::ImsSpectrum,  ClassId::ChromChannel, ClassId::ChromPoint,
+    ClassId::RawReader,   ClassId::RunHeader,    ClassId::FunctionInfo, ClassId::Spectrum,
+    ClassId::ImsSpectrum, ClassId::ChromChannel, ClassId::ChromPoint,
 };
 
 // The bare class name, as bound in the module and listed in __all__.

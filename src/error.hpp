@@ -36,8 +36,7 @@ class Error {
     std::unique_ptr<Error> inner_; // Context only
 };
 
-template <class T>
-using Result = std::expected<T, Error>;
+template <class T> using Result = std::expected<T, Error>;
 
 inline std::unexpected<Error> fail(Error error) { return std::unexpected<Error>(std::move(error)); }
 inline std::unexpected<Error> parse_error(std::string message) {
@@ -50,12 +49,12 @@ inline std::unexpected<Error> parse_error(std::string message) {
 #define TV_CONCAT_INNER(a, b) a##b
 #define TV_CONCAT(a, b) TV_CONCAT_INNER(a, b)
 #define TV_ASSIGN_OR_RETURN(lhs, expr) TV_ASSIGN_OR_RETURN_IMPL(TV_CONCAT(tv_result_, __LINE__), lhs, expr)
-#define TV_ASSIGN_OR_RETURN_IMPL(tmp, lhs, expr)                                                     \
-    auto tmp = (expr);                                                                               \
-    if (!tmp) return ::std::unexpected(::std::move(tmp).error());                                    \
+#define TV_ASSIGN_OR_RETURN_IMPL(tmp, lhs, expr)                                                             \
+    auto tmp = (expr);                                                                                       \
+    if (!tmp) return ::std::unexpected(::std::move(tmp).error());                                            \
     lhs = ::std::move(*tmp)
-#define TV_RETURN_IF_ERROR(expr)                                                                     \
-    do {                                                                                             \
-        auto tv_status = (expr);                                                                     \
-        if (!tv_status) return ::std::unexpected(::std::move(tv_status).error());                    \
+#define TV_RETURN_IF_ERROR(expr)                                                                             \
+    do {                                                                                                     \
+        auto tv_status = (expr);                                                                             \
+        if (!tv_status) return ::std::unexpected(::std::move(tv_status).error());                            \
     } while (0)

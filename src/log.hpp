@@ -19,8 +19,8 @@ class Record {
   public:
     using Formatter = std::string (*)(const void* closure);
 
-    Record(Level level, std::string_view target, const char* file, std::uint32_t line,
-           Formatter format, const void* closure)
+    Record(Level level, std::string_view target, const char* file, std::uint32_t line, Formatter format,
+           const void* closure)
         : level_(level), target_(target), file_(file), line_(line), format_(format), closure_(closure) {}
 
     Level level() const { return level_; }
@@ -63,9 +63,9 @@ inline bool passes_max(Level level) {
 
 template <class F>
 void emit(Level level, std::string_view target, const char* file, std::uint32_t line, const F& format) {
-    Record record(level, target, file, line,
-                  [](const void* closure) -> std::string { return (*static_cast<const F*>(closure))(); },
-                  &format);
+    Record record(
+        level, target, file, line,
+        [](const void* closure) -> std::string { return (*static_cast<const F*>(closure))(); }, &format);
     dispatch(record);
 }
 } // namespace detail
@@ -74,9 +74,9 @@ void emit(Level level, std::string_view target, const char* file, std::uint32_t 
 
 // TV_LOG(Level::Warn, "tarnvale::reader", expression yielding std::string): the
 // expression is evaluated only if the record is built.
-#define TV_LOG(level, target, ...)                                                                  \
-    do {                                                                                             \
-        if (::tarnvale::log::detail::passes_max(level))                                              \
-            ::tarnvale::log::detail::emit((level), (target), __FILE__, __LINE__,                     \
-                                          [&]() -> ::std::string { return (__VA_ARGS__); });         \
+#define TV_LOG(level, target, ...)                                                                           \
+    do {                                                                                                     \
+        if (::tarnvale::log::detail::passes_max(level))                                                      \
+            ::tarnvale::log::detail::emit((level), (target), __FILE__, __LINE__,                             \
+                                          [&]() -> ::std::string { return (__VA_ARGS__); });                 \
     } while (0)

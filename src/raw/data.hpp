@@ -24,7 +24,7 @@ struct ImsSpectrum {
 struct DecodeContext {
     std::vector<double> coefficients;
     CalType cal_type = CalType::T0;
-    double tof_k_us = 0.0;     // flight time (µs) of an ion of m/z 1
+    double tof_k_us = 0.0; // flight time (µs) of an ion of m/z 1
     double mz_low = 0.0;
     double mz_high = 0.0;
     double scan_time_ms = 0.0;

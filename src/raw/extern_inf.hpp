@@ -11,7 +11,14 @@
 
 namespace tarnvale::raw {
 
-enum class FunctionKind : std::uint8_t { TofMs = 0, Parent = 1, Msms = 2, Daughter = 3, Reference = 4, Other = 5 };
+enum class FunctionKind : std::uint8_t {
+    TofMs = 0,
+    Parent = 1,
+    Msms = 2,
+    Daughter = 3,
+    Reference = 4,
+    Other = 5
+};
 enum class Polarity : std::uint8_t { Positive, Negative };
 
 struct ExternFunction {

@@ -17,8 +17,8 @@ enum class LocateStyle {
 // One listing of `dir`: an exact (any ASCII case) regular-file match wins at once,
 // otherwise a single regular file whose name ends with `name`; two such prefixed
 // files are the "multiple files match" error.
-Result<std::optional<std::filesystem::path>> find_file(const std::filesystem::path& dir, std::string_view name,
-                                                       LocateStyle style = LocateStyle::Logged);
+Result<std::optional<std::filesystem::path>>
+find_file(const std::filesystem::path& dir, std::string_view name, LocateStyle style = LocateStyle::Logged);
 
 // As find_file, but not found is "required file … missing in …".
 Result<std::filesystem::path> required_file(const std::filesystem::path& dir, std::string_view name);

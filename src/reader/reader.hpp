@@ -21,7 +21,9 @@ namespace tarnvale {
 
 enum class Encoding : std::uint8_t { A = 0, B = 1, C = 2, D = 3 };
 
-constexpr char encoding_letter(Encoding encoding) { return static_cast<char>('A' + static_cast<int>(encoding)); }
+constexpr char encoding_letter(Encoding encoding) {
+    return static_cast<char>('A' + static_cast<int>(encoding));
+}
 
 struct FunctionEntry {
     std::uint32_t number = 0;

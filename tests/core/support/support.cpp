@@ -27,7 +27,8 @@ std::filesystem::path TempDir::write(std::string_view name, std::span<const std:
 }
 
 std::filesystem::path TempDir::write(std::string_view name, std::string_view text) const {
-    return write(name, std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    return write(
+        name, std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 
 } // namespace tarnvale::testing
