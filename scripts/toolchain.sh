@@ -126,11 +126,12 @@ run_in_root() {
         set -e
         root=$1 top=$2 cwd=$3; shift 3
         mount --make-rprivate /
-        mkdir -p "$root$top"
-        mount --bind "$top" "$root$top"
         mount -t proc proc "$root/proc"
         mount --rbind /dev "$root/dev"
         mount -t tmpfs tmpfs "$root/tmp"
+        # After /tmp, so that a checkout under /tmp is not hidden by it.
+        mkdir -p "$root$top"
+        mount --bind "$top" "$root$top"
         cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
         exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
             LANG=C.UTF-8 TERM="${TERM:-dumb}" CI="${CI:-}" TARNVALE_TOOLCHAIN=native \
