@@ -8,9 +8,15 @@ shift || true
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 "$here/build.sh" "$build" "$@"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
-if [ -d tests/python ] && compgen -G "$build/python/tarnvale*.so" >/dev/null; then
+if [ -d tests/python ] && compgen -G "$build/python/tarnvale*.so" >/dev/null; then (
+    if grep -q '^TARNVALE_SANITIZE:BOOL=ON' "$build/CMakeCache.txt"; then
+        # An instrumented extension needs the sanitizer runtimes loaded first; the
+        # interpreter's own allocations at exit are not ours to report.
+        runtimes="$(c++ -print-file-name=libasan.so) $(c++ -print-file-name=libubsan.so)"
+        export LD_PRELOAD=$runtimes ASAN_OPTIONS=detect_leaks=0
+    fi
     PYTHONPATH="$PWD/$build/python" python3 -m pytest -q tests/python
-fi
+) fi
 if [ -f pyproject.toml ] && [ -z "${TARNVALE_SKIP_INSTALL_CHECK:-}" ]; then
     "$here/check-install.sh"
 fi
