@@ -13,7 +13,7 @@ if [ -d tests/python ] && compgen -G "$build/python/tarnvale*.so" >/dev/null; th
         # An instrumented extension needs the sanitizer runtimes loaded first; the
         # interpreter's own allocations at exit are not ours to report.
         runtimes="$(c++ -print-file-name=libasan.so) $(c++ -print-file-name=libubsan.so)"
-        export LD_PRELOAD=$runtimes ASAN_OPTIONS=detect_leaks=0
+        export LD_PRELOAD="$runtimes" ASAN_OPTIONS=detect_leaks=0
     fi
     PYTHONPATH="$PWD/$build/python" python3 -m pytest -q tests/python
 ) fi
