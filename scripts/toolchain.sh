@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Creates (once) and caches a Debian testing root holding CPython 3.14, a C++23
-# compiler, CMake, GoogleTest, Google Benchmark and clang; `run` executes a
-# command inside it with the checkout bind-mounted at the same path.
+# compiler, CMake, GoogleTest, Google Benchmark, clang, the libraries of the mzML
+# writer and the Python packages of the tests (toolchain-packages.txt, and
+# toolchain-pip.txt for what Debian lacks); `run` executes a command inside it
+# with the checkout bind-mounted at the same path.
 #
 #   scripts/toolchain.sh ensure        build the root unless it is current
 #   scripts/toolchain.sh run CMD...    run CMD in the root (or natively, see below)
@@ -16,12 +18,36 @@ top=$(cd "$here/.." && pwd)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/tarnvale
 root=$cache/toolchain-root
 packages_file=$here/toolchain-packages.txt
+pip_file=$here/toolchain-pip.txt
 
 log() { printf 'toolchain: %s\n' "$*" >&2; }
 
 packages() { grep -v '^\s*#' "$packages_file" | grep -v '^\s*$'; }
 
-wanted_stamp() { { packages; echo "suite-fallback-v1"; } | sha256sum | cut -d' ' -f1; }
+pip_packages() { grep -v '^\s*#' "$pip_file" | grep -v '^\s*$'; }
+
+wanted_stamp() { { packages; pip_packages; echo "suite-fallback-v1"; } | sha256sum | cut -d' ' -f1; }
+
+# The certificate authorities the host trusts, so that pip inside the root can
+# reach the package index through whatever the host's network requires.
+host_ca_bundle() {
+    local candidate
+    for candidate in "${SSL_CERT_FILE:-}" "${PIP_CERT:-}" /etc/ssl/certs/ca-certificates.crt; do
+        [ -n "$candidate" ] && [ -f "$candidate" ] && { printf '%s\n' "$candidate"; return 0; }
+    done
+    return 1
+}
+
+# Copies the host's resolver setup and CA bundle into the root; prints the
+# bundle's path inside the root (empty when the host has none).
+share_host_network() {
+    local target=$1 bundle
+    cp /etc/resolv.conf "$target/etc/resolv.conf" 2>/dev/null || true
+    if bundle=$(host_ca_bundle); then
+        mkdir -p "$target/etc/ssl/host"
+        cp "$bundle" "$target/etc/ssl/host/ca-bundle.crt" && echo /etc/ssl/host/ca-bundle.crt
+    fi
+}
 
 # The Debian mirror this host already uses; never hard-coded.
 host_mirror() {
@@ -46,7 +72,10 @@ host_is_enough() {
     local v; v=$(cmake --version | head -n1 | awk '{print $3}')
     [ "$(printf '%s\n3.25\n' "$v" | sort -V | head -n1)" = "3.25" ] || return 1
     command -v ninja >/dev/null 2>&1 || return 1
-    [ -f /usr/include/gtest/gtest.h ] || [ -f /usr/local/include/gtest/gtest.h ] || return 1
+    local header
+    for header in gtest/gtest.h libdeflate.h simdutf.h openssl/evp.h; do
+        [ -f "/usr/include/$header" ] || [ -f "/usr/local/include/$header" ] || return 1
+    done
     echo '#include <expected>
 #include <format>
 int main() { std::expected<int, int> e{1}; return *e - 1 + (int)std::format("{}", 0).size() - 1; }' |
@@ -63,11 +92,16 @@ use_root() {
 }
 
 install_in_root() {
-    local target=$1
+    local target=$1 ca
+    ca=$(share_host_network "$target")
     # shellcheck disable=SC2046
     chroot "$target" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
         bash -c 'apt-get update -q && apt-get install -y -q --no-install-recommends "$@" && apt-get clean' \
         _ $(packages)
+    # shellcheck disable=SC2046
+    chroot "$target" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
+        ${ca:+SSL_CERT_FILE=$ca PIP_CERT=$ca} \
+        python3 -m pip install -q --no-cache-dir --break-system-packages --root-user-action=ignore $(pip_packages)
 }
 
 # Mirrors may serve frozen snapshots whose Release files have expired.
@@ -75,7 +109,6 @@ configure_apt() {
     local target=$1 mirror=$2 suite=$3
     printf 'deb %s %s main\n' "$mirror" "$suite" >"$target/etc/apt/sources.list"
     printf 'Acquire::Check-Valid-Until "false";\n' >"$target/etc/apt/apt.conf.d/99tarnvale"
-    cp /etc/resolv.conf "$target/etc/resolv.conf" 2>/dev/null || true
 }
 
 build_root() {
@@ -92,7 +125,7 @@ build_root() {
         log "bootstrapping Debian $suite into $tmp"
         if debootstrap --variant=minbase "$suite" "$tmp" "$mirror" >"$cache/debootstrap.log" 2>&1 &&
             configure_apt "$tmp" "$mirror" "$suite" &&
-            unshare -m bash -c "mount -t proc proc '$tmp/proc' && $(declare -f install_in_root packages); packages_file='$packages_file'; install_in_root '$tmp'" \
+            unshare -m bash -c "mount -t proc proc '$tmp/proc' && $(declare -f install_in_root packages pip_packages host_ca_bundle share_host_network); packages_file='$packages_file'; pip_file='$pip_file'; install_in_root '$tmp'" \
                 >>"$cache/debootstrap.log" 2>&1; then
             wanted_stamp >"$tmp/.tarnvale-stamp"
             rm -rf "$root"
@@ -119,12 +152,13 @@ ensure() {
 }
 
 run_in_root() {
-    local cwd=$PWD
+    local cwd=$PWD ca
     [ "$(id -u)" = 0 ] || { log "running in the root needs root privileges"; exit 1; }
+    ca=$(share_host_network "$root")
     # A private mount namespace: the bind mounts vanish with the command.
     exec unshare -m bash -c '
         set -e
-        root=$1 top=$2 cwd=$3; shift 3
+        root=$1 top=$2 cwd=$3 ca=$4; shift 4
         mount --make-rprivate /
         mount -t proc proc "$root/proc"
         mount --rbind /dev "$root/dev"
@@ -132,11 +166,11 @@ run_in_root() {
         # After /tmp, so that a checkout under /tmp is not hidden by it.
         mkdir -p "$root$top"
         mount --bind "$top" "$root$top"
-        cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
         exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
             LANG=C.UTF-8 TERM="${TERM:-dumb}" CI="${CI:-}" TARNVALE_TOOLCHAIN=native \
+            ${ca:+SSL_CERT_FILE=$ca PIP_CERT=$ca} \
             bash -c "cd \"\$0\" && exec \"\$@\"" "$cwd" "$@"
-    ' _ "$root" "$top" "$cwd" "$@"
+    ' _ "$root" "$top" "$cwd" "$ca" "$@"
 }
 
 case "${1:-}" in
