@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "../tests/core/support/scan_records.hpp"
-#include "raw/data.hpp"
+#include "raw/scan_decoders.hpp"
 
 namespace {
 

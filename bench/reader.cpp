@@ -47,14 +47,16 @@ std::vector<RecordA> scan_a(std::mt19937& random) {
     std::vector<RecordA> records;
     records.reserve(kPointsPerScan);
     for (std::size_t i = 0; i < kPointsPerScan; ++i)
-        records.push_back(record_a_mz(static_cast<std::uint16_t>(1 + random() % 60000), 100.0 + 30.0 * i));
+        records.push_back(record_a_mz(static_cast<std::uint16_t>(1 + random() % 60000),
+                                      100.0 + 30.0 * static_cast<double>(i)));
     return records;
 }
 std::vector<Record8> scan_d(std::mt19937& random) {
     std::vector<Record8> records;
     records.reserve(kPointsPerScan);
     for (std::size_t i = 0; i < kPointsPerScan; ++i)
-        records.push_back(record_d_mz(1.0 + static_cast<double>(random() % 100000) / 16.0, 100.0 + 30.0 * i));
+        records.push_back(record_d_mz(1.0 + static_cast<double>(random() % 100000) / 16.0,
+                                      100.0 + 30.0 * static_cast<double>(i)));
     return records;
 }
 std::vector<Record8> scan_c(std::mt19937& random) {

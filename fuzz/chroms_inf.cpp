@@ -16,6 +16,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fuzzing::require(fuzzing::is_utf8(inf->channels[i].units));
         }
     }
-    fuzzing::require(fuzzing::is_utf8(raw::decode_cp1252(bytes)));
+    fuzzing::require(fuzzing::is_utf8(decode_cp1252(bytes)));
     return 0;
 }

@@ -3,9 +3,12 @@
 #include <cstdint>
 #include <span>
 
+#include "display.hpp"
 #include "fuzz_input.hpp"
+#include "numbers.hpp"
 #include "raw/extern_inf.hpp"
 #include "text.hpp"
+#include "utf8.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tarnvale;

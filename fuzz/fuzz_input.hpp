@@ -9,7 +9,10 @@
 #include <string_view>
 
 #include "bytes.hpp"
+#include "display.hpp"
+#include "numbers.hpp"
 #include "text.hpp"
+#include "utf8.hpp"
 
 namespace tarnvale::fuzzing {
 

@@ -8,8 +8,11 @@
 #include <span>
 #include <string>
 
+#include "display.hpp"
 #include "fuzz_input.hpp"
+#include "numbers.hpp"
 #include "text.hpp"
+#include "utf8.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tarnvale;

@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -112,6 +113,11 @@ Result<std::uint64_t> file_size(const std::filesystem::path& path) {
     struct stat info{};
     if (::stat(path.c_str(), &info) != 0) return fail(Error::io(errno));
     return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool names_directory(const std::filesystem::path& path) {
+    std::error_code ignored;
+    return std::filesystem::is_directory(path, ignored);
 }
 
 } // namespace tarnvale

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../error.hpp"
+#include "error.hpp"
 
 namespace tarnvale::raw {
 
@@ -34,8 +34,5 @@ struct ChromPoint {
 
 Result<std::vector<ChromPoint>> parse_chro_bytes(std::span<const std::uint8_t> bytes);
 Result<std::vector<ChromPoint>> read_chro_dat(const std::filesystem::path& path);
-
-// Windows-1252 to UTF-8; the five undefined bytes map to the C1 code points.
-std::string decode_cp1252(std::span<const std::uint8_t> bytes);
 
 } // namespace tarnvale::raw

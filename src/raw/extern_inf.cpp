@@ -1,4 +1,4 @@
-#include "extern_inf.hpp"
+#include "raw/extern_inf.hpp"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +6,10 @@
 #include <utility>
 #include <vector>
 
-#include "../io.hpp"
-#include "../log.hpp"
-#include "../text.hpp"
+#include "log.hpp"
+#include "numbers.hpp"
+#include "raw/parse_file.hpp"
+#include "text.hpp"
 
 namespace tarnvale::raw {
 
@@ -164,8 +165,7 @@ Result<ExternInf> ExternInf::from_str(std::string_view text) {
 }
 
 Result<ExternInf> ExternInf::from_path(const std::filesystem::path& path) {
-    TV_ASSIGN_OR_RETURN(const std::vector<std::uint8_t> bytes, read_whole_file(path));
-    return from_str(lossy_utf8(bytes));
+    return parse_file(path, &from_str);
 }
 
 std::uint32_t ExternInf::ms_level(std::uint32_t function) const {

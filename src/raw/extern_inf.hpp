@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-#include "../error.hpp"
+#include "error.hpp"
 
 namespace tarnvale::raw {
 

@@ -1,11 +1,13 @@
-#include "func_sts.hpp"
+#include "raw/func_sts.hpp"
 
 #include <algorithm>
 #include <format>
 
-#include "../bytes.hpp"
-#include "../io.hpp"
-#include "../text.hpp"
+#include "byte_cursor.hpp"
+#include "bytes.hpp"
+#include "raw/parse_file.hpp"
+#include "text.hpp"
+#include "utf8.hpp"
 
 namespace tarnvale::raw {
 
@@ -21,22 +23,22 @@ constexpr std::string_view kCollisionEnergy = "Collision Energy";
 constexpr std::string_view kEtdFragmentationMode = "ETD Fragmentation Mode";
 
 // The name field ends at its first NUL or fills all 42 bytes.
-std::string descriptor_name(const std::uint8_t* field) {
-    const std::uint8_t* end = std::find(field, field + kNameSize, std::uint8_t{0});
-    const std::string decoded = lossy_utf8(std::span<const std::uint8_t>(field, end));
-    return std::string(trim(decoded));
+std::string descriptor_name(Bytes field) {
+    const Bytes name =
+        field.first(static_cast<std::size_t>(std::ranges::find(field, std::uint8_t{0}) - field.begin()));
+    return std::string(trim(lossy_utf8(name)));
 }
 
-// `record` points at a complete 48-byte descriptor.
-Result<ChannelDescriptor> read_descriptor(const std::uint8_t* record) {
-    const std::uint16_t type_code = load_u16(record + 2);
+// `record` is a complete 48-byte descriptor.
+Result<ChannelDescriptor> read_descriptor(const ByteCursor& record) {
+    const std::uint16_t type_code = record.u16_at(2);
     if (type_code > kHighestEncoding)
         return parse_error(std::format("_FUNCnnn.STS: unknown channel encoding type {}", type_code));
     ChannelDescriptor descriptor;
-    descriptor.id_word = load_u16(record);
+    descriptor.id_word = record.u16_at(0);
     descriptor.value_type = static_cast<ChannelEncoding>(type_code);
-    descriptor.offset = load_u16(record + 4);
-    descriptor.name = descriptor_name(record + kNameOffset);
+    descriptor.offset = record.u16_at(4);
+    descriptor.name = descriptor_name(record.bytes_at(kNameOffset, kNameSize));
     return descriptor;
 }
 
@@ -71,43 +73,37 @@ double load_channel_value(ChannelEncoding encoding, const std::uint8_t* at) {
 } // namespace
 
 Result<FuncSts> FuncSts::from_bytes(std::span<const std::uint8_t> bytes) {
-    const std::uint64_t length = bytes.size();
-    if (length < kPreambleSize)
-        return parse_error(
-            std::format("_FUNCnnn.STS too small: {} bytes (need at least {})", length, kPreambleSize));
-
-    const std::uint64_t data_offset = load_u16(bytes.data());
-    const std::uint64_t record_size = load_u16(bytes.data() + 4);
-    const std::uint64_t n_desc = load_u16(bytes.data() + 6);
+    ByteCursor file(bytes, "_FUNCnnn.STS");
+    TV_RETURN_IF_ERROR(file.need(kPreambleSize));
+    const std::uint64_t data_offset = file.u16_at(0);
+    const std::uint64_t record_size = file.u16_at(4);
+    const std::uint64_t n_desc = file.u16_at(6);
     const std::uint64_t expected_offset = kPreambleSize + kDescriptorSize * n_desc;
     if (data_offset != expected_offset)
         return parse_error(
             std::format("_FUNCnnn.STS: data_offset {} does not match preamble + n_desc*48 = {}", data_offset,
                         expected_offset));
-    if (length < data_offset)
-        return parse_error(
-            std::format("_FUNCnnn.STS: file too small for declared {} descriptor records", n_desc));
+    TV_RETURN_IF_ERROR(file.need(data_offset, std::format("declared {} descriptor records", n_desc)));
 
     // Bounded by the file: the descriptors lie wholly before data_offset.
     FuncSts sts;
     sts.descriptors.reserve(n_desc);
+    file.skip(kPreambleSize);
     for (std::uint64_t k = 0; k < n_desc; ++k) {
-        TV_ASSIGN_OR_RETURN(ChannelDescriptor descriptor,
-                            read_descriptor(bytes.data() + kPreambleSize + kDescriptorSize * k));
+        TV_ASSIGN_OR_RETURN(ChannelDescriptor descriptor, read_descriptor(file.take(kDescriptorSize)));
         sts.descriptors.push_back(std::move(descriptor));
     }
     if (record_size == 0) return parse_error("_FUNCnnn.STS: scan_record_size is zero");
 
     sts.scan_record_size = record_size;
-    sts.n_records = (length - data_offset) / record_size;
-    const auto records = bytes.subspan(data_offset, sts.n_records * record_size);
+    sts.n_records = file.remaining() / record_size;
+    const Bytes records = file.rest().first(sts.n_records * record_size);
     sts.data.assign(records.begin(), records.end());
     return sts;
 }
 
 Result<FuncSts> FuncSts::from_path(const std::filesystem::path& path) {
-    TV_ASSIGN_OR_RETURN(const std::vector<std::uint8_t> bytes, read_whole_file(path));
-    return from_bytes(bytes);
+    return parse_file(path, &from_bytes);
 }
 
 std::optional<double> FuncSts::value_at(const ChannelDescriptor& descriptor, std::size_t scan) const {

@@ -1,11 +1,13 @@
-#include "header.hpp"
+#include "raw/header.hpp"
 
 #include <optional>
 #include <string>
 #include <utility>
 
-#include "../io.hpp"
-#include "../text.hpp"
+#include "display.hpp"
+#include "numbers.hpp"
+#include "raw/parse_file.hpp"
+#include "text.hpp"
 
 namespace tarnvale::raw {
 
@@ -102,9 +104,6 @@ Result<Header> Header::from_str(std::string_view text) {
     return header;
 }
 
-Result<Header> Header::from_path(const std::filesystem::path& path) {
-    TV_ASSIGN_OR_RETURN(const std::vector<std::uint8_t> bytes, read_whole_file(path));
-    return from_str(lossy_utf8(bytes));
-}
+Result<Header> Header::from_path(const std::filesystem::path& path) { return parse_file(path, &from_str); }
 
 } // namespace tarnvale::raw

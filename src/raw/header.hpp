@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "../error.hpp"
-#include "cal_type.hpp"
+#include "error.hpp"
+#include "raw/cal_type.hpp"
 
 namespace tarnvale::raw {
 

@@ -1,11 +1,11 @@
-#include "index.hpp"
+#include "raw/index.hpp"
 
 #include <format>
 #include <string_view>
 
-#include "../bytes.hpp"
-#include "../io.hpp"
-#include "../log.hpp"
+#include "byte_cursor.hpp"
+#include "log.hpp"
+#include "raw/parse_file.hpp"
 
 namespace tarnvale::raw {
 
@@ -18,13 +18,13 @@ constexpr std::size_t kMarkerOffset = 7;
 // A length that is a multiple of both strides (330) could be either layout.
 // Variant A files carry 0x18 at byte 7 of every record and their data offsets
 // grow from scan to scan; anything else is taken as Variant B.
+// `bytes` holds whole Variant A records.
 bool looks_like_variant_a(Bytes bytes) {
-    for (std::size_t at = 0; at < bytes.size(); at += kIndexStrideA) {
-        if (bytes[at + kMarkerOffset] != kVariantAMarker) return false;
-    }
     std::uint32_t previous = 0;
-    for (std::size_t at = 0; at < bytes.size(); at += kIndexStrideA) {
-        std::uint32_t offset = load_u32(bytes.data() + at);
+    for (ByteCursor file(bytes, "_FUNCnnn.IDX"); file.remaining() > 0;) {
+        const ByteCursor record = file.take(kIndexStrideA);
+        if (record.u8_at(kMarkerOffset) != kVariantAMarker) return false;
+        const std::uint32_t offset = record.u32_at(0);
         if (offset < previous) return false;
         previous = offset;
     }
@@ -47,13 +47,13 @@ bool choose_variant_a_for_ambiguous_length(Bytes bytes) {
 std::vector<ScanIndexA> parse_variant_a(Bytes bytes) {
     std::vector<ScanIndexA> records;
     records.reserve(bytes.size() / kIndexStrideA);
-    for (std::size_t at = 0; at + kIndexStrideA <= bytes.size(); at += kIndexStrideA) {
-        const std::uint8_t* record = bytes.data() + at;
+    for (ByteCursor file(bytes, "_FUNCnnn.IDX"); file.remaining() >= kIndexStrideA;) {
+        const ByteCursor record = file.take(kIndexStrideA);
         records.push_back({
-            .offset = load_u32(record),
-            .n_points = load_u32(record + 4) & 0xFFFFFF, // byte 7 is the layout marker
-            .rt_min = load_f32(record + 12),
-            .aux_word = load_u16(record + 16),
+            .offset = record.u32_at(0),
+            .n_points = record.u32_at(4) & 0xFFFFFF, // byte 7 is the layout marker
+            .rt_min = record.f32_at(12),
+            .aux_word = record.u16_at(16),
         });
     }
     return records;
@@ -62,9 +62,9 @@ std::vector<ScanIndexA> parse_variant_a(Bytes bytes) {
 std::vector<ScanIndexB> parse_variant_b(Bytes bytes) {
     std::vector<ScanIndexB> records;
     records.reserve(bytes.size() / kIndexStrideB);
-    for (std::size_t at = 0; at + kIndexStrideB <= bytes.size(); at += kIndexStrideB) {
-        const std::uint8_t* record = bytes.data() + at;
-        records.push_back({.offset = load_u32(record + 22), .rt_min = load_f32(record + 12)});
+    for (ByteCursor file(bytes, "_FUNCnnn.IDX"); file.remaining() >= kIndexStrideB;) {
+        const ByteCursor record = file.take(kIndexStrideB);
+        records.push_back({.offset = record.u32_at(22), .rt_min = record.f32_at(12)});
     }
     return records;
 }
@@ -85,8 +85,7 @@ Result<ScanIndex> ScanIndex::from_bytes(Bytes bytes) {
 }
 
 Result<ScanIndex> ScanIndex::from_path(const std::filesystem::path& path) {
-    TV_ASSIGN_OR_RETURN(std::vector<std::uint8_t> bytes, read_whole_file(path));
-    return from_bytes(bytes);
+    return parse_file(path, &from_bytes);
 }
 
 std::size_t ScanIndex::size() const {

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "../error.hpp"
+#include "error.hpp"
 
 namespace tarnvale::raw {
 

@@ -1,4 +1,4 @@
-#include "locate.hpp"
+#include "reader/locate.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -8,8 +8,10 @@
 #include <format>
 #include <string>
 
-#include "../log.hpp"
-#include "../text.hpp"
+#include "display.hpp"
+#include "log.hpp"
+#include "text.hpp"
+#include "utf8.hpp"
 
 namespace tarnvale {
 namespace {

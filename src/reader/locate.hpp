@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "../error.hpp"
+#include "error.hpp"
 
 namespace tarnvale {
 

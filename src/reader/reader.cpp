@@ -1,4 +1,4 @@
-#include "reader.hpp"
+#include "reader/reader.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -7,10 +7,13 @@
 #include <utility>
 #include <vector>
 
-#include "../io.hpp"
-#include "../log.hpp"
-#include "../text.hpp"
-#include "locate.hpp"
+#include "display.hpp"
+#include "io.hpp"
+#include "log.hpp"
+#include "numbers.hpp"
+#include "reader/locate.hpp"
+#include "text.hpp"
+#include "utf8.hpp"
 
 namespace tarnvale {
 namespace {
@@ -238,11 +241,19 @@ Result<Reader> Reader::open(const std::filesystem::path& path) {
         if (entry) reader.functions.push_back(std::move(*entry));
     }
 
-    reader.name = bundle_name(reader.dir);
+    reader.name = raw_dir_name(reader.dir);
     TV_LOG(log::Level::Debug, kTarget,
            std::format("opened {}: {} of {} functions readable", reader.name, reader.functions.size(),
                        table.functions.size()));
     return reader;
+}
+
+std::optional<double> FunctionEntry::collision_energy(std::uint64_t scan) const {
+    return sts ? sts->collision_energy(scan) : std::nullopt;
+}
+
+std::optional<double> FunctionEntry::etd_fragmentation_mode(std::uint64_t scan) const {
+    return sts ? sts->etd_fragmentation_mode(scan) : std::nullopt;
 }
 
 const FunctionEntry* Reader::function(std::uint32_t number) const {
@@ -273,12 +284,12 @@ Result<DecodedScan> Reader::decode_scan(std::uint32_t func_index, std::uint64_t 
         const raw::DecodeContext context = decode_context(*entry, extern_inf);
         TV_ASSIGN_OR_RETURN(DecodedSpectrum spectrum, decode_bytes(entry->encoding, bytes, context));
 
-        DecodedScan scan{std::move(spectrum), std::nullopt, std::nullopt, scan_index, func_index, rt};
-        if (entry->sts) {
-            scan.collision_energy = entry->sts->collision_energy(scan_index);
-            scan.etd_fragmentation_mode = entry->sts->etd_fragmentation_mode(scan_index);
-        }
-        return scan;
+        return DecodedScan{std::move(spectrum),
+                           entry->collision_energy(scan_index),
+                           entry->etd_fragmentation_mode(scan_index),
+                           scan_index,
+                           func_index,
+                           rt};
     };
     Result<DecodedScan> decoded = decode();
     if (!decoded) {
@@ -324,7 +335,7 @@ double tof_k_us(double lteff_mm, double veff_v) {
     return seconds * 1000000.0;
 }
 
-std::string bundle_name(const std::filesystem::path& dir) {
+std::string raw_dir_name(const std::filesystem::path& dir) {
     // Walk back over trailing separators (empty components) and "." components.
     std::vector<std::filesystem::path> components(dir.begin(), dir.end());
     for (auto it = components.rbegin(); it != components.rend(); ++it) {

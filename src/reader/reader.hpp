@@ -9,13 +9,13 @@
 #include <variant>
 #include <vector>
 
-#include "../error.hpp"
-#include "../raw/data.hpp"
-#include "../raw/extern_inf.hpp"
-#include "../raw/func_sts.hpp"
-#include "../raw/functions_inf.hpp"
-#include "../raw/header.hpp"
-#include "../raw/index.hpp"
+#include "error.hpp"
+#include "raw/extern_inf.hpp"
+#include "raw/func_sts.hpp"
+#include "raw/functions_inf.hpp"
+#include "raw/header.hpp"
+#include "raw/index.hpp"
+#include "raw/scan_decoders.hpp"
 
 namespace tarnvale {
 
@@ -35,6 +35,11 @@ struct FunctionEntry {
     std::vector<double> coefficients;
     raw::CalType cal_type = raw::CalType::T0;
     std::optional<raw::FuncSts> sts;
+
+    // A scan's values from the statistics file, read without decoding the scan; none
+    // without a statistics file, a channel of that name or a record for the scan.
+    std::optional<double> collision_energy(std::uint64_t scan) const;
+    std::optional<double> etd_fragmentation_mode(std::uint64_t scan) const;
 };
 
 using DecodedSpectrum = std::variant<raw::Spectrum, raw::ImsSpectrum>;
@@ -73,6 +78,6 @@ std::optional<std::uint64_t> index_end(const raw::ScanIndex& scans, Encoding enc
 double tof_k_us(double lteff_mm, double veff_v);
 
 // The last normal component of `dir` as lossy UTF-8, or "bundle.raw".
-std::string bundle_name(const std::filesystem::path& dir);
+std::string raw_dir_name(const std::filesystem::path& dir);
 
 } // namespace tarnvale

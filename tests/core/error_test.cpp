@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   "d.raw function 2 scan 10: inner: I/O error: failed to fill whole buffer"},
                       DisplayCase{"EmptyContext", [] { return Error::context("", Error::io(EACCES)); },
                                   Error::Kind::Context, ": I/O error: Permission denied (os error 13)"}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& test) { return test.param.name; });
 
 TEST(Error, MovedErrorKeepsItsChain) {
     Error original = Error::context("outer", Error::parse("inner"));

@@ -166,7 +166,7 @@ inline Record8 record_c(std::uint16_t intensity, std::uint16_t fraction, std::ui
 // Encoding D record from its raw words.
 inline Record8 record_d(std::uint32_t intensity_word, std::uint32_t position_word) {
     Record8 record{};
-    for (int i = 0; i < 4; ++i) {
+    for (std::size_t i = 0; i < 4; ++i) {
         record[i] = static_cast<std::uint8_t>(intensity_word >> (8 * i));
         record[4 + i] = static_cast<std::uint8_t>(position_word >> (8 * i));
     }

@@ -1,0 +1,37 @@
+// UTF-8: decoding one character, lossy decoding of byte strings, encoding code
+// points, and Windows-1252 text converted to UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tarnvale {
+
+inline constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+struct Utf8Char {
+    char32_t code_point; // U+FFFD for an invalid subsequence
+    std::size_t length;  // bytes consumed, at least one
+    bool valid;
+};
+
+// Decodes the character at `at` (< text.size()). An invalid sequence consumes its
+// maximal prefix that could still begin a well-formed sequence, at least one byte.
+Utf8Char decode_utf8_at(std::string_view text, std::size_t at);
+
+// Decodes UTF-8, replacing each maximal invalid subsequence with U+FFFD.
+std::string lossy_utf8(std::span<const std::uint8_t> bytes);
+std::string lossy_utf8(std::string_view bytes);
+bool is_valid_utf8(std::span<const std::uint8_t> bytes);
+
+// Appends the UTF-8 encoding of a code point; surrogates and values past U+10FFFF
+// become U+FFFD.
+void append_utf8(std::string& out, char32_t c);
+
+// Windows-1252 to UTF-8; the five undefined bytes map to the C1 code points.
+std::string decode_cp1252(std::span<const std::uint8_t> bytes);
+
+} // namespace tarnvale
