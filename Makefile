@@ -3,7 +3,7 @@
 TOOLCHAIN := scripts/toolchain.sh run
 BUILD_DIR ?= build
 
-.PHONY: test demo build bench fuzz asan format toolchain clean
+.PHONY: test demo build bench fuzz asan lint coverage format toolchain clean
 
 test:
 	$(TOOLCHAIN) scripts/test.sh $(BUILD_DIR)
@@ -22,6 +22,12 @@ asan:
 
 fuzz:
 	$(TOOLCHAIN) scripts/fuzz.sh $(BUILD_DIR)-fuzz
+
+lint:
+	$(TOOLCHAIN) scripts/lint.sh $(BUILD_DIR)-lint
+
+coverage:
+	$(TOOLCHAIN) scripts/coverage.sh $(BUILD_DIR)-coverage
 
 format:
 	$(TOOLCHAIN) sh -c 'git ls-files "*.cpp" "*.hpp" | xargs clang-format -i'

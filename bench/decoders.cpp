@@ -42,6 +42,7 @@ double ascending_mz(std::size_t i, std::size_t count) {
 std::vector<std::uint8_t> scan_a(std::size_t count) {
     std::mt19937 random(1);
     std::vector<testing::RecordA> records;
+    records.reserve(count);
     for (std::size_t i = 0; i < count; ++i)
         records.push_back(testing::record_a_mz(random_intensity(random), ascending_mz(i, count)));
     return testing::join(records);

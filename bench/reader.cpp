@@ -84,8 +84,8 @@ RawDirSpec directory_spec(std::size_t scans) {
     spec.header.instrument = "XEVO-G2XSQTOF";
     for (std::uint32_t n = 1; n <= 4; ++n) spec.header.cal[n] = "0.0131,0.99987654321,3.1e-7,T1";
     spec.extern_inf.pusher_interval = "64.5";
-    spec.functions = {function_a(std::move(a_scans)), function_d(std::move(d_scans)),
-                      function_b_index(std::move(c_scans)), function_a(std::move(a2_scans))};
+    spec.functions = {function_a(a_scans), function_d(d_scans), function_b_index(c_scans),
+                      function_a(a2_scans)};
     for (FunctionSpec& function : spec.functions) {
         function.info.mz_low = 50.0f;
         function.info.mz_high = 2000.0f;

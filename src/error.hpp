@@ -46,6 +46,8 @@ inline std::unexpected<Error> parse_error(std::string message) {
 } // namespace tarnvale
 
 // Propagates the error of a Result-returning expression; otherwise binds its value.
+// `lhs` is a declaration or an lvalue and `tmp` a name, so neither can be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define TV_CONCAT_INNER(a, b) a##b
 #define TV_CONCAT(a, b) TV_CONCAT_INNER(a, b)
 #define TV_ASSIGN_OR_RETURN(lhs, expr) TV_ASSIGN_OR_RETURN_IMPL(TV_CONCAT(tv_result_, __LINE__), lhs, expr)
@@ -53,6 +55,7 @@ inline std::unexpected<Error> parse_error(std::string message) {
     auto tmp = (expr);                                                                                       \
     if (!tmp) return ::std::unexpected(::std::move(tmp).error());                                            \
     lhs = ::std::move(*tmp)
+// NOLINTEND(bugprone-macro-parentheses)
 #define TV_RETURN_IF_ERROR(expr)                                                                             \
     do {                                                                                                     \
         auto tv_status = (expr);                                                                             \

@@ -31,7 +31,7 @@ class FileDescriptor {
     int fd_;
 };
 
-constexpr std::size_t first_read_chunk = 64 * 1024;
+constexpr std::size_t first_read_chunk = std::size_t{64} * 1024;
 
 // A path with an embedded NUL cannot be handed to the OS; report it as an invalid argument.
 bool has_embedded_nul(const std::filesystem::path& path) {
@@ -116,8 +116,8 @@ Result<std::uint64_t> file_size(const std::filesystem::path& path) {
 }
 
 bool names_directory(const std::filesystem::path& path) {
-    std::error_code ignored;
-    return std::filesystem::is_directory(path, ignored);
+    std::error_code ignored; // a failing query counts as "no"
+    return !has_embedded_nul(path) && std::filesystem::is_directory(path, ignored);
 }
 
 } // namespace tarnvale

@@ -20,7 +20,8 @@ Result<std::vector<std::uint8_t>> read_exact_at(const std::filesystem::path& pat
 // Size of a file, following symbolic links.
 Result<std::uint64_t> file_size(const std::filesystem::path& path);
 
-// Whether the path names a directory, following symbolic links; a failing query is a no.
+// Whether the path names a directory, following symbolic links; a failing query, or a
+// path that the OS would see cut at an embedded NUL, is a no.
 bool names_directory(const std::filesystem::path& path);
 
 } // namespace tarnvale

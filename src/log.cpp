@@ -36,7 +36,7 @@ bool set_sink(std::unique_ptr<Sink> sink) {
     Sink* expected = nullptr;
     if (!installed_sink.compare_exchange_strong(expected, sink.get(), std::memory_order_acq_rel))
         return false;
-    sink.release(); // owned by the process from now on
+    (void)sink.release(); // owned by the process from now on
     return true;
 }
 

@@ -24,8 +24,8 @@ constexpr std::size_t kLabelSize = 81;
 constexpr std::uint64_t kChroHeaderSize = 128;
 constexpr std::uint64_t kChroSampleSize = 8;
 
-constexpr std::string_view kScaleSpecMarker = "$CC$";
-constexpr std::size_t kScaleSpecItems = 6;
+constexpr std::string_view kScalingMarker = "$CC$";
+constexpr std::size_t kScalingItems = 6;
 
 using ByteSpan = std::span<const std::uint8_t>;
 
@@ -51,22 +51,22 @@ std::vector<ByteSpan> split_items(ByteSpan text, std::size_t limit) {
     return items;
 }
 
-struct ScaleSpec {
+struct Scaling {
     double scale_f = 1.0;
     std::string units;
 };
 
 // A label may carry "$CC$,<scale>,a,b,c,<units>" anywhere in its 81-byte field,
 // even after the NUL that ends the name. Anything unreadable means no scaling.
-std::optional<ScaleSpec> read_scale_spec(ByteSpan label) {
-    const std::size_t marker = as_text(label).find(kScaleSpecMarker);
+std::optional<Scaling> read_scaling(ByteSpan label) {
+    const std::size_t marker = as_text(label).find(kScalingMarker);
     if (marker == std::string_view::npos) return std::nullopt;
-    const std::vector<ByteSpan> items = split_items(up_to_nul(label.subspan(marker)), kScaleSpecItems);
-    if (items.size() < kScaleSpecItems) return std::nullopt;
+    const std::vector<ByteSpan> items = split_items(up_to_nul(label.subspan(marker)), kScalingItems);
+    if (items.size() < kScalingItems) return std::nullopt;
     if (!is_valid_utf8(items[1])) return std::nullopt;
     const std::optional<double> scale = parse_f64(trim(as_text(items[1])));
     if (!scale) return std::nullopt;
-    return ScaleSpec{*scale, decode_cp1252(items[5])};
+    return Scaling{*scale, decode_cp1252(items[5])};
 }
 
 // `record` is one complete 85-byte channel record.
@@ -76,9 +76,9 @@ ChromChannel read_channel(const ByteCursor& record, std::size_t index) {
     channel.index = index;
     channel.source_type = record.u32_at(0);
     channel.name = decode_cp1252(up_to_nul(label));
-    if (std::optional<ScaleSpec> spec = read_scale_spec(label)) {
-        channel.scale_f = spec->scale_f;
-        channel.units = std::move(spec->units);
+    if (std::optional<Scaling> scaling = read_scaling(label)) {
+        channel.scale_f = scaling->scale_f;
+        channel.units = std::move(scaling->units);
     }
     return channel;
 }

@@ -49,7 +49,6 @@ std::optional<std::size_t> encoding_width(ChannelEncoding encoding) {
     case ChannelEncoding::I16:
         return 2;
     case ChannelEncoding::U32:
-        return 4;
     case ChannelEncoding::F32:
         return 4;
     }
@@ -107,7 +106,8 @@ Result<FuncSts> FuncSts::from_path(const std::filesystem::path& path) {
 }
 
 std::optional<double> FuncSts::value_at(const ChannelDescriptor& descriptor, std::size_t scan) const {
-    // The second test also keeps a hand-built, inconsistent record inside `data`.
+    // The third condition keeps a FuncSts whose fields disagree with its `data` (one not
+    // made by from_bytes) inside `data`.
     if (scan >= n_records || scan_record_size == 0 || scan >= data.size() / scan_record_size)
         return std::nullopt;
     const std::optional<std::size_t> width = encoding_width(descriptor.value_type);

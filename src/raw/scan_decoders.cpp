@@ -21,9 +21,11 @@
 //    D dominate the cost and run two or more at a time); the calibration kind
 //    is resolved once per block.
 //
-// All arithmetic follows the documented evaluation order exactly; where a
-// documented product of an integer and a power of two is formed, it is built
-// directly from bits, which gives the identical (exact) value.
+// Every value is computed by one fixed sequence of IEEE operations, the same in
+// the vector loops as in a plain one, so results are bit-for-bit reproducible
+// on every build (which is also why the build never fuses a multiply and an
+// add). Where a product of an integer and a power of two is needed, it is built
+// directly from bits, which gives the identical, exact value.
 
 namespace tarnvale::raw {
 
@@ -34,8 +36,8 @@ constexpr double kInverse2Pow16 = 0x1p-16;
 
 // ---------------------------------------------------------------- calibration
 
-// Horner's rule from the last coefficient, starting from 0 as documented: the
-// initial 0·x is kept because it matters for non-finite x.
+// Horner's rule from the last coefficient, starting from 0: the initial 0·x is
+// kept because it is NaN for non-finite x, and the result must not change.
 inline double horner(const double* coefficients, std::size_t count, double x) {
     double acc = 0.0;
     for (std::size_t k = count; k-- > 0;) acc = acc * x + coefficients[k];

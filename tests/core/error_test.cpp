@@ -65,7 +65,7 @@ TEST(Error, DeepChainsDoNotRecurse) {
     Error error = Error::parse("leaf");
     for (int i = 0; i < 100000; ++i) error = Error::context("c", std::move(error));
     const std::string text = error.to_string();
-    EXPECT_EQ(text.size(), 100000 * 3 + std::string("parse error: leaf").size());
+    EXPECT_EQ(text.size(), 100000uz * 3 + std::string("parse error: leaf").size());
     EXPECT_TRUE(text.ends_with("c: c: parse error: leaf"));
     // Destroying the chain must not overflow the stack either.
 }

@@ -5,6 +5,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "io.hpp"
@@ -54,6 +55,27 @@ TEST(Io, ReadsReportTheOsError) {
     EXPECT_EQ(whole.error().to_string(), missing);
     EXPECT_EQ(error_of(read_exact_at(dir.path() / "missing.DAT", 0, 4)), missing);
     EXPECT_EQ(error_of(read_whole_file(dir.path())), "I/O error: Is a directory (os error 21)");
+    EXPECT_EQ(error_of(read_exact_at(dir.path(), 0, 4)), "I/O error: Is a directory (os error 21)");
+}
+
+TEST(Io, NamesDirectoryFollowsSymbolicLinks) {
+    const TempDir dir;
+    const auto file = dir.write("file", random_bytes(3));
+    std::filesystem::create_directory(dir.path() / "sub");
+    std::filesystem::create_directory_symlink(dir.path() / "sub", dir.path() / "to_sub");
+    std::filesystem::create_symlink(dir.path() / "nowhere", dir.path() / "dangling");
+    const std::pair<std::filesystem::path, bool> cases[] = {
+        {dir.path(), true},
+        {dir.path() / "sub", true},
+        {dir.path() / "to_sub", true},
+        {file, false},
+        {dir.path() / "dangling", false},
+        {dir.path() / "missing", false},
+        {file / "below_a_file", false},
+        // The OS would see only the part before the NUL, which is a directory.
+        {std::filesystem::path(dir.path().native() + std::string("\0x", 2)), false},
+    };
+    for (const auto& [path, expected] : cases) EXPECT_EQ(names_directory(path), expected) << path;
 }
 
 TEST(Io, ReadExactAtReadsExactlyTheRangeOrFails) {

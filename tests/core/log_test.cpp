@@ -98,6 +98,7 @@ TEST(Log, RecordsFromSeveralThreadsAllArrive) {
     constexpr int threads = 4;
     constexpr int per_thread = 500;
     std::vector<std::thread> workers;
+    workers.reserve(threads);
     for (int t = 0; t < threads; ++t)
         workers.emplace_back([t] {
             for (int i = 0; i < per_thread; ++i) TV_LOG(Level::Trace, "t", std::to_string(t));

@@ -14,8 +14,9 @@
 namespace tarnvale {
 namespace {
 
-template <class Range> std::vector<std::string> strings(Range pieces) {
+template <class Range> std::vector<std::string> strings(const Range& pieces) {
     std::vector<std::string> out;
+    out.reserve(pieces.size());
     for (auto piece : pieces) out.emplace_back(piece);
     return out;
 }

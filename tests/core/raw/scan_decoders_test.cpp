@@ -1,6 +1,6 @@
 // Scan decoders: values of each encoding, calibration kinds, skipped records,
 // framing of B and C scans, exact error texts, and bit-exact agreement with a
-// plain transcription of the documented formulas.
+// plain, one-record-at-a-time transcription of the formulas.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -73,6 +73,8 @@ std::vector<CalibrationCase> calibration_cases() {
         {"T0IgnoresCoefficients", CalType::T0, {0.0, 2.0}, 256.0},
         {"T1Doubling", CalType::T1, {0.0, 2.0}, 1024.0},
         {"T1Constant", CalType::T1, {5.0}, 25.0},
+        {"T1Quadratic", CalType::T1, {0.0, 0.0, 0.0625}, 256.0},     // 16² / 16
+        {"T1Cubic", CalType::T1, {1.0, 0.0, 0.0, 1.0 / 256}, 289.0}, // 1 + 16³ / 256
         {"T1WithoutCoefficients", CalType::T1, {}, 0.0},
         {"T1Long", CalType::T1, {0.0, 0.0, 0.0, 0.0, 0.0, 1.0}, 1048576.0 * 1048576.0},
     };
@@ -103,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, CalibrationTest, ::testing::ValuesIn(calibration
 
 // ---------------------------------------------------------------- encodings A and D
 
-TEST(EncodingATest, DecodesTheDocumentedRecord) {
+TEST(EncodingATest, DecodesAWorkedRecord) {
     Outcome out =
         kDecodeA(std::vector<std::uint8_t>{0x64, 0x00, 0x90, 0x00, 0x00, 0x80}, context(CalType::T0));
     EXPECT_EQ(out.mz, std::vector<double>{256.0});
@@ -241,7 +243,7 @@ TEST(ScanSizeTest, WholeRecordsOnly) {
 
 // ---------------------------------------------------------------- bit-exactness
 
-// The documented formulas written out plainly, one record at a time.
+// The formulas written out plainly, one record at a time.
 double reference_calibrate(const DecodeContext& c, double x) {
     if (c.cal_type == CalType::T0) return x;
     if (c.coefficients.empty()) return 0.0;
@@ -369,6 +371,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CalibrationCase{"T1Empty", CalType::T1, {}, 0},
                       CalibrationCase{"T1One", CalType::T1, {0.00131}, 0},
                       CalibrationCase{"T1Two", CalType::T1, {-0.0123456789, 1.00001234567}, 0},
+                      CalibrationCase{"T1Three", CalType::T1, {0.0131, 0.99987654321, 3.1e-7}, 0},
+                      CalibrationCase{"T1Four", CalType::T1, {0.0131, 0.9998, 3.1e-7, -1.7e-10}, 0},
                       CalibrationCase{
                           "T1Six", CalType::T1, {0.0131, 0.9998, 3.1e-7, -1.7e-10, 2e-13, -3e-17}, 0}),
     [](const auto& test) { return std::string(test.param.name); });

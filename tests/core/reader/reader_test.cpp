@@ -69,6 +69,7 @@ index_records(std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> pai
 // The same records as the reader holds them.
 std::vector<raw::ScanIndexA> scan_index_a(const std::vector<IndexARecord>& records) {
     std::vector<raw::ScanIndexA> out;
+    out.reserve(records.size());
     for (const auto& r : records) out.push_back({r.offset, r.n_points, r.rt_min, r.aux_word});
     return out;
 }
@@ -116,6 +117,7 @@ TEST(ReaderOpen, BuildsEveryFunctionAndLogsTheRun) {
         (std::vector<std::string>{
             "opening " + o.dir.string(),
             "_extern.inf: using prefixed " + (o.dir / "RUN_EXTERN.INF").string(),
+            // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one line, split for its length
             "instrument \"QTOF\"; Lteff 1000 mm, Veff 10000 V, pusher interval 64.5 us; 3 functions in "
             "_FUNCTNS.INF; T1 calibration for functions [1, 2]",
             "_FUNC001.DAT: using prefixed " + (o.dir / "SAMPLE_FUNC001.DAT").string(),
@@ -307,8 +309,10 @@ TEST(ReaderOpen, BadOrMissingStatisticsNeverEndOpen) {
     }
 }
 
-auto omit = [](std::set<std::string> names) { return [names](RawDirSpec& spec) { spec.omit = names; }; };
-auto extra = [](std::map<std::string, std::string> files) {
+auto omit = [](const std::set<std::string>& names) {
+    return [names](RawDirSpec& spec) { spec.omit = names; };
+};
+auto extra = [](const std::map<std::string, std::string>& files) {
     return [files](RawDirSpec& spec) { spec.extra_files = files; };
 };
 
@@ -518,14 +522,22 @@ TEST(DecodeScan, StatisticsValuesPerScan) {
                                       {.type_code = kStsU8, .offset = 4, .name = "ETD Fragmentation Mode"}},
                       .scan_record_size = 8,
                       .records = records.take()};
+    spec.functions.push_back(function_a({{kA256}}));
     const Opened o(spec);
     // Scan 2 has no statistics record.
     const std::optional<double> energy[] = {25.5, 30.0, std::nullopt}, mode[] = {2.0, 0.0, std::nullopt};
+    const FunctionEntry& entry = o.reader.functions[0];
     for (std::uint64_t scan = 0; scan < 3; ++scan) {
         const DecodedScan decoded = o.decode(1, scan);
         EXPECT_EQ(decoded.collision_energy, energy[scan]) << scan;
         EXPECT_EQ(decoded.etd_fragmentation_mode, mode[scan]) << scan;
+        // The same values without decoding.
+        EXPECT_EQ(entry.collision_energy(scan), energy[scan]) << scan;
+        EXPECT_EQ(entry.etd_fragmentation_mode(scan), mode[scan]) << scan;
     }
+    // A function without a statistics file has none.
+    EXPECT_EQ(o.reader.functions[1].collision_energy(0), std::nullopt);
+    EXPECT_EQ(o.decode(2, 0).etd_fragmentation_mode, std::nullopt);
 }
 
 } // namespace

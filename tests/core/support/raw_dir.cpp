@@ -65,21 +65,21 @@ class DirWriter {
 
 } // namespace
 
-FunctionSpec function_a(std::vector<std::vector<RecordA>> scans) {
+FunctionSpec function_a(const std::vector<std::vector<RecordA>>& scans) {
     FunctionSpec spec;
     spec.record_width = kRecordSizeA;
     spec.scans = scans_of(scans);
     return spec;
 }
 
-FunctionSpec function_d(std::vector<std::vector<Record8>> scans) {
+FunctionSpec function_d(const std::vector<std::vector<Record8>>& scans) {
     FunctionSpec spec;
     spec.record_width = kRecordSizeD;
     spec.scans = scans_of(scans);
     return spec;
 }
 
-FunctionSpec function_b_index(std::vector<std::vector<Record8>> scans) {
+FunctionSpec function_b_index(const std::vector<std::vector<Record8>>& scans) {
     FunctionSpec spec;
     spec.variant = IndexVariant::B;
     spec.record_width = kRecordSizeB;
@@ -128,6 +128,7 @@ std::filesystem::path write_raw_dir(const TempDir& temp, const RawDirSpec& spec)
     out.write("_HEADER.TXT", header_text(spec.header));
     out.write("_extern.inf", extern_text(spec.extern_inf));
     std::vector<FunctionRecordFields> table;
+    table.reserve(spec.functions.size());
     for (const FunctionSpec& function : spec.functions) table.push_back(function.info);
     out.write("_FUNCTNS.INF", functions_inf(table));
 

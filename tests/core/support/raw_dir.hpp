@@ -75,9 +75,10 @@ struct RawDirSpec {
 };
 
 // Convenience builders for the common function shapes.
-FunctionSpec function_a(std::vector<std::vector<RecordA>> scans);       // 6-byte records, Variant A index
-FunctionSpec function_d(std::vector<std::vector<Record8>> scans);       // 8-byte records, Variant A index
-FunctionSpec function_b_index(std::vector<std::vector<Record8>> scans); // Variant B index (B or C data)
+FunctionSpec function_a(const std::vector<std::vector<RecordA>>& scans); // 6-byte records, Variant A index
+FunctionSpec function_d(const std::vector<std::vector<Record8>>& scans); // 8-byte records, Variant A index
+FunctionSpec
+function_b_index(const std::vector<std::vector<Record8>>& scans); // Variant B index (B or C data)
 
 std::string header_text(const HeaderSpec& spec);
 std::string extern_text(const ExternSpec& spec);
