@@ -6,6 +6,7 @@ set -euo pipefail
 build=${1:-build-coverage}
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARNVALE_COVERAGE=ON -DTARNVALE_BUILD_BENCH=OFF >/dev/null
+find "$build" -name '*.gcda' -delete 2>/dev/null || true # counts of an earlier build
 cmake --build "$build" -j "$(nproc)"
 find "$build" -name '*.gcda' -delete
 ctest --test-dir "$build" -j "$(nproc)" >/dev/null

@@ -18,10 +18,4 @@ Result<void> ByteCursor::need(std::uint64_t n, std::string_view what) const {
     return parse_error(std::format("{}: file too small for {}", file_, what));
 }
 
-ByteCursor ByteCursor::take(std::uint64_t n) {
-    ByteCursor record(bytes_.subspan(position_, n), file_);
-    position_ += n;
-    return record;
-}
-
 } // namespace tarnvale

@@ -36,7 +36,12 @@ class ByteCursor {
     }
 
     // The next `n` bytes as a cursor of their own (a record); the position moves past them.
-    ByteCursor take(std::uint64_t n);
+    // Inline: the parsers take one record per loop iteration.
+    ByteCursor take(std::uint64_t n) {
+        ByteCursor record(bytes_.subspan(position_, n), file_);
+        position_ += n;
+        return record;
+    }
     void skip(std::uint64_t n) { position_ += n; }
     // Everything from the position on.
     Bytes rest() const { return bytes_.subspan(position_); }

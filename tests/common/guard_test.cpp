@@ -28,7 +28,9 @@ TEST(Guard, CppExceptionsBecomePythonExceptionsAndTheFailureValue) {
     } cases[] = {
         {"bad_alloc", [] { throw std::bad_alloc(); }, {"MemoryError", ""}},
         {"runtime_error", [] { throw std::runtime_error("boom"); }, {"RuntimeError", "internal error: boom"}},
-        {"length_error", [] { throw std::length_error("vector"); }, {"RuntimeError", "internal error: vector"}},
+        {"length_error",
+         [] { throw std::length_error("vector"); },
+         {"RuntimeError", "internal error: vector"}},
         {"not an exception", [] { throw 42; }, {"RuntimeError", "internal error: unknown C++ exception"}},
     };
     for (const auto& c : cases) {
@@ -54,9 +56,11 @@ TEST(Guard, CppExceptionsBecomePythonExceptionsAndTheFailureValue) {
 TEST(ToPyResult, FailuresRaiseRuntimeErrorWithTheirTextAndValuesConvert) {
     using Answer = QueryResult<std::uint32_t>;
     EXPECT_EQ(py::to_py_result(Answer(std::unexpected(QueryError("function 3 not found")))), nullptr);
-    EXPECT_EQ(take_exception(), (std::pair<std::string, std::string>{"RuntimeError", "function 3 not found"}));
+    EXPECT_EQ(take_exception(),
+              (std::pair<std::string, std::string>{"RuntimeError", "function 3 not found"}));
 
-    EXPECT_EQ(py::to_py_result(Result<float>(std::unexpected(Error::context("a", Error::parse("b"))))), nullptr);
+    EXPECT_EQ(py::to_py_result(Result<float>(std::unexpected(Error::context("a", Error::parse("b"))))),
+              nullptr);
     EXPECT_EQ(take_exception(), (std::pair<std::string, std::string>{"RuntimeError", "a: parse error: b"}));
 
     // The message is UTF-8 and arrives as the same text.

@@ -46,9 +46,10 @@ TEST_F(LogBridge, LevelsMapToPythonLevelsAndTraceStaysBehind) {
     TV_LOG(Level::Info, "tarnvale::bridge::levels", std::string("i"));
     TV_LOG(Level::Debug, "tarnvale::bridge::levels", std::string("d %s 100%"));
     TV_LOG(Level::Trace, "tarnvale::bridge::levels", std::string("t"));
-    EXPECT_EQ(python_str("kept"), "[('tarnvale.bridge.levels', 40, 'e'), ('tarnvale.bridge.levels', 30, 'w'), "
-                                  "('tarnvale.bridge.levels', 20, 'i'), ('tarnvale.bridge.levels', 10, 'd %s "
-                                  "100%')]");
+    EXPECT_EQ(python_str("kept"),
+              "[('tarnvale.bridge.levels', 40, 'e'), ('tarnvale.bridge.levels', 30, 'w'), "
+              "('tarnvale.bridge.levels', 20, 'i'), ('tarnvale.bridge.levels', 10, 'd %s "
+              "100%')]");
 }
 
 TEST_F(LogBridge, ARecordThatCannotBeFormattedIsLostAndReported) {
@@ -74,16 +75,18 @@ TEST_F(LogBridge, AQuietLoggersFirstRecordSilencesItForGood) {
 
 TEST_F(LogBridge, InstallsOncePerProcessAndNeedsLogging) {
     EXPECT_EQ(py::install_log_bridge("second"), -1);
-    EXPECT_EQ(take_exception(), (std::pair<std::string, std::string>{
-                                    "RuntimeError", "the logger was already set: the logging bridge is installed "
-                                                    "once per process, so second cannot be imported a second "
-                                                    "time"}));
-    run_python("saved = sys.modules.pop('logging'); sys.modules['logging'] = None");
-    EXPECT_EQ(py::install_log_bridge("third"), -1);
     EXPECT_EQ(take_exception(),
               (std::pair<std::string, std::string>{
-                  "RuntimeError", "Failed to initialize python logging: ModuleNotFoundError: import of logging "
-                                  "halted; None in sys.modules"}));
+                  "RuntimeError", "the logger was already set: the logging bridge is installed "
+                                  "once per process, so second cannot be imported a second "
+                                  "time"}));
+    run_python("saved = sys.modules.pop('logging'); sys.modules['logging'] = None");
+    EXPECT_EQ(py::install_log_bridge("third"), -1);
+    EXPECT_EQ(
+        take_exception(),
+        (std::pair<std::string, std::string>{
+            "RuntimeError", "Failed to initialize python logging: ModuleNotFoundError: import of logging "
+                            "halted; None in sys.modules"}));
     run_python("sys.modules['logging'] = saved");
 }
 
