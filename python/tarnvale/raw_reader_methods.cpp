@@ -1,5 +1,6 @@
 // RawReader methods. Arguments are accepted positionally or by keyword and are
-// all converted, in parameter order, before anything else happens.
+// all converted, in parameter order, before anything else happens; argument
+// errors name the method as "RawReader.<name>".
 #include <cctype>
 #include <string>
 #include <variant>
@@ -15,8 +16,6 @@ namespace {
 constexpr Param<std::uint32_t> kFuncIndex{"func_index"};
 constexpr Param<std::uint64_t> kScanIndex{"scan_index"};
 constexpr Param<std::uint64_t> kChannelIndex{"channel_index"};
-
-// The method names in argument errors are "RawReader.<name>".
 
 PyObject* ms_level(PyObject* self, PyObject* args, PyObject* kwds) {
     auto level = [self](std::uint32_t func_index) {
