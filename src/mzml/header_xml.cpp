@@ -66,7 +66,7 @@ void append_software(std::string& out, const RunDescription& run) {
 
 void append_instrument(std::string& out, const RunDescription& run) {
     constexpr std::string_view in = "        ";
-    const std::string_view text = run.instrument.value_or("");
+    const std::string text = run.instrument.value_or("");
     const Term model = instrument_model(text);
     std::format_to(
         std::back_inserter(out),
