@@ -24,15 +24,18 @@ SpectrumSummary summarize(std::span<const double> mz, std::span<const float> int
     SpectrumSummary summary;
     for (const float value : intensity) summary.total_ion_current += static_cast<double>(value);
     summary.base_peak = first_greatest(intensity);
-    double lowest = std::numeric_limits<double>::quiet_NaN();
-    double highest = lowest;
+    // A NaN never compares less or greater, so it is passed over; the first of equal
+    // values (0 and -0) is kept.
+    double lowest = std::numeric_limits<double>::infinity();
+    double highest = -lowest;
+    bool any = false;
     for (const double value : mz) {
-        // fmin/fmax return the other operand when one is NaN.
-        lowest = std::fmin(lowest, value);
-        highest = std::fmax(highest, value);
+        any = any || !std::isnan(value);
+        lowest = value < lowest ? value : lowest;
+        highest = value > highest ? value : highest;
     }
-    summary.lowest_mz = lowest;
-    summary.highest_mz = highest;
+    summary.lowest_mz = any ? lowest : std::numeric_limits<double>::quiet_NaN();
+    summary.highest_mz = any ? highest : std::numeric_limits<double>::quiet_NaN();
     return summary;
 }
 

@@ -58,7 +58,8 @@ struct Writer::State {
     Result<void> write_chromatograms(std::span<const ChromatogramInput> batch);
     Result<void> finish();
     Result<void> write_index_list();
-    template <class Render> void render(std::size_t count, Render&& render_one);
+    template <class Render, class Record>
+    Result<void> render_and_write(std::size_t count, Render&& render_one, Record&& record);
 };
 
 namespace {
@@ -69,14 +70,26 @@ Result<void> count_error(std::string_view what, std::uint64_t announced, std::ui
 
 } // namespace
 
-// Renders every item of the batch into its own string on the pool's workers; the
-// strings are then written in batch order by the calling thread.
-template <class Render> void Writer::State::render(std::size_t count, Render&& render_one) {
+// Renders the items of a batch on the pool's workers, each into its own string, and
+// writes them in batch order from the calling thread as they are ready, so that
+// writing and hashing overlap with the rendering of later items. record(item,
+// offset) notes where each element starts.
+template <class Render, class Record>
+Result<void> Writer::State::render_and_write(std::size_t count, Render&& render_one, Record&& record) {
     rendered.resize(count); // strings of an earlier, larger batch are let go
-    pool.run(count, [&](std::size_t item, unsigned worker) {
+    Result<void> status;
+    const auto render_item = [&](std::size_t item, unsigned worker) {
         rendered[item].clear();
         render_one(rendered[item], item, encoders[worker]);
-    });
+    };
+    const auto write_item = [&](std::size_t item) {
+        if (status) status = output.write(list_item_indent);
+        if (!status) return;
+        record(item, output.position());
+        status = output.write(rendered[item]);
+    };
+    pool.run(count, render_item, write_item);
+    return status;
 }
 
 Result<void> Writer::State::write_spectra(std::span<const SpectrumInput> batch) {
@@ -89,16 +102,14 @@ Result<void> Writer::State::write_spectra(std::span<const SpectrumInput> batch) 
         if (auto checked = check_spectrum(spectrum); !checked)
             return fail(input_error(std::move(checked).error()));
     const std::uint64_t first_index = spectra.size();
-    render(batch.size(), [first_index, batch](std::string& out, std::size_t item, ArrayEncoder& encoder) {
-        append_spectrum(out, batch[item], first_index + item, encoder);
-    });
-    for (std::size_t item = 0; item < batch.size(); ++item) {
-        TV_RETURN_IF_ERROR(output.write(list_item_indent));
-        const SpectrumInput& spectrum = batch[item];
-        spectra.add(spectrum.function, spectrum.scan, spectrum.drift_bin, output.position());
-        TV_RETURN_IF_ERROR(output.write(rendered[item]));
-    }
-    return {};
+    return render_and_write(
+        batch.size(),
+        [first_index, batch](std::string& out, std::size_t item, ArrayEncoder& encoder) {
+            append_spectrum(out, batch[item], first_index + item, encoder);
+        },
+        [this, batch](std::size_t item, std::uint64_t offset) {
+            spectra.add(batch[item].function, batch[item].scan, batch[item].drift_bin, offset);
+        });
 }
 
 Result<void> Writer::State::start_chromatograms() {
@@ -122,15 +133,14 @@ Result<void> Writer::State::write_chromatograms(std::span<const ChromatogramInpu
                 Error::parse(std::format("two chromatograms with the id \"{}\"", chromatogram.id))));
     }
     const std::uint64_t first_index = chromatograms.size();
-    render(batch.size(), [first_index, batch](std::string& out, std::size_t item, ArrayEncoder& encoder) {
-        append_chromatogram(out, batch[item], first_index + item, encoder);
-    });
-    for (std::size_t item = 0; item < batch.size(); ++item) {
-        TV_RETURN_IF_ERROR(output.write(list_item_indent));
-        chromatograms.push_back({batch[item].id, output.position()});
-        TV_RETURN_IF_ERROR(output.write(rendered[item]));
-    }
-    return {};
+    return render_and_write(
+        batch.size(),
+        [first_index, batch](std::string& out, std::size_t item, ArrayEncoder& encoder) {
+            append_chromatogram(out, batch[item], first_index + item, encoder);
+        },
+        [this, batch](std::size_t item, std::uint64_t offset) {
+            chromatograms.push_back({batch[item].id, offset});
+        });
 }
 
 // One <offset> line per spectrum and chromatogram, in file order, written as it is made.

@@ -263,18 +263,30 @@ TEST(MzmlWriter, SpectrumParametersFollowTheInput) {
     }
 }
 
-TEST(MzmlWriter, WorkerPoolRunsEveryItemOnce) {
+TEST(MzmlWriter, WorkerPoolRunsEveryItemOnceAndConsumesInOrder) {
     for (const unsigned workers : {1u, 2u, 8u}) {
         WorkerPool pool(workers);
         for (const std::size_t count : {0u, 1u, 5u, 1000u}) {
             std::vector<std::atomic<int>> runs(count);
             std::atomic<bool> worker_in_range = true;
-            pool.run(count, [&](std::size_t item, unsigned worker) {
-                runs[item].fetch_add(1);
-                if (worker >= pool.size()) worker_in_range = false;
-            });
+            std::vector<std::size_t> consumed;
+            bool consumed_after_run = true;
+            pool.run(
+                count,
+                [&](std::size_t item, unsigned worker) {
+                    runs[item].fetch_add(1);
+                    if (worker >= pool.size()) worker_in_range = false;
+                },
+                [&](std::size_t item) {
+                    consumed_after_run = consumed_after_run && runs[item].load() == 1;
+                    consumed.push_back(item);
+                });
             EXPECT_TRUE(std::ranges::all_of(runs, [](const auto& n) { return n.load() == 1; })) << count;
             EXPECT_TRUE(worker_in_range);
+            EXPECT_TRUE(consumed_after_run);
+            std::vector<std::size_t> in_order(count);
+            for (std::size_t i = 0; i < count; ++i) in_order[i] = i;
+            EXPECT_EQ(consumed, in_order);
         }
     }
 }
