@@ -16,6 +16,7 @@ namespace tarnvale::mzml {
 namespace {
 
 constexpr int max_name_attempts = 64;
+constexpr std::size_t max_stem_bytes = 200;
 
 Error file_error(std::string_view what, const std::filesystem::path& path, int os_error) {
     return Error::context(std::string(what) + " " + display_path(path), Error::io(os_error));
@@ -27,7 +28,10 @@ std::string temporary_name(const std::filesystem::path& final_path) {
     static std::atomic<unsigned> counter{0};
     static const unsigned process_salt = std::random_device{}();
     const unsigned serial = counter.fetch_add(1, std::memory_order_relaxed);
-    return "." + final_path.filename().string() + "." + std::to_string(::getpid()) + "-" +
+    // Part of a long final name is enough to recognise it, and the whole temporary
+    // name has to stay within the 255 bytes a file name may have.
+    const std::string stem = final_path.filename().string().substr(0, max_stem_bytes);
+    return "." + stem + "." + std::to_string(::getpid()) + "-" +
            std::to_string(process_salt ^ (serial * 2654435761u)) + ".tmp";
 }
 

@@ -51,6 +51,16 @@ TEST(MzmlOutput, CommitMakesTheWholeFileAppearAtOnce) {
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"run.mzML"});
 }
 
+TEST(MzmlOutput, TheLongestFileNameStillGetsATemporaryName) {
+    const TempDir dir;
+    const auto target = dir.path() / (std::string(250, 'r') + ".mzML");
+    auto file = OutputFile::create(target);
+    ASSERT_TRUE(file) << file.error().to_string();
+    ASSERT_TRUE(file->write("x"));
+    ASSERT_TRUE(file->commit());
+    EXPECT_EQ(contents(target), "x");
+}
+
 TEST(MzmlOutput, DroppedWithoutCommitLeavesNothing) {
     const TempDir dir;
     {

@@ -6,8 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <format>
 #include <functional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -51,35 +52,44 @@ std::string sha1_hex(std::string_view text) {
     return to_hex(*sha1->finish());
 }
 
+// The text between `open` and the next `close` from `from` on; `from` moves past it.
+std::string between(const std::string& text, std::string_view open, std::string_view close,
+                    std::size_t& from) {
+    const std::size_t start = text.find(open, from);
+    if (start == std::string::npos) return (from = std::string::npos, "");
+    const std::size_t end = text.find(close, start + open.size());
+    from = end;
+    return text.substr(start + open.size(), end - start - open.size());
+}
+
+// Checks that every offset in one <index> names the element it points at.
+std::size_t expect_offsets(const std::string& file, std::size_t index_at, std::string_view kind) {
+    const std::size_t end = file.find("</index>", index_at);
+    std::size_t count = 0;
+    for (std::size_t at = index_at;;) {
+        const std::string id = between(file, "<offset idRef=\"", "\">", at);
+        if (at == std::string::npos || at > end) break;
+        const std::uint64_t offset = std::strtoull(file.c_str() + at + 2, nullptr, 10);
+        const std::string element = std::format("<{} index=\"{}\" id=\"{}\"", kind, count++, id);
+        EXPECT_EQ(file.compare(offset, element.size(), element), 0) << id;
+    }
+    return count;
+}
+
 // Every offset names the element it points at, indexListOffset points at
 // <indexList and the checksum covers everything up to its own open tag.
 void expect_consistent_index(const std::string& file, std::size_t spectra, std::size_t chromatograms) {
-    const std::regex offset_line("<offset idRef=\"([^\"]*)\">(\\d+)</offset>");
     const std::size_t index_list = file.find("<indexList ");
     ASSERT_NE(index_list, std::string::npos);
-    std::size_t seen_spectra = 0, seen_chromatograms = 0;
-    const std::size_t chromatogram_index = file.find("<index name=\"chromatogram\">", index_list);
-    for (std::sregex_iterator it(file.begin() + static_cast<long>(index_list), file.end(), offset_line), end;
-         it != end; ++it) {
-        const bool is_spectrum = static_cast<std::size_t>(it->position()) + index_list < chromatogram_index;
-        const std::size_t offset = std::stoull((*it)[2]);
-        const std::string element = is_spectrum
-                                        ? "<spectrum index=\"" + std::to_string(seen_spectra++)
-                                        : "<chromatogram index=\"" + std::to_string(seen_chromatograms++);
-        EXPECT_EQ(file.compare(offset, element.size(), element), 0) << (*it)[1];
-        const std::string id = "id=\"" + (*it)[1].str() + "\"";
-        EXPECT_EQ(file.compare(offset + element.size() + 2, id.size(), id), 0) << (*it)[1];
-    }
-    EXPECT_EQ(seen_spectra, spectra);
-    EXPECT_EQ(seen_chromatograms, chromatograms);
-    std::smatch tail;
-    ASSERT_TRUE(std::regex_search(
-        file, tail,
-        std::regex("<indexListOffset>(\\d+)</indexListOffset>\n  <fileChecksum>([0-9a-f]{40})"
-                   "</fileChecksum>\n</indexedmzML>\n$")));
-    EXPECT_EQ(std::stoull(tail[1]), index_list);
-    const std::size_t hashed_end = static_cast<std::size_t>(tail.position(2));
-    EXPECT_EQ(tail[2].str(), sha1_hex(std::string_view(file).substr(0, hashed_end)));
+    EXPECT_EQ(expect_offsets(file, file.find("<index name=\"spectrum\">", index_list), "spectrum"), spectra);
+    EXPECT_EQ(expect_offsets(file, file.find("<index name=\"chromatogram\">", index_list), "chromatogram"),
+              chromatograms);
+    std::size_t at = index_list;
+    EXPECT_EQ(between(file, "<indexListOffset>", "</indexListOffset>", at), std::to_string(index_list));
+    const std::size_t checksum_at = file.find("<fileChecksum>", index_list) + 14;
+    const std::string checksum = between(file, "<fileChecksum>", "</fileChecksum>", at);
+    EXPECT_EQ(checksum, sha1_hex(std::string_view(file).substr(0, checksum_at)));
+    EXPECT_EQ(file.substr(at), "</fileChecksum>\n</indexedmzML>\n");
 }
 
 TEST(MzmlWriter, IndexAndChecksumAreExact) {
