@@ -25,17 +25,16 @@ SpectrumSummary summarize(std::span<const double> mz, std::span<const float> int
     for (const float value : intensity) summary.total_ion_current += static_cast<double>(value);
     summary.base_peak = first_greatest(intensity);
     // A NaN never compares less or greater, so it is passed over; the first of equal
-    // values (0 and -0) is kept.
+    // values (0 and -0) is kept. Without any other value the range stays inverted.
     double lowest = std::numeric_limits<double>::infinity();
     double highest = -lowest;
-    bool any = false;
     for (const double value : mz) {
-        any = any || !std::isnan(value);
         lowest = value < lowest ? value : lowest;
         highest = value > highest ? value : highest;
     }
-    summary.lowest_mz = any ? lowest : std::numeric_limits<double>::quiet_NaN();
-    summary.highest_mz = any ? highest : std::numeric_limits<double>::quiet_NaN();
+    const bool none = lowest > highest;
+    summary.lowest_mz = none ? std::numeric_limits<double>::quiet_NaN() : lowest;
+    summary.highest_mz = none ? std::numeric_limits<double>::quiet_NaN() : highest;
     return summary;
 }
 
