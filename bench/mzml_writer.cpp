@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "mzml/support/synthetic.hpp"
 #include "mzml/writer.hpp"
-#include "mzml_support/synthetic.hpp"
 
 namespace {
 

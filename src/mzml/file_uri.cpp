@@ -19,7 +19,8 @@ std::string file_uri(const std::filesystem::path& path) {
     if (absolute.empty()) absolute = path;
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string uri = "file://";
-    for (const unsigned char c : absolute.lexically_normal().native()) {
+    for (const char byte : absolute.lexically_normal().native()) {
+        const auto c = static_cast<unsigned char>(byte);
         if (is_unreserved(c) || c == '/') {
             uri += static_cast<char>(c);
         } else {

@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <utility>
 
-#include "text.hpp"
+#include "display.hpp"
 
 namespace tarnvale::mzml {
 

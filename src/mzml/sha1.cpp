@@ -6,8 +6,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "display.hpp"
 #include "mzml/unique_fd.hpp"
-#include "text.hpp"
 
 namespace tarnvale::mzml {
 

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "display.hpp"
 #include "mzml/chromatogram_xml.hpp"
 #include "mzml/hashed_output.hpp"
 #include "mzml/header_xml.hpp"
@@ -14,7 +15,6 @@
 #include "mzml/spectrum_xml.hpp"
 #include "mzml/worker_pool.hpp"
 #include "mzml/xml.hpp"
-#include "text.hpp"
 
 namespace tarnvale::mzml {
 
@@ -42,8 +42,8 @@ struct Writer::State {
     std::unordered_set<std::string> chromatogram_ids;
     Phase phase = Phase::Spectra;
 
-    State(HashedOutput output, RunDescription run, unsigned threads)
-        : output(std::move(output)), run(std::move(run)), pool(threads) {}
+    State(HashedOutput output_file, RunDescription description, unsigned threads)
+        : output(std::move(output_file)), run(std::move(description)), pool(threads) {}
 
     Error input_error(Error inner) const {
         return Error::context("writing " + display_path(output.final_path()), std::move(inner));

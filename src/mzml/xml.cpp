@@ -2,7 +2,8 @@
 
 #include <cmath>
 
-#include "text.hpp"
+#include "numbers.hpp"
+#include "utf8.hpp"
 
 namespace tarnvale::mzml {
 

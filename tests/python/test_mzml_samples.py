@@ -1,4 +1,4 @@
-"""The synthetic mzML samples of the C++ writer (tests/core/mzml_support/sample_writer.cpp),
+"""The synthetic mzML samples of the C++ writer (tests/core/mzml/support/sample_writer.cpp),
 checked the way every mzML the project writes is checked: the schemas (psims), the
 index and checksum (mzml_checks.index_problems), read-back with pyteomics and pymzML
 compared bit for bit with what went in, and every accession/name pair against the

@@ -10,9 +10,9 @@
 #include <span>
 #include <string>
 
+#include "mzml/support/synthetic.hpp"
 #include "mzml/terms.hpp"
 #include "mzml/writer.hpp"
-#include "mzml_support/synthetic.hpp"
 
 namespace {
 

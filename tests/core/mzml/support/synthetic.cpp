@@ -1,4 +1,4 @@
-#include "mzml_support/synthetic.hpp"
+#include "mzml/support/synthetic.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -87,7 +87,7 @@ ChromatogramInput SyntheticChromatogram::input() const {
 }
 
 SyntheticSpectrum random_spectrum(std::uint32_t function, std::uint64_t scan, std::size_t points,
-                                  std::uint32_t seed) {
+                                  std::uint64_t seed) {
     std::mt19937_64 random(seed);
     SyntheticSpectrum s;
     s.meta = ms1_meta(function, scan);
@@ -97,7 +97,7 @@ SyntheticSpectrum random_spectrum(std::uint32_t function, std::uint64_t scan, st
 }
 
 SyntheticSpectrum random_ims_scan(std::uint32_t function, std::uint64_t scan, std::size_t points,
-                                  std::uint32_t seed) {
+                                  std::uint64_t seed) {
     std::mt19937_64 random(seed);
     SyntheticSpectrum s;
     s.meta = ms1_meta(function, scan);
@@ -118,7 +118,7 @@ SyntheticSpectrum random_ims_scan(std::uint32_t function, std::uint64_t scan, st
 }
 
 SyntheticSpectrum random_drift_bin(std::uint32_t function, std::uint64_t scan, std::uint32_t bin,
-                                   std::size_t points, std::uint32_t seed) {
+                                   std::size_t points, std::uint64_t seed) {
     SyntheticSpectrum s = random_spectrum(function, scan, points, seed);
     s.meta.drift_bin = bin;
     s.meta.drift_time_ms = 0.0695 * static_cast<double>(bin + 1);

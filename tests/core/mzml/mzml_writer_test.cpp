@@ -15,9 +15,9 @@
 #include "io.hpp"
 #include "mzml/sha1.hpp"
 #include "mzml/spectrum_xml.hpp"
+#include "mzml/support/synthetic.hpp"
 #include "mzml/worker_pool.hpp"
 #include "mzml/writer.hpp"
-#include "mzml_support/synthetic.hpp"
 #include "support/support.hpp"
 
 namespace tarnvale::mzml {

@@ -31,13 +31,13 @@ struct SyntheticChromatogram {
 
 // m/z ascending over 50-2000 with full 64-bit mantissas, intensities in (0, 1e6).
 SyntheticSpectrum random_spectrum(std::uint32_t function, std::uint64_t scan, std::size_t points,
-                                  std::uint32_t seed);
+                                  std::uint64_t seed);
 // An ion-mobility scan: `points` peaks ordered by m/z, then drift time (some m/z repeat).
 SyntheticSpectrum random_ims_scan(std::uint32_t function, std::uint64_t scan, std::size_t points,
-                                  std::uint32_t seed);
+                                  std::uint64_t seed);
 // The peaks of one drift bin of an ion-mobility scan.
 SyntheticSpectrum random_drift_bin(std::uint32_t function, std::uint64_t scan, std::uint32_t bin,
-                                   std::size_t points, std::uint32_t seed);
+                                   std::size_t points, std::uint64_t seed);
 // Intensities and m/z values that must survive bit for bit: ±0, subnormals, ±inf and NaNs.
 SyntheticSpectrum special_values_spectrum(std::uint32_t function, std::uint64_t scan);
 

@@ -11,8 +11,8 @@
 
 #include "io.hpp"
 #include "mzml/output_file.hpp"
+#include "mzml/support/synthetic.hpp"
 #include "mzml/writer.hpp"
-#include "mzml_support/synthetic.hpp"
 #include "support/support.hpp"
 
 namespace tarnvale::mzml {
