@@ -13,7 +13,7 @@ namespace tarnvale::mzml {
 
 namespace {
 
-constexpr std::size_t file_chunk = 256 * 1024;
+constexpr std::size_t file_chunk = std::size_t{256} * 1024;
 
 Error digest_error(std::string_view what) {
     return Error::context("SHA-1", Error::parse(std::string(what) + " failed in libcrypto"));

@@ -21,8 +21,8 @@ class SpectrumIndex {
         std::size_t at = 0;
         for (const IdRun& run : runs_) {
             for (std::uint64_t step = 0; step < run.length; ++step, ++at) {
-                if (run.first_bin)
-                    visit(run.function, run.first_scan, std::optional<std::uint32_t>(*run.first_bin + step),
+                if (const std::optional<std::uint32_t> first_bin = run.first_bin)
+                    visit(run.function, run.first_scan, std::optional<std::uint32_t>(*first_bin + step),
                           offsets_[at]);
                 else
                     visit(run.function, run.first_scan + step, std::optional<std::uint32_t>(), offsets_[at]);

@@ -92,7 +92,7 @@ std::vector<std::uint8_t> round_trip(ArrayEncoder& encoder, const std::vector<Fl
     append_base64(payload, text);
     EXPECT_EQ(text.substr(0, 6), "prefix");
     EXPECT_EQ(text.size() - 6, base64_length(payload.size()));
-    const auto decoded = from_base64(std::string_view(text).substr(6));
+    auto decoded = from_base64(std::string_view(text).substr(6));
     if (encoder.compression() == Compression::None) return decoded;
     return inflate(decoded, values.size() * sizeof(Float));
 }

@@ -118,9 +118,11 @@ TEST(MzmlOutput, AWriterThatFailsMidwayLeavesNothing) {
     const TempDir dir;
     const auto target = dir.path() / "big.mzML";
     std::vector<testing::SyntheticSpectrum> spectra;
+    spectra.reserve(200);
     for (std::uint64_t scan = 0; scan < 200; ++scan)
         spectra.push_back(testing::random_spectrum(1, scan, 1000, 7));
     std::vector<SpectrumInput> inputs;
+    inputs.reserve(spectra.size());
     for (const auto& s : spectra) inputs.push_back(s.input());
     RunDescription run = testing::sample_run(false).run;
     run.spectrum_count = inputs.size();

@@ -202,7 +202,8 @@ TEST(MzmlWriter, HeaderDescribesTheRun) {
         "<mzML xmlns=\"http://psi.hupo.org/ms/mzml\"",
         "id=\"2021 run\" version=\"1.1.0\">",
         "<run id=\"_2021_run\" defaultInstrumentConfigurationRef=\"IC1\" defaultSourceFileRef=\"RAW1\">",
-        "accession=\"MS:1000126\" name=\"Waters instrument model\" value=\"\"/>\n"
+        // One expected text over two lines: the model term, then the instrument text.
+        "accession=\"MS:1000126\" name=\"Waters instrument model\" value=\"\"/>\n" // NOLINT(bugprone-suspicious-missing-comma)
         "        <userParam name=\"instrument model\" value=\"Xevo G2-XS &lt;QTof&gt;\" "
         "type=\"xsd:string\"/>",
         "<fileContent>\n        <cvParam cvRef=\"MS\" accession=\"MS:1000579\" name=\"MS1 spectrum\" "
@@ -222,6 +223,7 @@ std::vector<bool> contains(const SpectrumInput& spectrum, const std::vector<std:
     std::string xml;
     append_spectrum(xml, spectrum, 0, *encoder);
     std::vector<bool> found;
+    found.reserve(texts.size());
     for (const std::string& text : texts) found.push_back(xml.find(text) != std::string::npos);
     return found;
 }

@@ -142,12 +142,14 @@ SyntheticSpectrum special_values_spectrum(std::uint32_t function, std::uint64_t 
 
 std::vector<SpectrumInput> SyntheticRun::spectrum_inputs() const {
     std::vector<SpectrumInput> inputs;
+    inputs.reserve(spectra.size());
     for (const SyntheticSpectrum& s : spectra) inputs.push_back(s.input());
     return inputs;
 }
 
 std::vector<ChromatogramInput> SyntheticRun::chromatogram_inputs() const {
     std::vector<ChromatogramInput> inputs;
+    inputs.reserve(chromatograms.size());
     for (const SyntheticChromatogram& c : chromatograms) inputs.push_back(c.input());
     return inputs;
 }
