@@ -30,7 +30,7 @@ std::vector<std::string> entries(const std::filesystem::path& dir) {
 }
 
 std::string contents(const std::filesystem::path& path) {
-    const auto bytes = read_whole_file(path);
+    const auto bytes = read_whole_file(path, SizeLimit{256 * kMiB, "a written mzML file"});
     return bytes ? std::string(bytes->begin(), bytes->end()) : "<" + bytes.error().to_string() + ">";
 }
 

@@ -42,7 +42,7 @@ std::string write_run(const SyntheticRun& run, const std::filesystem::path& path
     }
     if (auto status = writer->write_chromatograms(chromatograms); !status) return status.error().to_string();
     if (auto status = writer->finish(); !status) return status.error().to_string();
-    const auto bytes = read_whole_file(path);
+    const auto bytes = read_whole_file(path, SizeLimit{256 * kMiB, "a written mzML file"});
     return bytes ? std::string(bytes->begin(), bytes->end()) : bytes.error().to_string();
 }
 
