@@ -13,7 +13,7 @@ build=${1:-build}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 fuzz_seconds=${TARNVALE_FUZZ_SMOKE_SECONDS:-10}
 
-step() { printf '\n== %s\n' "$*"; }
+step() { printf '\n== %s (at %d s)\n' "$*" "$SECONDS"; }
 
 step "format"
 "$here/check-format.sh"
@@ -25,3 +25,4 @@ step "fuzz smoke run, $fuzz_seconds s per target"
 "$here/fuzz.sh" "$build-fuzz" "$fuzz_seconds"
 step "reference leaks under the debug interpreter"
 "$here/refleak.sh" "$build-dbg"
+printf '\n== all passed in %d s\n' "$SECONDS"

@@ -255,18 +255,6 @@ TEST(DirectoryListing, ListsOnceForEverySearch) {
     EXPECT_EQ(directory_listings_started() - before, 3u);
 }
 
-// Files made after the listing are not seen by it; a new find_file sees them.
-TEST(DirectoryListing, IsASnapshot) {
-    TempDir temp;
-    create_files(temp, "X_FUNC001.DAT");
-    const auto listing = DirectoryListing::read(temp.path());
-    ASSERT_TRUE(listing);
-    create_files(temp, "_FUNC001.DAT Y_FUNC001.DAT");
-    EXPECT_EQ(outcome(listing->find("_FUNC001.DAT")), (temp.path() / "X_FUNC001.DAT").native());
-    // The exact name or, listed after two prefixed names, the "multiple files match" error.
-    EXPECT_NE(outcome(find_file(temp.path(), "_FUNC001.DAT")), outcome(listing->find("_FUNC001.DAT")));
-}
-
 TEST(RequiredFile, MissingNamesFileAndDirectoryAsPassed) {
     TempDir temp;
     create_files(temp, "_extern.inf _header.bak");
