@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import os
 import shutil
+import stat
 import subprocess
 from pathlib import Path
 
@@ -69,7 +70,7 @@ def test_fifo_placed_after_open(run_fresh, sample_path: str, name: str, call: st
     assert _run_child(run_fresh, AFTER_OPEN, sample_path, name, call) == message.format(p=sample_path, f=name)
 
 
-# A FIFO bind-mounted over a file: the listing still reports the regular file beneath.
+# A FIFO or device bind-mounted over a file: the listing still reports the regular file beneath.
 MOUNTED = """
     import logging, sys, tarnvale
     logging.basicConfig(level=logging.WARNING, format="%(message)s", stream=sys.stdout)
@@ -82,39 +83,49 @@ MOUNTED = """
 """
 
 READING_FIFO = "reading {p}/{f}: I/O error: " + FIFO
-FIFO_MOUNTED_AT_OPEN = {
-    "_HEADER.TXT": READING_FIFO,
-    "_extern.inf": READING_FIFO,
-    "_FUNCTNS.INF": READING_FIFO,
-    "_FUNC001.IDX": READING_FIFO,
-    "_CHROMS.INF": READING_FIFO,
+DEVICE = "{p}/{f}: not a regular file (character device)"
+# The file, what is mounted over it (a new FIFO, or a device that never ends), the outcome.
+MOUNTED_AT_OPEN = {
+    "_HEADER.TXT": ("_HEADER.TXT", "fifo", READING_FIFO),
+    "_extern.inf": ("_extern.inf", "fifo", READING_FIFO),
+    "_FUNCTNS.INF": ("_FUNCTNS.INF", "fifo", READING_FIFO),
+    "_FUNC001.IDX": ("_FUNC001.IDX", "fifo", READING_FIFO),
+    "_CHROMS.INF": ("_CHROMS.INF", "fifo", READING_FIFO),
     # A bad statistics file only costs the statistics.
-    "_FUNC001.STS": "function 1: ignoring unreadable {p}/{f}: I/O error: " + FIFO + "\nopened",
+    "_FUNC001.STS": ("_FUNC001.STS", "fifo", "function 1: ignoring unreadable {p}/{f}: I/O error: " + FIFO + "\nopened"),
     # The data file is only measured at open (a FIFO holds 0 bytes); the first read refuses it.
-    "_FUNC001.DAT": "function 1: index addresses 36 bytes but {p}/{f} is 0 bytes\n"
-    "{p} function 1 scan 0: I/O error: " + FIFO,
+    "_FUNC001.DAT": (
+        "_FUNC001.DAT",
+        "fifo",
+        "function 1: index addresses 36 bytes but {p}/{f} is 0 bytes\n{p} function 1 scan 0: I/O error: " + FIFO,
+    ),
+    "/dev/zero over _HEADER.TXT": ("_HEADER.TXT", "/dev/zero", "reading {p}/{f}: I/O error: " + DEVICE),
+    "/dev/zero over _FUNC002.IDX": ("_FUNC002.IDX", "/dev/zero", "reading {p}/{f}: I/O error: " + DEVICE),
 }
 
 
 # In a mount namespace of its own, the child's view of the file system becomes private
-# (so that nothing propagates back out) and gets the FIFO mounted over the file; the
+# (so that nothing propagates back out) and gets the special file mounted over the file; the
 # root's propagation is left alone because a chroot cannot change it.
-MOUNT_FIFO = (
-    'fifo=$0 target=$1; shift; mount --make-rprivate "$(stat -c %m "$target")" && mount --bind "$fifo" "$target"'
+MOUNT_OVER = (
+    'source=$0 target=$1; shift; mount --make-rprivate "$(stat -c %m "$target")" && mount --bind "$source" "$target"'
     ' || exit 77; exec "$@"'
 )
 NO_MOUNT = 77
 
 
 @pytest.mark.skipif(shutil.which("unshare") is None or os.geteuid() != 0, reason="needs unshare and root")
-@pytest.mark.parametrize(("name", "message"), FIFO_MOUNTED_AT_OPEN.items(), ids=FIFO_MOUNTED_AT_OPEN)
-def test_fifo_mounted_over_a_file_at_open(
-    run_fresh, sample_path: str, tmp_path: Path, name: str, message: str
+@pytest.mark.parametrize(("name", "source", "message"), MOUNTED_AT_OPEN.values(), ids=MOUNTED_AT_OPEN)
+def test_special_file_mounted_over_a_file_at_open(
+    run_fresh, sample_path: str, tmp_path: Path, name: str, source: str, message: str
 ) -> None:
-    fifo = tmp_path / "fifo"
-    os.mkfifo(fifo)
+    if source == "fifo":
+        source = str(tmp_path / "fifo")
+        os.mkfifo(source)
+    elif not stat.S_ISCHR(os.stat(source).st_mode):
+        pytest.skip(f"{source} is no device here")
     target = os.path.join(sample_path, name)
-    mount = ("unshare", "-m", "--propagation", "unchanged", "sh", "-c", MOUNT_FIFO, str(fifo), target)
+    mount = ("unshare", "-m", "--propagation", "unchanged", "sh", "-c", MOUNT_OVER, source, target)
     assert _run_child(run_fresh, MOUNTED, sample_path, prefix=mount) == message.format(p=sample_path, f=name)
 
 
