@@ -199,7 +199,8 @@ template <class Layout> std::size_t count_decodable(Slots<Layout> records, std::
     std::size_t decodable = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint64_t record = records(i);
-        decodable += static_cast<std::size_t>(Layout::has_point(record) & Layout::valid(record));
+        decodable += static_cast<std::size_t>(Layout::has_point(record)) &
+                     static_cast<std::size_t>(Layout::valid(record));
     }
     return decodable;
 }
