@@ -359,4 +359,19 @@ Result<Spectrum> decode_encoding_c(Bytes scan, const DecodeContext& context) {
     return out;
 }
 
+namespace {
+
+template <class Layout> std::size_t count_points(Bytes records) {
+    std::size_t count = 0;
+    const std::size_t whole = records.size() / Layout::kSize * Layout::kSize;
+    for (std::size_t at = 0; at < whole; at += Layout::kSize)
+        if (Layout::has_point(Layout::load(records.data() + at))) ++count;
+    return count;
+}
+
+} // namespace
+
+std::size_t count_points_a(Bytes records) { return count_points<LayoutA>(records); }
+std::size_t count_points_d(Bytes records) { return count_points<LayoutD>(records); }
+
 } // namespace tarnvale::raw

@@ -39,4 +39,9 @@ Result<ImsSpectrum> decode_encoding_b(std::span<const std::uint8_t> scan, const 
 Result<Spectrum> decode_encoding_c(std::span<const std::uint8_t> scan, const DecodeContext& context);
 Result<Spectrum> decode_encoding_d(std::span<const std::uint8_t> scan, const DecodeContext& context);
 
+// How many points the records of an encoding A (D) scan decode to, without decoding
+// them: the records with non-zero intensity. A trailing partial record is ignored.
+std::size_t count_points_a(std::span<const std::uint8_t> records);
+std::size_t count_points_d(std::span<const std::uint8_t> records);
+
 } // namespace tarnvale::raw

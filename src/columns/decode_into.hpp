@@ -1,0 +1,36 @@
+// Decoding a scan's records straight into caller-owned arrays.
+#pragma once
+
+#include <cstddef>
+
+#include "bytes.hpp"
+#include "error.hpp"
+#include "raw/scan_decoders.hpp"
+#include "reader/reader.hpp"
+
+namespace tarnvale::columns {
+
+// Where the points of one decoder call go; each array has room for the call's
+// records (bytes / record width). drift_time_ms is written for encoding B only.
+struct PointOutput {
+    double* mz = nullptr;
+    float* intensity = nullptr;
+    double* drift_time_ms = nullptr;
+};
+
+// Decodes `scan` with the function's decoder into `out`; the number of points.
+// The values are those of Reader::decode_scan for the same bytes, bit for bit.
+Result<std::size_t> decode_into(Encoding encoding, Bytes scan, const raw::DecodeContext& context,
+                                PointOutput out);
+
+// The points that records of encoding A or D decode to, without decoding them.
+std::size_t count_points(Encoding encoding, Bytes records);
+
+// Whether the points of consecutive records do not depend on where one scan ends
+// and the next begins, so that a run of whole scans decodes in one call: A and D.
+// (B and C place each scan's points on a flight-time axis of its own.)
+constexpr bool decodes_across_scans(Encoding encoding) {
+    return encoding == Encoding::A || encoding == Encoding::D;
+}
+
+} // namespace tarnvale::columns
