@@ -142,7 +142,8 @@ Result<Chromatograms> read_chromatograms(const Reader& reader, const FunctionEnt
                                          const ChromatogramRequest& request, const Options& options) {
     const std::uint64_t n = entry.scans.size();
     std::vector<std::uint64_t> prefix(static_cast<std::size_t>(n) + 1);
-    for (std::uint64_t scan = 0; scan < n; ++scan) prefix[scan + 1] = prefix[scan] + scan_byte_range(entry, scan).length;
+    for (std::uint64_t scan = 0; scan < n; ++scan)
+        prefix[scan + 1] = prefix[scan] + scan_byte_range(entry, scan).length;
     const std::vector<ScanRange> ranges = split_scans(prefix, worker_count(options.threads, n));
     const FunctionJob job(reader, entry, options, prefix[n], ranges.size());
     prefix = {};

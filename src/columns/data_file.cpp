@@ -22,7 +22,8 @@ Result<DataFile> DataFile::open(const std::filesystem::path& path) {
     DataFile file(fd);
     struct stat info{};
     if (::fstat(fd, &info) != 0) return fail(Error::io(errno));
-    if (!S_ISREG(info.st_mode)) return parse_error(std::format("{} is not a regular file", display_path(path)));
+    if (!S_ISREG(info.st_mode))
+        return parse_error(std::format("{} is not a regular file", display_path(path)));
     return file;
 }
 

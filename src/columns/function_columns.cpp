@@ -25,7 +25,8 @@ class ColumnSink {
         : mz_(mz), intensity_(intensity), drift_time_ms_(drift_time_ms), scan_offsets_(scan_offsets) {}
 
     PointOutput room(std::size_t) const {
-        return {mz_ + points_, intensity_ + points_, drift_time_ms_ != nullptr ? drift_time_ms_ + points_ : nullptr};
+        return {mz_ + points_, intensity_ + points_,
+                drift_time_ms_ != nullptr ? drift_time_ms_ + points_ : nullptr};
     }
     void done(std::uint64_t scan, std::size_t points) {
         points_ += points;
@@ -58,7 +59,8 @@ struct PointArrays {
     void move_down(std::size_t to, std::size_t from, std::size_t points) {
         mz.move_down(to * sizeof(double), from * sizeof(double), points * sizeof(double));
         intensity.move_down(to * sizeof(float), from * sizeof(float), points * sizeof(float));
-        if (drift_time_ms) drift_time_ms->move_down(to * sizeof(double), from * sizeof(double), points * sizeof(double));
+        if (drift_time_ms)
+            drift_time_ms->move_down(to * sizeof(double), from * sizeof(double), points * sizeof(double));
     }
     void shrink(std::size_t points) {
         mz.shrink(points * sizeof(double));
@@ -89,7 +91,8 @@ std::uint64_t physical_memory() {
 // scan_offsets[i + 1] = the points scans 0..i can decode to at most (their records):
 // the bound the arrays are reserved for. Fails when it cannot be held in memory
 // at all, which only a damaged index can make happen.
-Result<std::uint64_t> point_bound(const Reader& reader, const FunctionEntry& entry, std::span<std::uint64_t> prefix) {
+Result<std::uint64_t> point_bound(const Reader& reader, const FunctionEntry& entry,
+                                  std::span<std::uint64_t> prefix) {
     const std::uint32_t width = record_width(entry.encoding);
     const std::uint64_t n = entry.scans.size();
     const std::uint64_t limit = physical_memory() / bytes_per_point(entry.encoding);
@@ -97,11 +100,12 @@ Result<std::uint64_t> point_bound(const Reader& reader, const FunctionEntry& ent
     for (std::uint64_t scan = 0; scan < n; ++scan) {
         const std::uint64_t records = scan_byte_range(entry, scan).length / width;
         if (records > limit - prefix[scan]) {
-            return fail(Error::context(
-                std::format("{} function {}", display_path(reader.dir), entry.number),
-                Error::parse(std::format("the index addresses more points than the {} bytes of memory of this "
-                                         "machine can hold",
-                                         physical_memory()))));
+            return fail(
+                Error::context(std::format("{} function {}", display_path(reader.dir), entry.number),
+                               Error::parse(std::format(
+                                   "the index addresses more points than the {} bytes of memory of this "
+                                   "machine can hold",
+                                   physical_memory()))));
         }
         prefix[scan + 1] = prefix[scan] + records;
     }
@@ -132,11 +136,10 @@ void log_skipped(const FunctionEntry& entry, std::span<const std::uint64_t> skip
     }
 }
 
-namespace {
+namespace {} // namespace
 
-} // namespace
-
-Result<FunctionColumns> read_columns(const Reader& reader, const FunctionEntry& entry, const Options& options) {
+Result<FunctionColumns> read_columns(const Reader& reader, const FunctionEntry& entry,
+                                     const Options& options) {
     const std::uint64_t n = entry.scans.size();
     std::vector<std::uint64_t> offsets(static_cast<std::size_t>(n) + 1);
     TV_ASSIGN_OR_RETURN(const std::uint64_t bound, point_bound(reader, entry, offsets));
@@ -163,8 +166,8 @@ Result<FunctionColumns> read_columns(const Reader& reader, const FunctionEntry& 
         if (!results[k]) first_failure.record(k);
         first_skipped[k] = std::move(walk.first_skipped());
         TV_LOG(log::Level::Debug, kTarget,
-               std::format("function {} scans {}..{}: {} points", entry.number, ranges[k].first, ranges[k].last,
-                           sinks[k].points()));
+               std::format("function {} scans {}..{}: {} points", entry.number, ranges[k].first,
+                           ranges[k].last, sinks[k].points()));
     });
     for (Result<void>& result : results)
         if (!result) return fail(std::move(result).error());
@@ -186,21 +189,25 @@ Result<FunctionColumns> read_columns(const Reader& reader, const FunctionEntry& 
     columns.scan_offsets = Column<std::uint64_t>::from_vector(std::move(offsets));
     columns.mz = finished<double>(std::move(arrays.mz), total);
     columns.intensity = finished<float>(std::move(arrays.intensity), total);
-    if (arrays.drift_time_ms) columns.drift_time_ms = finished<double>(std::move(*arrays.drift_time_ms), total);
+    if (arrays.drift_time_ms)
+        columns.drift_time_ms = finished<double>(std::move(*arrays.drift_time_ms), total);
     columns.rt_min = retention_times(entry);
     columns.collision_energy = statistics_column(entry, raw::kCollisionEnergy);
     columns.etd_fragmentation_mode = statistics_column(entry, raw::kEtdFragmentationMode);
-    TV_LOG(log::Level::Debug, kTarget,
-           std::format("function {}: {} scans, {} points, {} worker(s)", entry.number, n, total, ranges.size()));
+    TV_LOG(
+        log::Level::Debug, kTarget,
+        std::format("function {}: {} scans, {} points, {} worker(s)", entry.number, n, total, ranges.size()));
     return columns;
 }
 
 Column<float> retention_times(const FunctionEntry& entry) {
     std::vector<float> rt;
     rt.reserve(entry.scans.size());
-    std::visit([&](const auto& records) {
-        for (const auto& record : records) rt.push_back(record.rt_min);
-    }, entry.scans.records);
+    std::visit(
+        [&](const auto& records) {
+            for (const auto& record : records) rt.push_back(record.rt_min);
+        },
+        entry.scans.records);
     return Column<float>::from_vector(std::move(rt));
 }
 
@@ -210,7 +217,8 @@ std::optional<Column<double>> statistics_column(const FunctionEntry& entry, std:
     if (descriptor == nullptr) return std::nullopt;
     std::vector<double> values(entry.scans.size());
     for (std::size_t scan = 0; scan < values.size(); ++scan)
-        values[scan] = entry.sts->value_at(*descriptor, scan).value_or(std::numeric_limits<double>::quiet_NaN());
+        values[scan] =
+            entry.sts->value_at(*descriptor, scan).value_or(std::numeric_limits<double>::quiet_NaN());
     return Column<double>::from_vector(std::move(values));
 }
 

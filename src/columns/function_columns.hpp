@@ -37,7 +37,8 @@ struct FunctionColumns {
 // bit for bit those of reader.decode_scan for it, whatever the number of threads;
 // a scan that cannot be decoded fails the call with decode_scan's error for it (the
 // first such scan), or with OnError::Skip is left empty and listed.
-Result<FunctionColumns> read_columns(const Reader& reader, const FunctionEntry& entry, const Options& options);
+Result<FunctionColumns> read_columns(const Reader& reader, const FunctionEntry& entry,
+                                     const Options& options);
 
 // With OnError::Skip: one warning naming how many scans were skipped and the first
 // one's error (the first worker's that skipped any).

@@ -139,8 +139,8 @@ typename ScanWalk<Sink>::Chunk ScanWalk<Sink>::gather(std::uint64_t first, std::
         if (range.length != 0) {
             // Within dat_len, so the end cannot overflow.
             const std::uint64_t lo = holds_bytes ? std::min(chunk.lo, range.offset) : range.offset;
-            const std::uint64_t hi = holds_bytes ? std::max(chunk.hi, range.offset + range.length)
-                                                 : range.offset + range.length;
+            const std::uint64_t hi =
+                holds_bytes ? std::max(chunk.hi, range.offset + range.length) : range.offset + range.length;
             if (holds_bytes && hi - lo > job_.chunk_bytes) break;
             chunk.lo = lo;
             chunk.hi = hi;
@@ -212,7 +212,8 @@ Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, s
 }
 
 template <class Sink> Result<void> ScanWalk<Sink>::decode_one(std::uint64_t scan, Bytes bytes) {
-    auto decoded = decode_into(job_.entry.encoding, bytes, job_.context, sink_.room(bytes.size() / job_.width));
+    auto decoded =
+        decode_into(job_.entry.encoding, bytes, job_.context, sink_.room(bytes.size() / job_.width));
     if (!decoded) return failed(scan, std::move(decoded).error());
     sink_.done(scan, *decoded);
     return {};

@@ -19,9 +19,13 @@ constexpr std::size_t kMaxMembers = std::size_t{1} << 22;
 // the one bin each window is widened by.
 constexpr double kMinRelativeWidth = 0x1p-30;
 
+// A finite window that can hold a point.
 bool usable(const XicTarget& target) {
     return std::isfinite(target.mz) && std::isfinite(target.tolerance) && target.tolerance >= 0;
 }
+
+// The rule can never hold: a negative tolerance, or NaN anywhere in the target.
+bool hopeless(const XicTarget& target) { return !(target.tolerance >= 0) || std::isnan(target.mz); }
 
 } // namespace
 
@@ -29,8 +33,11 @@ TargetMatcher::TargetMatcher(std::span<const XicTarget> targets) : targets_(targ
     double low = std::numeric_limits<double>::infinity();
     double high = -low;
     std::size_t count = 0;
+    for (std::size_t t = 0; t < targets_.size(); ++t)
+        if (!usable(targets_[t]) && !hopeless(targets_[t]))
+            everywhere_.push_back(static_cast<std::uint32_t>(t));
     for (const XicTarget& target : targets_) {
-        if (!usable(target)) continue; // such a target matches nothing: |m/z - NaN| <= t is false
+        if (!usable(target)) continue;
         low = std::min(low, target.mz - target.tolerance);
         high = std::max(high, target.mz + target.tolerance);
         ++count;
@@ -43,7 +50,8 @@ TargetMatcher::TargetMatcher(std::span<const XicTarget> targets) : targets_(targ
     const double span = high - low;
     std::size_t bins = std::min(kMaxBins, std::max<std::size_t>(1, count * kBinsPerTarget));
     if (!(span / static_cast<double>(bins) >= min_width))
-        bins = std::max<std::size_t>(1, static_cast<std::size_t>(std::min(span / min_width, static_cast<double>(bins))));
+        bins = std::max<std::size_t>(
+            1, static_cast<std::size_t>(std::min(span / min_width, static_cast<double>(bins))));
 
     std::vector<std::pair<std::size_t, std::size_t>> covered(targets_.size());
     for (;;) {

@@ -27,7 +27,8 @@ std::vector<ScanRange> split_scans(std::span<const std::uint64_t> prefix, std::s
     const std::uint64_t n = prefix.size() - 1;
     // cost(i) = prefix[i] + kScanCost * i grows with i; in long double so that no product overflows.
     auto cost = [&](std::uint64_t i) {
-        return static_cast<long double>(prefix[i]) + static_cast<long double>(kScanCost) * static_cast<long double>(i);
+        return static_cast<long double>(prefix[i]) +
+               static_cast<long double>(kScanCost) * static_cast<long double>(i);
     };
     const long double total = cost(n);
     ranges.reserve(parts);

@@ -39,7 +39,8 @@ class FirstFailure {
   public:
     void record(std::size_t worker) {
         std::size_t current = lowest_.load(std::memory_order_relaxed);
-        while (worker < current && !lowest_.compare_exchange_weak(current, worker, std::memory_order_relaxed)) {
+        while (worker < current &&
+               !lowest_.compare_exchange_weak(current, worker, std::memory_order_relaxed)) {
         }
     }
     bool before(std::size_t worker) const { return lowest_.load(std::memory_order_relaxed) < worker; }

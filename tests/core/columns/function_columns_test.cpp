@@ -118,7 +118,8 @@ TEST_P(ColumnsMatchDecodeScan, AtEveryThreadCountAndReadSize) {
                 auto skipping = read_columns(reader, entry, {threads, OnError::Skip, chunk});
                 ASSERT_TRUE(skipping) << skipping.error().to_string();
                 expect_skip_mode_matches(reader, *skipping);
-                expect_fail_mode_matches(reader, read_columns(reader, entry, {threads, OnError::Fail, chunk}));
+                expect_fail_mode_matches(reader,
+                                         read_columns(reader, entry, {threads, OnError::Fail, chunk}));
             }
         }
     }
@@ -132,8 +133,8 @@ INSTANTIATE_TEST_SUITE_P(Encodings, ColumnsMatchDecodeScan,
                                            Shape{'A', false, 3, 3000}, Shape{'B', true, 12, 600}),
                          [](const ::testing::TestParamInfo<Shape>& info) {
                              const Shape& s = info.param;
-                             return std::format("{}_{}_{}x{}", s.encoding, s.damaged ? "damaged" : "whole", s.scans,
-                                                s.max_points);
+                             return std::format("{}_{}_{}x{}", s.encoding, s.damaged ? "damaged" : "whole",
+                                                s.scans, s.max_points);
                          });
 
 TEST(Columns, PerScanValuesComeFromTheIndexAndTheStatistics) {
@@ -154,8 +155,9 @@ TEST(Columns, PerScanValuesComeFromTheIndexAndTheStatistics) {
             const double nan = std::nan("");
             EXPECT_TRUE(same_bits(columns->collision_energy->view().subspan(scan, 1),
                                   std::span<const double>({entry.collision_energy(scan).value_or(nan)})));
-            EXPECT_TRUE(same_bits(columns->etd_fragmentation_mode->view().subspan(scan, 1),
-                                  std::span<const double>({entry.etd_fragmentation_mode(scan).value_or(nan)})));
+            EXPECT_TRUE(
+                same_bits(columns->etd_fragmentation_mode->view().subspan(scan, 1),
+                          std::span<const double>({entry.etd_fragmentation_mode(scan).value_or(nan)})));
         }
     }
 }
@@ -213,7 +215,8 @@ TEST(Columns, AFunctionWithoutScansHasEmptyColumns) {
         ASSERT_TRUE(columns);
         EXPECT_EQ(columns->n_scans(), 0u);
         EXPECT_EQ(columns->n_points(), 0u);
-        EXPECT_EQ(std::vector<std::uint64_t>(columns->scan_offsets.view().begin(), columns->scan_offsets.view().end()),
+        EXPECT_EQ(std::vector<std::uint64_t>(columns->scan_offsets.view().begin(),
+                                             columns->scan_offsets.view().end()),
                   std::vector<std::uint64_t>{0});
     }
 }

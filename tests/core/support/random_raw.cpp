@@ -18,7 +18,9 @@ std::uint16_t u16(std::mt19937& random) { return static_cast<std::uint16_t>(rand
 
 // A point of non-zero intensity most of the time; the rest are records the
 // decoders skip, whose other bytes are anything.
-std::uint16_t intensity(std::mt19937& random) { return one_in(random, 6) ? 0 : static_cast<std::uint16_t>(1 + below(random, 65535)); }
+std::uint16_t intensity(std::mt19937& random) {
+    return one_in(random, 6) ? 0 : static_cast<std::uint16_t>(1 + below(random, 65535));
+}
 
 void append(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> record) {
     out.insert(out.end(), record.begin(), record.end());
@@ -36,15 +38,18 @@ void append_record_d(std::mt19937& random, std::vector<std::uint8_t>& out, bool 
     const std::uint32_t word = one_in(random, 6) ? 0 : static_cast<std::uint32_t>(random()) | 1u;
     if (word == 0) return append(out, record_d(0, static_cast<std::uint32_t>(random())));
     // A position word without its leading mantissa bit is rejected.
-    if (damaged && one_in(random, 60)) return append(out, record_d(word, static_cast<std::uint32_t>(random()) & ~(1u << 26)));
+    if (damaged && one_in(random, 60))
+        return append(out, record_d(word, static_cast<std::uint32_t>(random()) & ~(1u << 26)));
     append(out, record_d(word, position_word_d(uniform(random, 40.0, 4000.0))));
 }
 
 // Time-bin positions mostly ascend, so that the first and last records span the scan.
-void append_records_bc(std::mt19937& random, std::vector<std::uint8_t>& out, std::size_t count, bool damaged) {
+void append_records_bc(std::mt19937& random, std::vector<std::uint8_t>& out, std::size_t count,
+                       bool damaged) {
     std::uint32_t position = below(random, 2000);
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint16_t at = damaged && one_in(random, 20) ? u16(random) : static_cast<std::uint16_t>(position);
+        const std::uint16_t at =
+            damaged && one_in(random, 20) ? u16(random) : static_cast<std::uint16_t>(position);
         append(out, record_bc(intensity(random), u16(random), at, u16(random)));
         position = (position + 1 + below(random, 3000)) & 0xFFFF;
     }
@@ -69,7 +74,9 @@ std::string random_calibration(std::mt19937& random) {
     const std::uint32_t terms = below(random, 6);
     std::string text;
     for (std::uint32_t k = 0; k < terms; ++k) {
-        const double c = k == 0 ? uniform(random, -0.01, 0.01) : k == 1 ? uniform(random, 0.999, 1.001) : uniform(random, -1e-6, 1e-6);
+        const double c = k == 0   ? uniform(random, -0.01, 0.01)
+                         : k == 1 ? uniform(random, 0.999, 1.001)
+                                  : uniform(random, -1e-6, 1e-6);
         text += std::format("{},", c);
     }
     return text + (one_in(random, 5) ? "T0" : "T1");
@@ -80,7 +87,8 @@ StsFileFields random_statistics(std::mt19937& random, std::size_t scans) {
     StsFileFields sts{.descriptors = {{.type_code = kStsF32, .offset = 0, .name = "Collision Energy"},
                                       {.type_code = kStsU8, .offset = 4, .name = "ETD Fragmentation Mode"}},
                       .scan_record_size = 8};
-    const std::size_t records = one_in(random, 2) ? scans : below(random, static_cast<std::uint32_t>(scans + 1));
+    const std::size_t records =
+        one_in(random, 2) ? scans : below(random, static_cast<std::uint32_t>(scans + 1));
     ByteWriter out(records * 8);
     for (std::size_t i = 0; i < records; ++i) {
         out.put_f32(i * 8, static_cast<float>(uniform(random, 5.0, 60.0)));
@@ -105,14 +113,16 @@ Layout lay_out(std::mt19937& random, const RandomFunctionShape& shape, bool vari
         const bool clean = scan < 2;
         const std::size_t points = clean ? 1 + below(random, static_cast<std::uint32_t>(shape.max_points))
                                          : below(random, static_cast<std::uint32_t>(shape.max_points + 1));
-        if (shape.damaged && !clean && one_in(random, 8)) layout.dat.resize(layout.dat.size() + below(random, 20), 0xA5);
+        if (shape.damaged && !clean && one_in(random, 8))
+            layout.dat.resize(layout.dat.size() + below(random, 20), 0xA5);
         auto offset = static_cast<std::uint32_t>(layout.dat.size());
-        const std::vector<std::uint8_t> bytes = random_scan(random, shape.encoding, points, shape.damaged && !clean);
+        const std::vector<std::uint8_t> bytes =
+            random_scan(random, shape.encoding, points, shape.damaged && !clean);
         append(layout.dat, bytes);
         rt += static_cast<float>(uniform(random, 0.001, 0.02));
         auto n_points = static_cast<std::uint32_t>(bytes.size() / width);
         if (shape.damaged && !clean) {
-            if (one_in(random, 10)) n_points += below(random, 5); // reads into the next scan
+            if (one_in(random, 10)) n_points += below(random, 5);       // reads into the next scan
             if (one_in(random, 15)) offset = below(random, offset + 1); // backward, overlapping
         }
         if (variant_a)
