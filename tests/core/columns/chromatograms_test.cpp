@@ -27,7 +27,8 @@ Reader open_reader(const std::filesystem::path& dir) {
 
 template <class T> bool same_bits(const std::optional<Column<T>>& a, const std::optional<Column<T>>& b) {
     if (a.has_value() != b.has_value()) return false;
-    return !a || (a->size() == b->size() && (a->empty() || std::memcmp(a->data(), b->data(), a->size() * sizeof(T)) == 0));
+    return !a || (a->size() == b->size() &&
+                  (a->empty() || std::memcmp(a->data(), b->data(), a->size() * sizeof(T)) == 0));
 }
 
 // Targets at points of the function (some with no width at all), between them,
@@ -35,8 +36,11 @@ template <class T> bool same_bits(const std::optional<Column<T>>& a, const std::
 std::vector<XicTarget> random_targets(std::mt19937& random, const FunctionColumns& columns) {
     std::vector<XicTarget> targets;
     auto pick = [&] { return columns.mz.view()[random() % columns.n_points()]; };
-    for (int i = 0; i < 20 && columns.n_points() > 0; ++i) targets.push_back({pick(), i % 3 == 0 ? 0.0 : pick() * 10e-6});
-    for (int i = 0; i < 10; ++i) targets.push_back({50.0 + static_cast<double>(random() % 4000), 0.5 * static_cast<double>(random() % 5)});
+    for (int i = 0; i < 20 && columns.n_points() > 0; ++i)
+        targets.push_back({pick(), i % 3 == 0 ? 0.0 : pick() * 10e-6});
+    for (int i = 0; i < 10; ++i)
+        targets.push_back(
+            {50.0 + static_cast<double>(random() % 4000), 0.5 * static_cast<double>(random() % 5)});
     targets.push_back({1000.0, 1e6}); // every point
     targets.push_back({std::nan(""), 1.0});
     targets.push_back({500.0, std::numeric_limits<double>::infinity()});
@@ -50,7 +54,8 @@ Chromatograms plainly(const FunctionColumns& columns, const std::vector<XicTarge
     std::vector<double> tic(n), base_mz(n), xic(targets.size() * n);
     std::vector<float> base(n);
     for (std::size_t scan = 0; scan < n; ++scan) {
-        for (std::uint64_t i = columns.scan_offsets.view()[scan]; i < columns.scan_offsets.view()[scan + 1]; ++i) {
+        for (std::uint64_t i = columns.scan_offsets.view()[scan]; i < columns.scan_offsets.view()[scan + 1];
+             ++i) {
             const double mz = columns.mz.view()[i];
             const float intensity = columns.intensity.view()[i];
             tic[scan] += intensity;
@@ -83,7 +88,8 @@ TEST_P(ChromatogramsOf, TheFileTheColumnsAndAPlainComputationAgree) {
     for (std::uint32_t seed = 1; seed <= 3; ++seed) {
         std::mt19937 random(seed * 31 + static_cast<std::uint32_t>(GetParam()));
         TempDir temp;
-        const Reader reader = open_reader(write_raw_dir(temp, random_raw_dir(random, {GetParam(), 70, 15, seed != 1})));
+        const Reader reader =
+            open_reader(write_raw_dir(temp, random_raw_dir(random, {GetParam(), 70, 15, seed != 1})));
         const FunctionEntry& entry = reader.functions.front();
         auto columns = read_columns(reader, entry, {1, OnError::Skip, 0});
         ASSERT_TRUE(columns);
@@ -101,7 +107,8 @@ TEST_P(ChromatogramsOf, TheFileTheColumnsAndAPlainComputationAgree) {
                 EXPECT_EQ(from_file->rt_min.size(), entry.scans.size());
                 expect_same(*from_file, from_columns);
                 auto failing = read_chromatograms(reader, entry, request, {threads, OnError::Fail, chunk});
-                EXPECT_EQ(error_text(failing), error_text(read_columns(reader, entry, {1, OnError::Fail, 0})));
+                EXPECT_EQ(error_text(failing),
+                          error_text(read_columns(reader, entry, {1, OnError::Fail, 0})));
             }
         }
     }
@@ -131,17 +138,21 @@ TEST(TargetMatcher, FindsExactlyTheTargetsEveryTargetTestWouldFind) {
         const std::size_t count = 1 + random() % (seed < 10 ? 5 : 300);
         for (std::size_t i = 0; i < count; ++i) {
             const double centre = mz(random);
-            const double tolerance = seed % 4 == 0 ? centre * 5e-6 : (random() % 8 == 0 ? 0.0 : std::ldexp(1.0, -static_cast<int>(random() % 30)));
+            const double tolerance =
+                seed % 4 == 0 ? centre * 5e-6
+                              : (random() % 8 == 0 ? 0.0 : std::ldexp(1.0, -static_cast<int>(random() % 30)));
             targets.push_back({centre, tolerance});
         }
         const TargetMatcher matcher(targets);
         std::vector<double> points;
         for (const XicTarget& t : targets) {
-            points.insert(points.end(), {t.mz, t.mz - t.tolerance, t.mz + t.tolerance, std::nextafter(t.mz + t.tolerance, 1e9),
-                                         std::nextafter(t.mz - t.tolerance, 0.0)});
+            points.insert(points.end(),
+                          {t.mz, t.mz - t.tolerance, t.mz + t.tolerance,
+                           std::nextafter(t.mz + t.tolerance, 1e9), std::nextafter(t.mz - t.tolerance, 0.0)});
         }
         for (int i = 0; i < 2000; ++i) points.push_back(mz(random));
-        points.insert(points.end(), {0.0, -1.0, std::nan(""), std::numeric_limits<double>::infinity(), 1e300});
+        points.insert(points.end(),
+                      {0.0, -1.0, std::nan(""), std::numeric_limits<double>::infinity(), 1e300});
         for (double point : points) {
             std::multiset<std::uint32_t> found, expected;
             matcher.for_each_match(point, [&](std::uint32_t t) { found.insert(t); });

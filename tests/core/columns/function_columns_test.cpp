@@ -131,8 +131,8 @@ INSTANTIATE_TEST_SUITE_P(Encodings, ColumnsMatchDecodeScan,
                                            Shape{'B', false, 60, 12}, Shape{'B', true, 80, 12},
                                            Shape{'C', false, 60, 12}, Shape{'C', true, 80, 12},
                                            Shape{'A', false, 3, 3000}, Shape{'B', true, 12, 600}),
-                         [](const ::testing::TestParamInfo<Shape>& info) {
-                             const Shape& s = info.param;
+                         [](const ::testing::TestParamInfo<Shape>& param) {
+                             const Shape& s = param.param;
                              return std::format("{}_{}_{}x{}", s.encoding, s.damaged ? "damaged" : "whole",
                                                 s.scans, s.max_points);
                          });

@@ -30,10 +30,10 @@ TEST(SplitScans, ContiguousNonEmptyRangesOfAboutEqualCost) {
     const SplitCase cases[] = {
         {{100, 100, 100, 100}, 2, {2}},
         {{100, 100, 100, 100}, 4, {1, 2, 3}},
-        {{1000, 0, 0, 0, 0, 0}, 2, {1}},          // the heavy scan alone
-        {{0, 0, 0, 0, 0, 0}, 3, {2, 4}},          // empty scans cost a little each
-        {{0, 0, 0, 0, 0, 5000}, 2, {5}},          // every range keeps a scan
-        {{10, 10, 10}, 3, {1, 2}},                // as many parts as scans
+        {{1000, 0, 0, 0, 0, 0}, 2, {1}}, // the heavy scan alone
+        {{0, 0, 0, 0, 0, 0}, 3, {2, 4}}, // empty scans cost a little each
+        {{0, 0, 0, 0, 0, 5000}, 2, {5}}, // every range keeps a scan
+        {{10, 10, 10}, 3, {1, 2}},       // as many parts as scans
         {{7}, 1, {}},
     };
     for (const SplitCase& c : cases) {
@@ -88,12 +88,14 @@ TEST(PageArray, MovingDownKeepsTheBytesAndShrinkingKeepsThePrefix) {
     struct Move {
         std::size_t to, from, bytes;
     };
-    const Move moves[] = {{0, 100, 3 << 20}, {4096, 4096 * 700, 5 << 20}, {10, 11, 12345}, {0, 0, 100}, {7, 9, 0}};
+    const Move moves[] = {
+        {0, 100, 3 << 20}, {4096, 4096 * 700, 5 << 20}, {10, 11, 12345}, {0, 0, 100}, {7, 9, 0}};
     for (const Move& move : moves) {
         auto pages = PageArray::reserve(move.from + move.bytes + 1);
         ASSERT_TRUE(pages);
         auto* bytes = reinterpret_cast<unsigned char*>(pages->data());
-        for (std::size_t i = 0; i < move.bytes; ++i) bytes[move.from + i] = static_cast<unsigned char>(i * 7 + i / 251);
+        for (std::size_t i = 0; i < move.bytes; ++i)
+            bytes[move.from + i] = static_cast<unsigned char>(i * 7 + i / 251);
         pages->move_down(move.to, move.from, move.bytes);
         for (std::size_t i = 0; i < move.bytes; ++i)
             ASSERT_EQ(bytes[move.to + i], static_cast<unsigned char>(i * 7 + i / 251)) << "byte " << i;
