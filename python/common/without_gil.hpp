@@ -17,14 +17,10 @@ namespace tarnvale::py {
 template <class F> auto without_interpreter_lock(F&& body) -> std::invoke_result_t<F&> {
     std::optional<std::invoke_result_t<F&>> result;
     std::exception_ptr failure;
-    Py_BEGIN_ALLOW_THREADS
-    try {
-        result.emplace(body());
-    } catch (...) {
+    Py_BEGIN_ALLOW_THREADS try { result.emplace(body()); } catch (...) {
         failure = std::current_exception();
     }
-    Py_END_ALLOW_THREADS
-    if (failure) std::rethrow_exception(failure);
+    Py_END_ALLOW_THREADS if (failure) std::rethrow_exception(failure);
     return std::move(*result);
 }
 

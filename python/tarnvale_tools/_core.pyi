@@ -3,10 +3,10 @@
 from collections.abc import Sequence
 from typing import Literal, SupportsFloat, SupportsIndex, TypedDict, final
 
-OnError = Literal["fail", "skip"]
-Tolerance = SupportsFloat | Sequence[SupportsFloat] | None
+_OnError = Literal["fail", "skip"]
+_Tolerance = SupportsFloat | Sequence[SupportsFloat] | None
 
-class HeaderFields(TypedDict):
+class _HeaderFields(TypedDict):
     version: str | None
     acquired_name: str | None
     acquired_date: str | None
@@ -15,7 +15,7 @@ class HeaderFields(TypedDict):
     operator: str | None
     sample_description: str | None
 
-class FunctionFields(TypedDict):
+class _FunctionFields(TypedDict):
     index: int
     encoding: Literal["a", "b", "c", "d"]
     ms_level: int
@@ -26,7 +26,7 @@ class FunctionFields(TypedDict):
     is_lock_mass: bool
     is_ims: bool
 
-class ChannelFields(TypedDict):
+class _ChannelFields(TypedDict):
     index: int
     name: str
     units: str
@@ -43,24 +43,24 @@ class Run:
     @property
     def name(self) -> str: ...
     @property
-    def header(self) -> HeaderFields: ...
+    def header(self) -> _HeaderFields: ...
     @property
     def polarity(self) -> Literal["positive", "negative"] | None: ...
     @property
-    def functions(self) -> list[FunctionFields]: ...
+    def functions(self) -> list[_FunctionFields]: ...
     @property
-    def channels(self) -> list[ChannelFields]: ...
-    def columns(self, func_index: SupportsIndex, threads: SupportsIndex = 1, on_error: OnError = "fail") -> Columns: ...
+    def channels(self) -> list[_ChannelFields]: ...
+    def columns(self, func_index: SupportsIndex, threads: SupportsIndex = 1, on_error: _OnError = "fail") -> Columns: ...
     def chromatograms(
         self,
         func_index: SupportsIndex,
         tic: bool = True,
         bpi: bool = True,
         targets: Sequence[SupportsFloat] | None = None,
-        ppm: Tolerance = None,
-        da: Tolerance = None,
+        ppm: _Tolerance = None,
+        da: _Tolerance = None,
         threads: SupportsIndex = 1,
-        on_error: OnError = "fail",
+        on_error: _OnError = "fail",
     ) -> Chromatograms: ...
     def read_chrom(self, channel_index: SupportsIndex) -> tuple[memoryview, memoryview]: ...
 
@@ -95,7 +95,7 @@ class Columns:
     def tic(self) -> tuple[memoryview, memoryview]: ...
     def bpi(self) -> tuple[memoryview, memoryview, memoryview]: ...
     def xic(
-        self, targets: Sequence[SupportsFloat] | None, ppm: Tolerance = None, da: Tolerance = None
+        self, targets: Sequence[SupportsFloat] | None, ppm: _Tolerance = None, da: _Tolerance = None
     ) -> tuple[memoryview, memoryview]: ...
 
 @final

@@ -95,12 +95,14 @@ template <class T> PyObject* memoryview_of(const columns::Column<T>& column) {
     return memoryview_over(array_of(column));
 }
 
-PyObject* memoryview_2d(const columns::Column<double>& column, std::size_t rows, std::size_t columns_if_empty) {
+PyObject* memoryview_2d(const columns::Column<double>& column, std::size_t rows,
+                        std::size_t columns_if_empty) {
     const std::size_t per_row = rows == 0 ? columns_if_empty : column.size() / rows;
     ArrayBuffer array = array_of(column);
     array.ndim = 2;
     array.shape = {static_cast<Py_ssize_t>(rows), static_cast<Py_ssize_t>(per_row)};
-    array.strides = {static_cast<Py_ssize_t>(per_row * sizeof(double)), static_cast<Py_ssize_t>(sizeof(double))};
+    array.strides = {static_cast<Py_ssize_t>(per_row * sizeof(double)),
+                     static_cast<Py_ssize_t>(sizeof(double))};
     return memoryview_over(std::move(array));
 }
 

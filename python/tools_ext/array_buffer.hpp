@@ -18,7 +18,8 @@ template <class T> PyObject* memoryview_of(const columns::Column<T>& column);
 
 // A new two-dimensional memoryview: `rows` rows of column.size() / rows values
 // (rows > 0), or shape (0, columns_if_empty) for an empty column.
-PyObject* memoryview_2d(const columns::Column<double>& column, std::size_t rows, std::size_t columns_if_empty);
+PyObject* memoryview_2d(const columns::Column<double>& column, std::size_t rows,
+                        std::size_t columns_if_empty);
 
 extern template PyObject* memoryview_of(const columns::Column<double>&);
 extern template PyObject* memoryview_of(const columns::Column<float>&);

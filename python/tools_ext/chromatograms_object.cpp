@@ -49,7 +49,8 @@ Py_ssize_t chromatograms_length(PyObject* self) { return static_cast<Py_ssize_t>
 PyObject* chromatograms_repr(PyObject* self) {
     const columns::Chromatograms& traces = traces_of(self);
     return PyUnicode_FromFormat("Chromatograms(function %u, %zu scans, %zu target(s))",
-                                unbox<ChromatogramsState>(self).func_index, traces.n_scans(), traces.n_targets);
+                                unbox<ChromatogramsState>(self).func_index, traces.n_scans(),
+                                traces.n_targets);
 }
 
 PyGetSetDef chromatograms_getset[] = {
@@ -62,7 +63,8 @@ PyGetSetDef chromatograms_getset[] = {
     read_only("bpi", optional_getter<float, &columns::Chromatograms::base_peak_intensity>,
               "float32 intensity of each scan's base peak (0 for an empty scan); None unless asked for."),
     read_only("xic", get_xic, "float64, shape (targets, scans): each target's summed intensity per scan."),
-    read_only("skipped", get_skipped, "The scans left at 0 because they could not be decoded (on_error='skip')."),
+    read_only("skipped", get_skipped,
+              "The scans left at 0 because they could not be decoded (on_error='skip')."),
     {},
 };
 
@@ -78,7 +80,10 @@ PyType_Slot chromatograms_slots[] = {
 } // namespace
 
 PyType_Spec chromatograms_type_spec = {
-    "tarnvale_tools._core.Chromatograms", sizeof(Box<ChromatogramsState>), 0, kResultTypeFlags,
+    "tarnvale_tools._core.Chromatograms",
+    sizeof(Box<ChromatogramsState>),
+    0,
+    kResultTypeFlags,
     chromatograms_slots,
 };
 

@@ -24,7 +24,8 @@ template <class T, Column<T> FunctionColumns::* Field> PyObject* array_getter(Py
     return guarded([self] { return memoryview_of(columns_of(self).*Field); });
 }
 
-template <std::optional<Column<double>> FunctionColumns::* Field> PyObject* optional_getter(PyObject* self, void*) {
+template <std::optional<Column<double>> FunctionColumns::* Field>
+PyObject* optional_getter(PyObject* self, void*) {
     return guarded([self]() -> PyObject* {
         const std::optional<Column<double>>& column = columns_of(self).*Field;
         if (!column) Py_RETURN_NONE;
@@ -62,8 +63,8 @@ PyObject* columns_scan(PyObject* self, PyObject* args, PyObject* kwds) {
             return nullptr;
         const FunctionColumns& columns = columns_of(self);
         if (scan >= columns.n_scans()) {
-            PyErr_Format(PyExc_IndexError, "scan %llu out of range (%zu scans)", static_cast<unsigned long long>(scan),
-                         columns.n_scans());
+            PyErr_Format(PyExc_IndexError, "scan %llu out of range (%zu scans)",
+                         static_cast<unsigned long long>(scan), columns.n_scans());
             return nullptr;
         }
         const auto first = static_cast<std::size_t>(columns.scan_offsets.view()[scan]);
@@ -126,19 +127,24 @@ PyObject* columns_xic(PyObject* self, PyObject* args, PyObject* kwds) {
 
 PyGetSetDef columns_getset[] = {
     read_only("func_index", get_func_index, "The function's number (1-based)."),
-    read_only("encoding", get_encoding, "The function's encoding: \"a\", \"b\" (ion mobility), \"c\" or \"d\"."),
+    read_only("encoding", get_encoding,
+              "The function's encoding: \"a\", \"b\" (ion mobility), \"c\" or \"d\"."),
     read_only("scan_offsets", array_getter<std::uint64_t, &FunctionColumns::scan_offsets>,
               "uint64, one more than the scans: scan i's points are [scan_offsets[i], scan_offsets[i + 1])."),
     read_only("mz", array_getter<double, &FunctionColumns::mz>, "float64 calibrated m/z of every point."),
-    read_only("intensity", array_getter<float, &FunctionColumns::intensity>, "float32 intensity of every point."),
+    read_only("intensity", array_getter<float, &FunctionColumns::intensity>,
+              "float32 intensity of every point."),
     read_only("drift_time_ms", optional_getter<&FunctionColumns::drift_time_ms>,
               "float64 drift time (ms) of every point of an ion-mobility function; None otherwise."),
-    read_only("rt_min", array_getter<float, &FunctionColumns::rt_min>, "float32 retention time (minutes) per scan."),
+    read_only("rt_min", array_getter<float, &FunctionColumns::rt_min>,
+              "float32 retention time (minutes) per scan."),
     read_only("collision_energy", optional_getter<&FunctionColumns::collision_energy>,
               "float64 collision energy per scan (NaN where a scan has none); None without statistics."),
-    read_only("etd_fragmentation_mode", optional_getter<&FunctionColumns::etd_fragmentation_mode>,
-              "float64 ETD fragmentation mode per scan (NaN where a scan has none); None without statistics."),
-    read_only("skipped", get_skipped, "The scans left empty because they could not be decoded (on_error='skip')."),
+    read_only(
+        "etd_fragmentation_mode", optional_getter<&FunctionColumns::etd_fragmentation_mode>,
+        "float64 ETD fragmentation mode per scan (NaN where a scan has none); None without statistics."),
+    read_only("skipped", get_skipped,
+              "The scans left empty because they could not be decoded (on_error='skip')."),
     read_only("n_points", get_n_points, "The number of points of all scans."),
     {},
 };

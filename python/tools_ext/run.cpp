@@ -80,7 +80,8 @@ PyObject* function_dict(const Reader& reader, const FunctionEntry& entry) {
         !put(dict.get(), "encoding", PyUnicode_FromStringAndSize(&letter, 1)) ||
         !put(dict.get(), "ms_level", to_py(reader.extern_inf.ms_level(entry.number))) ||
         !put(dict.get(), "n_scans", to_py(entry.scans.size())) ||
-        !put(dict.get(), "mz_low", to_py(entry.info.mz_low)) || !put(dict.get(), "mz_high", to_py(entry.info.mz_high)) ||
+        !put(dict.get(), "mz_low", to_py(entry.info.mz_low)) ||
+        !put(dict.get(), "mz_high", to_py(entry.info.mz_high)) ||
         !put(dict.get(), "scan_time_s", to_py(entry.info.scan_time_s)) ||
         !put(dict.get(), "is_lock_mass", PyBool_FromLong(entry.info.is_lock_mass())) ||
         !put(dict.get(), "is_ims", PyBool_FromLong(entry.encoding == Encoding::B)))
@@ -109,7 +110,8 @@ PyObject* get_channels(PyObject* self, void*) {
         for (const raw::ChromChannel& channel : table->channels) {
             PyRef dict = PyRef::steal(PyDict_New());
             if (!dict || !put(dict.get(), "index", to_py(channel.index)) ||
-                !put(dict.get(), "name", to_py(channel.name)) || !put(dict.get(), "units", to_py(channel.units)) ||
+                !put(dict.get(), "name", to_py(channel.name)) ||
+                !put(dict.get(), "units", to_py(channel.units)) ||
                 !put(dict.get(), "scale_f", to_py(channel.scale_f)) ||
                 !put(dict.get(), "source_type", to_py(channel.source_type)) ||
                 PyList_Append(list.get(), dict.get()) < 0)
@@ -126,7 +128,8 @@ PyObject* run_columns(PyObject* self, PyObject* args, PyObject* kwds) {
         if (!bind_arguments(args, kwds, "Run.columns", params, bound, 1)) return nullptr;
         std::uint32_t func_index = 0;
         columns::Options options;
-        if (!to_u32(bound[0], params[0], func_index) || !to_options(bound[1], bound[2], options)) return nullptr;
+        if (!to_u32(bound[0], params[0], func_index) || !to_options(bound[1], bound[2], options))
+            return nullptr;
         const Acquisition& acquisition = acquisition_of(self);
         auto entry = acquisition.function(func_index);
         if (!entry) return raise_runtime(entry.error());
@@ -139,8 +142,8 @@ PyObject* run_columns(PyObject* self, PyObject* args, PyObject* kwds) {
 
 PyObject* run_chromatograms(PyObject* self, PyObject* args, PyObject* kwds) {
     return guarded([&]() -> PyObject* {
-        static constexpr std::array<const char*, 8> params{"func_index", "tic", "bpi", "targets",
-                                                          "ppm",        "da",  "threads", "on_error"};
+        static constexpr std::array<const char*, 8> params{"func_index", "tic", "bpi",     "targets",
+                                                           "ppm",        "da",  "threads", "on_error"};
         std::array<PyObject*, 8> bound{};
         if (!bind_arguments(args, kwds, "Run.chromatograms", params, bound, 1)) return nullptr;
         std::uint32_t func_index = 0;
@@ -217,8 +220,9 @@ PyMethodDef run_methods[] = {
 };
 
 PyType_Slot run_slots[] = {
-    {Py_tp_doc, const_cast<char*>("Run(path)\n--\n\nA Waters MassLynx `.raw` directory, opened for reading whole "
-                                  "functions.")},
+    {Py_tp_doc,
+     const_cast<char*>("Run(path)\n--\n\nA Waters MassLynx `.raw` directory, opened for reading whole "
+                       "functions.")},
     {Py_tp_new, reinterpret_cast<void*>(run_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(box_dealloc<RunState>)},
     {Py_tp_repr, reinterpret_cast<void*>(run_repr)},
@@ -230,7 +234,11 @@ PyType_Slot run_slots[] = {
 } // namespace
 
 PyType_Spec run_type_spec = {
-    "tarnvale_tools._core.Run", sizeof(Box<RunState>), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, run_slots,
+    "tarnvale_tools._core.Run",
+    sizeof(Box<RunState>),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    run_slots,
 };
 
 } // namespace tarnvale::py::tools

@@ -16,7 +16,8 @@ constexpr Py_ssize_t kMaxTargets = Py_ssize_t{1} << 24;
 // The values of a number or a sequence of numbers; a single number is repeated `count` times.
 bool to_values(PyObject* object, const char* param, std::size_t count, std::vector<double>& out) {
     out.clear();
-    if (PyFloat_Check(object) || PyLong_Check(object) || PyUnicode_Check(object) || !PySequence_Check(object)) {
+    if (PyFloat_Check(object) || PyLong_Check(object) || PyUnicode_Check(object) ||
+        !PySequence_Check(object)) {
         double value = 0;
         if (!to_f64(object, param, value)) return false;
         out.assign(count, value);
@@ -41,8 +42,8 @@ bool to_values(PyObject* object, const char* param, std::size_t count, std::vect
 bool all_finite(const std::vector<double>& values, const char* param, bool non_negative) {
     for (double value : values) {
         if (!std::isfinite(value) || (non_negative && value < 0)) {
-            PyErr_Format(PyExc_ValueError, "%s must be finite%s, not %R", param, non_negative ? " and >= 0" : "",
-                         PyRef::steal(PyFloat_FromDouble(value)).get());
+            PyErr_Format(PyExc_ValueError, "%s must be finite%s, not %R", param,
+                         non_negative ? " and >= 0" : "", PyRef::steal(PyFloat_FromDouble(value)).get());
             return false;
         }
     }
@@ -62,7 +63,8 @@ bool to_options(PyObject* threads, PyObject* on_error, columns::Options& out) {
     }
     if (on_error != nullptr) {
         if (!PyUnicode_Check(on_error)) {
-            PyErr_Format(PyExc_TypeError, "on_error must be 'fail' or 'skip', not %.200s", Py_TYPE(on_error)->tp_name);
+            PyErr_Format(PyExc_TypeError, "on_error must be 'fail' or 'skip', not %.200s",
+                         Py_TYPE(on_error)->tp_name);
             return false;
         }
         if (PyUnicode_EqualToUTF8(on_error, "skip")) {

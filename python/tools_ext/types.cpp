@@ -8,8 +8,8 @@ namespace tarnvale::py::tools {
 
 namespace {
 
-constexpr std::array<PyType_Spec*, kClassCount> kSpecs{
-    &run_type_spec, &columns_type_spec, &chromatograms_type_spec, &array_buffer_type_spec};
+constexpr std::array<PyType_Spec*, kClassCount> kSpecs{&run_type_spec, &columns_type_spec,
+                                                       &chromatograms_type_spec, &array_buffer_type_spec};
 
 constexpr std::string_view kModulePrefix = "tarnvale_tools._core.";
 
@@ -18,7 +18,9 @@ std::array<std::atomic<PyObject*>, kClassCount> created_types{};
 
 } // namespace
 
-const char* class_name(ClassId id) { return kSpecs[static_cast<std::size_t>(id)]->name + kModulePrefix.size(); }
+const char* class_name(ClassId id) {
+    return kSpecs[static_cast<std::size_t>(id)]->name + kModulePrefix.size();
+}
 
 PyTypeObject* class_type(ClassId id) {
     std::atomic<PyObject*>& slot = created_types[static_cast<std::size_t>(id)];
