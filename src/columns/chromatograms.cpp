@@ -94,16 +94,16 @@ struct Traces {
 // Decodes into a small scratch area and reduces each scan as soon as it is complete.
 class TraceSink {
   public:
-    TraceSink(Traces& traces, bool ims) : traces_(traces), ims_(ims) {}
+    explicit TraceSink(Traces& traces) : traces_(traces) {}
 
+    // Drift times are not needed, so the decoder is given nowhere to write them.
     PointOutput room(std::size_t records) {
         if (mz_.size() < records) {
             mz_.resize(records);
             intensity_.resize(records);
-            if (ims_) drift_time_ms_.resize(records);
         }
         used_ = 0;
-        return {mz_.data(), intensity_.data(), ims_ ? drift_time_ms_.data() : nullptr};
+        return {mz_.data(), intensity_.data(), nullptr};
     }
     void done(std::uint64_t scan, std::size_t points) {
         traces_.reduce(scan, std::span<const double>(mz_).subspan(used_, points),
@@ -115,10 +115,8 @@ class TraceSink {
 
   private:
     Traces& traces_;
-    bool ims_;
     std::vector<double> mz_;
     std::vector<float> intensity_;
-    std::vector<double> drift_time_ms_;
     std::size_t used_ = 0;
     std::vector<std::uint64_t> skipped_;
 };
@@ -150,7 +148,7 @@ Result<Chromatograms> read_chromatograms(const Reader& reader, const FunctionEnt
 
     Traces traces(request, static_cast<std::size_t>(n));
     std::vector<TraceSink> sinks;
-    for (std::size_t k = 0; k < ranges.size(); ++k) sinks.emplace_back(traces, entry.encoding == Encoding::B);
+    for (std::size_t k = 0; k < ranges.size(); ++k) sinks.emplace_back(traces);
     std::vector<Result<void>> results(ranges.size());
     std::vector<std::optional<Error>> first_skipped(ranges.size());
     FirstFailure first_failure;

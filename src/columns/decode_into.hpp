@@ -1,4 +1,5 @@
-// Decoding a scan's records straight into caller-owned arrays.
+// Decoding a scan's records straight into caller-owned arrays, with the decoder of
+// the function's encoding.
 #pragma once
 
 #include <cstddef>
@@ -10,16 +11,11 @@
 
 namespace tarnvale::columns {
 
-// Where the points of one decoder call go; each array has room for the call's
-// records (bytes / record width). drift_time_ms is written for encoding B only.
-struct PointOutput {
-    double* mz = nullptr;
-    float* intensity = nullptr;
-    double* drift_time_ms = nullptr;
-};
+using raw::PointOutput;
 
-// Decodes `scan` with the function's decoder into `out`; the number of points.
-// The values are those of Reader::decode_scan for the same bytes, bit for bit.
+// Decodes `scan` into `out` (room for scan.size() / record width points; drift
+// times are written for encoding B only, when out.drift_time_ms is set); the number
+// of points. The values are those of Reader::decode_scan for the same bytes, bit for bit.
 Result<std::size_t> decode_into(Encoding encoding, Bytes scan, const raw::DecodeContext& context,
                                 PointOutput out);
 

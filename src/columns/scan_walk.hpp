@@ -8,7 +8,8 @@
 // ends), then split into scans again; B and C scans are decoded one call each.
 // Every scan's points are those Reader::decode_scan gives for it, and every failure
 // is the one decode_scan reports for that scan: a chunk that cannot be read is read
-// again scan by scan, a run that cannot be decoded is decoded again scan by scan.
+// again scan by scan as decode_scan reads it (as is a scan over the size limit of
+// one scan), a run that cannot be decoded is decoded again scan by scan.
 //
 // A sink takes the points in scan order:
 //   PointOutput room(std::size_t records)  where the next decoder call writes, with
@@ -26,12 +27,13 @@
 #include <utility>
 #include <vector>
 
-#include "columns/data_file.hpp"
 #include "columns/decode_into.hpp"
 #include "columns/options.hpp"
 #include "columns/workers.hpp"
 #include "error.hpp"
+#include "io.hpp"
 #include "reader/reader.hpp"
+#include "size_limits.hpp"
 
 namespace tarnvale::columns {
 
@@ -82,7 +84,7 @@ template <class Sink> class ScanWalk {
 
     Chunk gather(std::uint64_t first, std::uint64_t last);
     Result<void> decode_chunk(const Chunk& chunk, Bytes data);
-    Result<void> decode_chunk_scan_by_scan(const Chunk& chunk, const DataFile& file);
+    Result<void> decode_chunk_scan_by_scan(const Chunk& chunk);
     Result<void> decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data);
     Result<void> decode_one(std::uint64_t scan, Bytes bytes);
     Result<void> failed(std::uint64_t scan, Error error);
@@ -105,7 +107,7 @@ template <class Sink> class ScanWalk {
 
 template <class Sink> Result<void> ScanWalk<Sink>::run(ScanRange range) {
     if (range.first >= range.last) return {};
-    auto file = DataFile::open(job_.entry.dat_path);
+    auto file = File::open(job_.entry.dat_path);
     if (!file) {
         // decode_scan opens the file for every scan, so every scan fails the same way.
         TV_RETURN_IF_ERROR(failed(range.first, std::move(file).error()));
@@ -117,12 +119,14 @@ template <class Sink> Result<void> ScanWalk<Sink>::run(ScanRange range) {
         const Chunk chunk = gather(scan, range.last);
         if (chunk.hi == chunk.lo) {
             TV_RETURN_IF_ERROR(decode_chunk(chunk, {}));
+        } else if (chunk.hi - chunk.lo > kScanLimit.bytes) {
+            TV_RETURN_IF_ERROR(decode_chunk_scan_by_scan(chunk)); // one scan over the limit
         } else {
             const std::span<std::uint8_t> data = buffer(static_cast<std::size_t>(chunk.hi - chunk.lo));
             if (file->read_exact_at(chunk.lo, data))
                 TV_RETURN_IF_ERROR(decode_chunk(chunk, data));
             else
-                TV_RETURN_IF_ERROR(decode_chunk_scan_by_scan(chunk, *file));
+                TV_RETURN_IF_ERROR(decode_chunk_scan_by_scan(chunk));
         }
         scan = chunk.last;
     }
@@ -141,13 +145,15 @@ typename ScanWalk<Sink>::Chunk ScanWalk<Sink>::gather(std::uint64_t first, std::
             const std::uint64_t lo = holds_bytes ? std::min(chunk.lo, range.offset) : range.offset;
             const std::uint64_t hi =
                 holds_bytes ? std::max(chunk.hi, range.offset + range.length) : range.offset + range.length;
-            if (holds_bytes && hi - lo > job_.chunk_bytes) break;
+            // A scan over the limit of one scan goes alone, to fail as decode_scan fails it.
+            if (holds_bytes && (hi - lo > job_.chunk_bytes || range.length > kScanLimit.bytes)) break;
             chunk.lo = lo;
             chunk.hi = hi;
             holds_bytes = true;
         }
         ranges_.push_back(range);
         chunk.last = scan + 1;
+        if (range.length > kScanLimit.bytes) break;
     }
     return chunk;
 }
@@ -219,19 +225,18 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_one(std::uint64_t scan
     return {};
 }
 
-template <class Sink>
-Result<void> ScanWalk<Sink>::decode_chunk_scan_by_scan(const Chunk& chunk, const DataFile& file) {
+template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk_scan_by_scan(const Chunk& chunk) {
     for (std::size_t i = 0; i < ranges_.size(); ++i) {
         const std::uint64_t scan = chunk.first + i;
         if (ranges_[i].length == 0) {
             sink_.done(scan, 0);
             continue;
         }
-        const std::span<std::uint8_t> data = buffer(static_cast<std::size_t>(ranges_[i].length));
-        if (auto read = file.read_exact_at(ranges_[i].offset, data); !read)
+        auto read = read_exact_at(job_.entry.dat_path, ranges_[i].offset, ranges_[i].length, kScanLimit);
+        if (!read)
             TV_RETURN_IF_ERROR(failed(scan, std::move(read).error()));
         else
-            TV_RETURN_IF_ERROR(decode_one(scan, data));
+            TV_RETURN_IF_ERROR(decode_one(scan, read->span()));
     }
     return {};
 }
