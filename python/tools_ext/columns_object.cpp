@@ -78,7 +78,9 @@ PyObject* columns_scan(PyObject* self, PyObject* args, PyObject* kwds) {
 
 // A tuple of (rt_min, ...the traces asked for).
 PyObject* traces_of(PyObject* self, const columns::ChromatogramRequest& request) {
-    const columns::Chromatograms traces = columns::chromatograms_of(columns_of(self), request);
+    auto computed = columns::chromatograms_of(columns_of(self), request);
+    if (!computed) return raise_runtime(computed.error());
+    const columns::Chromatograms& traces = *computed;
     std::vector<PyRef> views;
     views.push_back(PyRef::steal(memoryview_of(traces.rt_min)));
     if (request.tic) views.push_back(PyRef::steal(memoryview_of(*traces.tic)));

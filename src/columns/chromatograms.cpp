@@ -1,9 +1,12 @@
 #include "columns/chromatograms.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <format>
+#include <limits>
 #include <memory>
 
+#include "columns/page_array.hpp"
 #include "columns/scan_walk.hpp"
 #include "log.hpp"
 
@@ -33,16 +36,16 @@ double total_intensity(std::span<const float> intensity) {
     return (sums[0] + sums[1]) + (sums[2] + sums[3]);
 }
 
-// The arrays being filled, one value per scan (the traces target by target).
+// The arrays being filled, one value per scan (the traces target by target). The
+// traces are fresh pages, zero until written: only the pages of a target's scans
+// with points in its window are ever backed by memory.
 struct Traces {
-    Traces(const ChromatogramRequest& request, std::size_t scans)
-        : n_scans(scans), n_targets(request.targets.size()), matcher(request.targets) {
-        if (request.tic) tic.resize(n_scans);
-        if (request.base_peak) {
-            base_peak_mz.resize(n_scans);
-            base_peak_intensity.resize(n_scans);
-        }
-        xic.resize(n_targets * n_scans);
+    static Result<Traces> make(const ChromatogramRequest& request, std::size_t scans) {
+        const std::size_t targets = request.targets.size();
+        if (scans != 0 && targets > std::numeric_limits<std::size_t>::max() / scans)
+            return fail(Error::io(ENOMEM));
+        TV_ASSIGN_OR_RETURN(PageArray xic, reserve_elements<double>(targets * scans));
+        return Traces(request, scans, std::move(xic));
     }
 
     // Fills every requested value of `scan` from its points.
@@ -59,7 +62,7 @@ struct Traces {
             }
         }
         if (n_targets > 0) {
-            double* row = xic.data() + s;
+            double* row = reinterpret_cast<double*>(xic.data()) + s;
             for (std::size_t i = 0; i < mz.size(); ++i) {
                 const double value = static_cast<double>(intensity[i]);
                 matcher.for_each_match(mz[i], [&](std::uint32_t t) { row[t * n_scans] += value; });
@@ -76,7 +79,7 @@ struct Traces {
             out.base_peak_mz = Column<double>::from_vector(std::move(base_peak_mz));
             out.base_peak_intensity = Column<float>::from_vector(std::move(base_peak_intensity));
         }
-        out.xic = Column<double>::from_vector(std::move(xic));
+        out.xic = column_over<double>(std::move(xic), n_targets * n_scans);
         out.n_targets = n_targets;
         out.skipped = std::move(skipped);
         return out;
@@ -88,7 +91,17 @@ struct Traces {
     std::vector<double> tic;
     std::vector<double> base_peak_mz;
     std::vector<float> base_peak_intensity;
-    std::vector<double> xic;
+    PageArray xic;
+
+  private:
+    Traces(const ChromatogramRequest& request, std::size_t scans, PageArray pages)
+        : n_scans(scans), n_targets(request.targets.size()), matcher(request.targets), xic(std::move(pages)) {
+        if (request.tic) tic.resize(n_scans);
+        if (request.base_peak) {
+            base_peak_mz.resize(n_scans);
+            base_peak_intensity.resize(n_scans);
+        }
+    }
 };
 
 // Decodes into a small scratch area and reduces each scan as soon as it is complete.
@@ -123,8 +136,8 @@ class TraceSink {
 
 } // namespace
 
-Chromatograms chromatograms_of(const FunctionColumns& columns, const ChromatogramRequest& request) {
-    Traces traces(request, columns.n_scans());
+Result<Chromatograms> chromatograms_of(const FunctionColumns& columns, const ChromatogramRequest& request) {
+    TV_ASSIGN_OR_RETURN(Traces traces, Traces::make(request, columns.n_scans()));
     const std::span<const std::uint64_t> offsets = columns.scan_offsets.view();
     const std::span<const double> mz = columns.mz.view();
     const std::span<const float> intensity = columns.intensity.view();
@@ -140,13 +153,13 @@ Result<Chromatograms> read_chromatograms(const Reader& reader, const FunctionEnt
                                          const ChromatogramRequest& request, const Options& options) {
     const std::uint64_t n = entry.scans.size();
     std::vector<std::uint64_t> prefix(static_cast<std::size_t>(n) + 1);
-    for (std::uint64_t scan = 0; scan < n; ++scan)
-        prefix[scan + 1] = prefix[scan] + scan_byte_range(entry, scan).length;
+    const ScanRanges byte_ranges(entry);
+    for (std::uint64_t scan = 0; scan < n; ++scan) prefix[scan + 1] = prefix[scan] + byte_ranges(scan).length;
     const std::vector<ScanRange> ranges = split_scans(prefix, worker_count(options.threads, n));
     const FunctionJob job(reader, entry, options, prefix[n], ranges.size());
     prefix = {};
 
-    Traces traces(request, static_cast<std::size_t>(n));
+    TV_ASSIGN_OR_RETURN(Traces traces, Traces::make(request, static_cast<std::size_t>(n)));
     std::vector<TraceSink> sinks;
     for (std::size_t k = 0; k < ranges.size(); ++k) sinks.emplace_back(traces);
     std::vector<Result<void>> results(ranges.size());

@@ -39,7 +39,7 @@ struct Chromatograms {
 };
 
 // From columns already read; their skipped scans are carried over.
-Chromatograms chromatograms_of(const FunctionColumns& columns, const ChromatogramRequest& request);
+Result<Chromatograms> chromatograms_of(const FunctionColumns& columns, const ChromatogramRequest& request);
 
 // Straight from the file, decoding a chunk at a time without keeping the points:
 // the same values as chromatograms_of(read_columns(...)), and the same failures.

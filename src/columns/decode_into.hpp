@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "bytes.hpp"
 #include "error.hpp"
@@ -12,6 +13,19 @@
 namespace tarnvale::columns {
 
 using raw::PointOutput;
+
+// Record counts for a record width of 6 or 8 bytes (record_width()), by division by a
+// constant rather than by a variable: a walk over short scans divides several times per scan.
+class RecordWidth {
+  public:
+    explicit RecordWidth(std::uint32_t width) : eight_(width == 8) {}
+
+    std::uint64_t records(std::uint64_t bytes) const { return eight_ ? bytes / 8 : bytes / 6; }
+    bool whole(std::uint64_t bytes) const { return eight_ ? bytes % 8 == 0 : bytes % 6 == 0; }
+
+  private:
+    bool eight_;
+};
 
 // Decodes `scan` into `out` (room for scan.size() / record width points; drift
 // times are written for encoding B only, when out.drift_time_ms is set); the number

@@ -71,12 +71,6 @@ struct PointArrays {
 
 template <class T> T* typed(const PageArray& pages) { return reinterpret_cast<T*>(pages.data()); }
 
-template <class T> Column<T> finished(PageArray pages, std::size_t size) {
-    auto owned = std::make_shared<PageArray>(std::move(pages));
-    const T* data = typed<T>(*owned);
-    return Column<T>(std::move(owned), data, size);
-}
-
 std::size_t bytes_per_point(Encoding encoding) {
     return sizeof(double) + sizeof(float) + (encoding == Encoding::B ? sizeof(double) : 0);
 }
@@ -93,12 +87,13 @@ std::uint64_t physical_memory() {
 // at all, which only a damaged index can make happen.
 Result<std::uint64_t> point_bound(const Reader& reader, const FunctionEntry& entry,
                                   std::span<std::uint64_t> prefix) {
-    const std::uint32_t width = record_width(entry.encoding);
+    const RecordWidth width(record_width(entry.encoding));
+    const ScanRanges ranges(entry);
     const std::uint64_t n = entry.scans.size();
     const std::uint64_t limit = physical_memory() / bytes_per_point(entry.encoding);
     prefix[0] = 0;
     for (std::uint64_t scan = 0; scan < n; ++scan) {
-        const std::uint64_t records = scan_byte_range(entry, scan).length / width;
+        const std::uint64_t records = width.records(ranges(scan).length);
         if (records > limit - prefix[scan]) {
             return fail(
                 Error::context(std::format("{} function {}", display_path(reader.dir), entry.number),
@@ -141,7 +136,11 @@ namespace {} // namespace
 Result<FunctionColumns> read_columns(const Reader& reader, const FunctionEntry& entry,
                                      const Options& options) {
     const std::uint64_t n = entry.scans.size();
-    std::vector<std::uint64_t> offsets(static_cast<std::size_t>(n) + 1);
+    // Every entry is written: first with the bound, then by the workers.
+    TV_ASSIGN_OR_RETURN(PageArray offset_pages,
+                        reserve_elements<std::uint64_t>(static_cast<std::size_t>(n) + 1));
+    const std::span<std::uint64_t> offsets(typed<std::uint64_t>(offset_pages),
+                                           static_cast<std::size_t>(n) + 1);
     TV_ASSIGN_OR_RETURN(const std::uint64_t bound, point_bound(reader, entry, offsets));
     const std::vector<ScanRange> ranges = split_scans(offsets, worker_count(options.threads, n));
     const FunctionJob job(reader, entry, options, bound * record_width(entry.encoding), ranges.size());
@@ -186,11 +185,11 @@ Result<FunctionColumns> read_columns(const Reader& reader, const FunctionEntry& 
 
     columns.function = entry.number;
     columns.encoding = entry.encoding;
-    columns.scan_offsets = Column<std::uint64_t>::from_vector(std::move(offsets));
-    columns.mz = finished<double>(std::move(arrays.mz), total);
-    columns.intensity = finished<float>(std::move(arrays.intensity), total);
+    columns.scan_offsets = column_over<std::uint64_t>(std::move(offset_pages), offsets.size());
+    columns.mz = column_over<double>(std::move(arrays.mz), total);
+    columns.intensity = column_over<float>(std::move(arrays.intensity), total);
     if (arrays.drift_time_ms)
-        columns.drift_time_ms = finished<double>(std::move(*arrays.drift_time_ms), total);
+        columns.drift_time_ms = column_over<double>(std::move(*arrays.drift_time_ms), total);
     columns.rt_min = retention_times(entry);
     columns.collision_energy = statistics_column(entry, raw::kCollisionEnergy);
     columns.etd_fragmentation_mode = statistics_column(entry, raw::kEtdFragmentationMode);

@@ -3,9 +3,13 @@
 // by memory, so reserving the bound costs nothing until it is used.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
+#include <limits>
+#include <memory>
 #include <utility>
 
+#include "columns/column.hpp"
 #include "error.hpp"
 
 namespace tarnvale::columns {
@@ -42,5 +46,18 @@ class PageArray {
     std::byte* base_ = nullptr;
     std::size_t mapped_ = 0;
 };
+
+// A column over the first `size` elements of `pages` (of T), owning the pages.
+template <class T> Column<T> column_over(PageArray pages, std::size_t size) {
+    auto owned = std::make_shared<PageArray>(std::move(pages));
+    const auto* data = reinterpret_cast<const T*>(owned->data());
+    return Column<T>(std::move(owned), data, size);
+}
+
+// Zero-filled pages for `count` elements of T; fails cleanly when count * sizeof(T) overflows.
+template <class T> Result<PageArray> reserve_elements(std::size_t count) {
+    if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) return fail(Error::io(ENOMEM));
+    return PageArray::reserve(count * sizeof(T));
+}
 
 } // namespace tarnvale::columns

@@ -44,8 +44,9 @@ struct FunctionJob {
 
     const Reader& reader;
     const FunctionEntry& entry;
+    ScanRanges ranges;
     raw::DecodeContext context;
-    std::uint32_t width;
+    RecordWidth width;
     std::size_t chunk_bytes;
     OnError on_error;
 };
@@ -139,7 +140,7 @@ typename ScanWalk<Sink>::Chunk ScanWalk<Sink>::gather(std::uint64_t first, std::
     Chunk chunk{first, first, 0, 0};
     bool holds_bytes = false;
     for (std::uint64_t scan = first; scan < last && ranges_.size() < kChunkScans; ++scan) {
-        const ByteRange range = scan_byte_range(job_.entry, scan);
+        const ByteRange range = job_.ranges(scan);
         if (range.length != 0) {
             // Within dat_len, so the end cannot overflow.
             const std::uint64_t lo = holds_bytes ? std::min(chunk.lo, range.offset) : range.offset;
@@ -160,7 +161,7 @@ typename ScanWalk<Sink>::Chunk ScanWalk<Sink>::gather(std::uint64_t first, std::
 
 template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chunk, Bytes data) {
     const bool across = decodes_across_scans(job_.entry.encoding);
-    const std::uint32_t width = job_.width;
+    const RecordWidth width = job_.width;
     for (std::size_t i = 0; i < ranges_.size();) {
         const ByteRange& range = ranges_[i];
         if (range.length == 0) {
@@ -169,17 +170,18 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chu
             continue;
         }
         std::size_t end = i + 1;
-        if (across && range.length % width == 0) {
+        if (across && width.whole(range.length)) {
             // Extend the run over whole scans that follow on in the file.
             std::uint64_t next_offset = range.offset + range.length;
-            std::uint64_t records = range.length / width;
+            std::uint64_t records = width.records(range.length);
             for (; end < ranges_.size(); ++end) {
                 const ByteRange& next = ranges_[end];
                 if (next.length == 0) continue;
-                if (next.offset != next_offset || next.length % width != 0) break;
-                if (records + next.length / width > kRunRecords) break;
+                if (next.offset != next_offset || !width.whole(next.length)) break;
+                const std::uint64_t more = width.records(next.length);
+                if (records + more > kRunRecords) break;
                 next_offset += next.length;
-                records += next.length / width;
+                records += more;
             }
         }
         if (end - i > 1)
@@ -193,12 +195,12 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chu
 
 template <class Sink>
 Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data) {
-    const std::uint32_t width = job_.width;
+    const RecordWidth width = job_.width;
     const std::size_t start = static_cast<std::size_t>(ranges_[begin].offset - chunk.lo);
     std::size_t size = 0;
     for (std::size_t i = begin; i < end; ++i) size += static_cast<std::size_t>(ranges_[i].length);
     const Bytes bytes = data.subspan(start, size);
-    const std::size_t records = size / width;
+    const auto records = static_cast<std::size_t>(width.records(size));
     auto decoded = decode_into(job_.entry.encoding, bytes, job_.context, sink_.room(records));
     if (!decoded) {
         // Find the scan that fails: decode_scan's error names it.
@@ -209,17 +211,16 @@ Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, s
     // Records of zero intensity give no point; only then must each scan's points be counted.
     const bool every_record = *decoded == records;
     for (std::size_t i = begin; i < end; ++i) {
-        const std::size_t length = static_cast<std::size_t>(ranges_[i].length);
-        const std::size_t points =
-            every_record ? length / width : count_points(job_.entry.encoding, bytes_of(chunk, i, data));
+        const std::size_t points = every_record ? static_cast<std::size_t>(width.records(ranges_[i].length))
+                                                : count_points(job_.entry.encoding, bytes_of(chunk, i, data));
         sink_.done(chunk.first + i, points);
     }
     return {};
 }
 
 template <class Sink> Result<void> ScanWalk<Sink>::decode_one(std::uint64_t scan, Bytes bytes) {
-    auto decoded =
-        decode_into(job_.entry.encoding, bytes, job_.context, sink_.room(bytes.size() / job_.width));
+    auto decoded = decode_into(job_.entry.encoding, bytes, job_.context,
+                               sink_.room(static_cast<std::size_t>(job_.width.records(bytes.size()))));
     if (!decoded) return failed(scan, std::move(decoded).error());
     sink_.done(scan, *decoded);
     return {};

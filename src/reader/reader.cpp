@@ -261,22 +261,15 @@ Result<DecodedScan> Reader::decode_scan(std::uint32_t func_index, std::uint64_t 
 
 std::uint32_t record_width(Encoding encoding) { return encoding == Encoding::A ? 6 : 8; }
 
-ByteRange scan_byte_range(const FunctionEntry& entry, std::uint64_t scan) {
-    std::uint64_t offset = 0;
-    std::uint64_t size = 0;
-    if (const auto* records = entry.scans.variant_a()) {
-        const raw::ScanIndexA& record = (*records)[scan];
-        offset = record.offset;
-        size = std::uint64_t{record.n_points} * record_width(entry.encoding);
-    } else {
-        const auto& records_b = *entry.scans.variant_b();
-        offset = records_b[scan].offset;
-        const std::uint64_t next = scan + 1 < records_b.size() ? records_b[scan + 1].offset : entry.dat_len;
-        size = next >= offset ? next - offset : 0;
-    }
-    const std::uint64_t available = offset > entry.dat_len ? 0 : entry.dat_len - offset;
-    return {offset, std::min(size, available)};
+ScanRanges::ScanRanges(const FunctionEntry& entry)
+    : count_(entry.scans.size()), width_(record_width(entry.encoding)), dat_len_(entry.dat_len) {
+    if (const auto* records = entry.scans.variant_a())
+        records_a_ = records->data();
+    else
+        records_b_ = entry.scans.variant_b()->data();
 }
+
+ByteRange scan_byte_range(const FunctionEntry& entry, std::uint64_t scan) { return ScanRanges(entry)(scan); }
 
 raw::DecodeContext decode_context(const FunctionEntry& entry, const raw::ExternInf& extern_inf) {
     raw::DecodeContext context;
