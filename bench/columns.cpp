@@ -53,7 +53,9 @@ struct Dataset {
     std::size_t width() const { return encoding == 'A' ? 6 : 8; }
     std::size_t bytes_per_point() const { return 12 + (encoding == 'B' ? 8 : 0); }
     // What the columns hold: the points, and per scan its offset and retention time.
-    std::size_t column_bytes() const { return scans * points * bytes_per_point() + (scans + 1) * 8 + scans * 4; }
+    std::size_t column_bytes() const {
+        return scans * points * bytes_per_point() + (scans + 1) * 8 + scans * 4;
+    }
 };
 
 std::size_t scan_count() {
@@ -65,15 +67,17 @@ std::size_t scan_count() {
 std::vector<std::uint8_t> scan_bytes(const Dataset& set, std::mt19937& random) {
     std::vector<std::uint8_t> out;
     for (std::size_t i = 0; i < set.points; ++i) {
-        const double mz = kMzLow + (kMzHigh - kMzLow) * (static_cast<double>(i) + 0.5) / static_cast<double>(set.points);
+        const double mz =
+            kMzLow + (kMzHigh - kMzLow) * (static_cast<double>(i) + 0.5) / static_cast<double>(set.points);
         const auto intensity = static_cast<std::uint16_t>(1 + random() % 65535);
         const auto position = static_cast<std::uint16_t>(100 + i * 60000 / set.points);
         if (set.encoding == 'A') {
             const RecordA record = record_a_mz(intensity, mz);
             out.insert(out.end(), record.begin(), record.end());
         } else {
-            const Record8 record = set.encoding == 'D' ? record_d_mz(intensity / 16.0, mz)
-                                                       : record_bc(intensity, static_cast<std::uint16_t>(random()), position);
+            const Record8 record = set.encoding == 'D'
+                                       ? record_d_mz(intensity / 16.0, mz)
+                                       : record_bc(intensity, static_cast<std::uint16_t>(random()), position);
             out.insert(out.end(), record.begin(), record.end());
         }
     }
@@ -87,7 +91,9 @@ struct Prepared {
         std::vector<std::vector<std::uint8_t>> templates;
         for (std::size_t k = 0; k < kTemplates; ++k) templates.push_back(scan_bytes(set, random));
         FunctionSpec function;
-        function.info = {.scan_time_s = 0.5f, .mz_low = static_cast<float>(kMzLow), .mz_high = static_cast<float>(kMzHigh)};
+        function.info = {.scan_time_s = 0.5f,
+                         .mz_low = static_cast<float>(kMzLow),
+                         .mz_high = static_cast<float>(kMzHigh)};
         function.dat_bytes = std::vector<std::uint8_t>();
         const bool variant_a = set.encoding == 'A' || set.encoding == 'D';
         function.variant = variant_a ? IndexVariant::A : IndexVariant::B;
@@ -97,7 +103,9 @@ struct Prepared {
         for (std::size_t scan = 0; scan < set.scans; ++scan) {
             const float rt = static_cast<float>(scan) * 0.001f;
             if (variant_a)
-                index_a.push_back({.offset = static_cast<std::uint32_t>(offset), .n_points = static_cast<std::uint32_t>(set.points), .rt_min = rt});
+                index_a.push_back({.offset = static_cast<std::uint32_t>(offset),
+                                   .n_points = static_cast<std::uint32_t>(set.points),
+                                   .rt_min = rt});
             else
                 index_b.push_back({.offset = static_cast<std::uint32_t>(offset), .rt_min = rt});
             offset += templates[scan % kTemplates].size();
@@ -114,7 +122,8 @@ struct Prepared {
         std::ofstream dat(dir / "_FUNC001.DAT", std::ios::binary | std::ios::trunc);
         for (std::size_t scan = 0; scan < set.scans; ++scan) {
             const auto& bytes = templates[scan % kTemplates];
-            dat.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            dat.write(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<std::streamsize>(bytes.size()));
         }
         dat.close();
         auto opened = Reader::open(dir);
@@ -144,8 +153,9 @@ const Prepared& prepared(const Dataset& set) {
 }
 
 void set_point_counters(benchmark::State& state, const Dataset& set) {
-    state.counters["ns_per_point"] = benchmark::Counter(static_cast<double>(set.scans * set.points) * 1e-9,
-                                                        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_point"] =
+        benchmark::Counter(static_cast<double>(set.scans * set.points) * 1e-9,
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void floor_bench(benchmark::State& state, Dataset set) {
@@ -160,8 +170,9 @@ void floor_bench(benchmark::State& state, Dataset set) {
             if (got <= 0) break;
             at += got;
             // The chunk's bytes once, then again until the output bytes this chunk's scans make are written.
-            const auto owed = std::min(set.column_bytes() - written,
-                                       static_cast<std::size_t>(got) * set.column_bytes() / data.entry().dat_len + 1);
+            const auto owed =
+                std::min(set.column_bytes() - written,
+                         static_cast<std::size_t>(got) * set.column_bytes() / data.entry().dat_len + 1);
             for (std::size_t done = 0; done < owed;) {
                 const std::size_t step = std::min(owed - done, static_cast<std::size_t>(got));
                 std::memcpy(output->data() + written + done, chunk.data(), step);
@@ -188,7 +199,8 @@ void columns_bench(benchmark::State& state, Dataset set, unsigned threads) {
 ChromatogramRequest xic_request(std::size_t targets) {
     ChromatogramRequest request;
     for (std::size_t t = 0; t < targets; ++t) {
-        const double mz = kMzLow + (kMzHigh - kMzLow) * (static_cast<double>(t) + 0.37) / static_cast<double>(targets);
+        const double mz =
+            kMzLow + (kMzHigh - kMzLow) * (static_cast<double>(t) + 0.37) / static_cast<double>(targets);
         request.targets.push_back({mz, mz * 10e-6});
     }
     return request;
@@ -245,8 +257,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
         }
     }
     void print_table(const std::vector<Dataset>& sets) const {
-        std::printf("\n%-6s %9s %8s %8s %8s %9s %9s %8s %8s %8s %9s %9s\n", "set", "points", "floor", "cols 1T",
-                    "cols 2T", "1T/floor", "1T/2T", "tic/col", "bpi/col", "xic/col", "mem 1T", "mem 2T");
+        std::printf("\n%-6s %9s %8s %8s %8s %9s %9s %8s %8s %8s %9s %9s\n", "set", "points", "floor",
+                    "cols 1T", "cols 2T", "1T/floor", "1T/2T", "tic/col", "bpi/col", "xic/col", "mem 1T",
+                    "mem 2T");
         std::printf("%-6s %9s %8s %8s %8s\n", "", "", "ns/pt", "ns/pt", "ns/pt");
         for (const Dataset& set : sets) {
             const std::string n = set.name();
@@ -260,8 +273,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
                 return found == peaks_.end() ? 0.0 : found->second;
             };
             const double one = t("columns_1T");
-            std::printf("%-6s %9.0f %8.2f %8.2f %8.2f %9.2f %9.2f %8.2f %8.2f %8.2f %9.2f %9.2f\n", n.c_str(), points,
-                        t("floor") * 1e9 / points, one * 1e9 / points, t("columns_2T") * 1e9 / points,
+            std::printf("%-6s %9.0f %8.2f %8.2f %8.2f %9.2f %9.2f %8.2f %8.2f %8.2f %9.2f %9.2f\n", n.c_str(),
+                        points, t("floor") * 1e9 / points, one * 1e9 / points, t("columns_2T") * 1e9 / points,
                         one / t("floor"), one / t("columns_2T"), t("tic") / one, t("bpi") / one,
                         t("xic100") / one, peak("memory_1T"), peak("memory_2T"));
         }
@@ -287,11 +300,17 @@ int main(int argc, char** argv) {
         unit(benchmark::RegisterBenchmark("floor/" + n, floor_bench, set));
         unit(benchmark::RegisterBenchmark("columns_1T/" + n, columns_bench, set, 1u));
         unit(benchmark::RegisterBenchmark("columns_2T/" + n, columns_bench, set, 2u));
-        unit(benchmark::RegisterBenchmark("tic/" + n, chromatograms_bench, set, ChromatogramRequest{true, false, {}}));
-        unit(benchmark::RegisterBenchmark("bpi/" + n, chromatograms_bench, set, ChromatogramRequest{false, true, {}}));
+        unit(benchmark::RegisterBenchmark("tic/" + n, chromatograms_bench, set,
+                                          ChromatogramRequest{true, false, {}}));
+        unit(benchmark::RegisterBenchmark("bpi/" + n, chromatograms_bench, set,
+                                          ChromatogramRequest{false, true, {}}));
         unit(benchmark::RegisterBenchmark("xic100/" + n, chromatograms_bench, set, xic_request(100)));
-        benchmark::RegisterBenchmark("memory_1T/" + n, memory_bench, set, 1u)->Iterations(1)->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark("memory_2T/" + n, memory_bench, set, 2u)->Iterations(1)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("memory_1T/" + n, memory_bench, set, 1u)
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("memory_2T/" + n, memory_bench, set, 2u)
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
     }
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;

@@ -15,6 +15,9 @@ namespace tarnvale::columns {
 namespace {
 
 constexpr std::string_view kTarget = "tarnvale::columns";
+// Totals of byte ranges (which a damaged index can make overlap) stop growing here,
+// far below where they would overflow: they only weigh the work.
+constexpr std::uint64_t kMaxTotal = std::uint64_t{1} << 62;
 
 // Every intensity the decoders produce is a multiple of 2^-16 no larger than 2^16,
 // so any sum of up to 2^21 of them needs at most 53 significant bits and is exact
@@ -152,12 +155,14 @@ Result<Chromatograms> chromatograms_of(const FunctionColumns& columns, const Chr
 Result<Chromatograms> read_chromatograms(const Reader& reader, const FunctionEntry& entry,
                                          const ChromatogramRequest& request, const Options& options) {
     const std::uint64_t n = entry.scans.size();
-    std::vector<std::uint64_t> prefix(static_cast<std::size_t>(n) + 1);
     const ScanRanges byte_ranges(entry);
-    for (std::uint64_t scan = 0; scan < n; ++scan) prefix[scan + 1] = prefix[scan] + byte_ranges(scan).length;
-    const std::vector<ScanRange> ranges = split_scans(prefix, worker_count(options.threads, n));
-    const FunctionJob job(reader, entry, options, prefix[n], ranges.size());
-    prefix = {};
+    std::uint64_t total = 0;
+    for (std::uint64_t scan = 0; scan < n; ++scan)
+        total = std::min(total, kMaxTotal) + byte_ranges(scan).length;
+    const std::vector<ScanRange> ranges =
+        split_scans(n, worker_count(options.threads, n), total,
+                    [&](std::uint64_t scan) { return byte_ranges(scan).length; });
+    const FunctionJob job(reader, entry, options, total, ranges.size());
 
     TV_ASSIGN_OR_RETURN(Traces traces, Traces::make(request, static_cast<std::size_t>(n)));
     std::vector<TraceSink> sinks;

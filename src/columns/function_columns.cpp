@@ -82,19 +82,18 @@ std::uint64_t physical_memory() {
     return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
 }
 
-// scan_offsets[i + 1] = the points scans 0..i can decode to at most (their records):
-// the bound the arrays are reserved for. Fails when it cannot be held in memory
-// at all, which only a damaged index can make happen.
-Result<std::uint64_t> point_bound(const Reader& reader, const FunctionEntry& entry,
-                                  std::span<std::uint64_t> prefix) {
+// The most points the function's scans can decode to (their records): the bound the
+// arrays are reserved for. Fails when it cannot be held in memory at all, which only
+// a damaged index can make happen.
+Result<std::uint64_t> point_bound(const Reader& reader, const FunctionEntry& entry) {
     const RecordWidth width(record_width(entry.encoding));
     const ScanRanges ranges(entry);
     const std::uint64_t n = entry.scans.size();
     const std::uint64_t limit = physical_memory() / bytes_per_point(entry.encoding);
-    prefix[0] = 0;
+    std::uint64_t bound = 0;
     for (std::uint64_t scan = 0; scan < n; ++scan) {
         const std::uint64_t records = width.records(ranges(scan).length);
-        if (records > limit - prefix[scan]) {
+        if (records > limit - bound) {
             return fail(
                 Error::context(std::format("{} function {}", display_path(reader.dir), entry.number),
                                Error::parse(std::format(
@@ -102,9 +101,9 @@ Result<std::uint64_t> point_bound(const Reader& reader, const FunctionEntry& ent
                                    "machine can hold",
                                    physical_memory()))));
         }
-        prefix[scan + 1] = prefix[scan] + records;
+        bound += records;
     }
-    return prefix[n];
+    return bound;
 }
 
 Result<PointArrays> reserve_points(Encoding encoding, std::uint64_t bound) {
@@ -136,13 +135,18 @@ namespace {} // namespace
 Result<FunctionColumns> read_columns(const Reader& reader, const FunctionEntry& entry,
                                      const Options& options) {
     const std::uint64_t n = entry.scans.size();
-    // Every entry is written: first with the bound, then by the workers.
+    TV_ASSIGN_OR_RETURN(const std::uint64_t bound, point_bound(reader, entry));
+    const RecordWidth width(record_width(entry.encoding));
+    const ScanRanges byte_ranges(entry);
+    const std::vector<ScanRange> ranges =
+        split_scans(n, worker_count(options.threads, n), bound,
+                    [&](std::uint64_t scan) { return width.records(byte_ranges(scan).length); });
+    // Every entry is written: the first here, the others by the workers.
     TV_ASSIGN_OR_RETURN(PageArray offset_pages,
                         reserve_elements<std::uint64_t>(static_cast<std::size_t>(n) + 1));
     const std::span<std::uint64_t> offsets(typed<std::uint64_t>(offset_pages),
                                            static_cast<std::size_t>(n) + 1);
-    TV_ASSIGN_OR_RETURN(const std::uint64_t bound, point_bound(reader, entry, offsets));
-    const std::vector<ScanRange> ranges = split_scans(offsets, worker_count(options.threads, n));
+    offsets[0] = 0;
     const FunctionJob job(reader, entry, options, bound * record_width(entry.encoding), ranges.size());
     TV_ASSIGN_OR_RETURN(PointArrays arrays, reserve_points(entry.encoding, bound));
 
@@ -150,7 +154,7 @@ Result<FunctionColumns> read_columns(const Reader& reader, const FunctionEntry& 
     std::vector<std::size_t> bases;
     std::vector<ColumnSink> sinks;
     for (const ScanRange& range : ranges) {
-        const auto base = static_cast<std::size_t>(offsets[range.first]);
+        const auto base = static_cast<std::size_t>(range.before);
         bases.push_back(base);
         double* drift = arrays.drift_time_ms ? typed<double>(*arrays.drift_time_ms) + base : nullptr;
         sinks.emplace_back(typed<double>(arrays.mz) + base, typed<float>(arrays.intensity) + base, drift,
@@ -200,11 +204,10 @@ Result<FunctionColumns> read_columns(const Reader& reader, const FunctionEntry& 
 }
 
 Column<float> retention_times(const FunctionEntry& entry) {
-    std::vector<float> rt;
-    rt.reserve(entry.scans.size());
+    std::vector<float> rt(entry.scans.size());
     std::visit(
         [&](const auto& records) {
-            for (const auto& record : records) rt.push_back(record.rt_min);
+            for (std::size_t scan = 0; scan < records.size(); ++scan) rt[scan] = records[scan].rt_min;
         },
         entry.scans.records);
     return Column<float>::from_vector(std::move(rt));

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <numeric>
 #include <stdexcept>
 #include <vector>
 
@@ -13,12 +12,6 @@
 
 namespace tarnvale::columns {
 namespace {
-
-std::vector<std::uint64_t> prefix_of(const std::vector<std::uint64_t>& costs) {
-    std::vector<std::uint64_t> prefix(costs.size() + 1);
-    std::partial_sum(costs.begin(), costs.end(), prefix.begin() + 1);
-    return prefix;
-}
 
 struct SplitCase {
     std::vector<std::uint64_t> bytes; // per scan
@@ -34,21 +27,28 @@ TEST(SplitScans, ContiguousNonEmptyRangesOfAboutEqualCost) {
         {{0, 0, 0, 0, 0, 0}, 3, {2, 4}}, // empty scans cost a little each
         {{0, 0, 0, 0, 0, 5000}, 2, {5}}, // every range keeps a scan
         {{10, 10, 10}, 3, {1, 2}},       // as many parts as scans
+        {{5000, 0, 0}, 3, {1, 2}},       // the later ranges get a scan each
         {{7}, 1, {}},
     };
     for (const SplitCase& c : cases) {
-        const std::vector<ScanRange> ranges = split_scans(prefix_of(c.bytes), c.parts);
+        std::uint64_t total = 0;
+        for (std::uint64_t b : c.bytes) total += b;
+        const std::vector<ScanRange> ranges =
+            split_scans(c.bytes.size(), c.parts, total, [&](std::uint64_t i) { return c.bytes[i]; });
         ASSERT_EQ(ranges.size(), c.parts);
         std::vector<std::uint64_t> boundaries;
+        std::uint64_t before = 0;
         for (std::size_t k = 0; k < ranges.size(); ++k) {
             EXPECT_LT(ranges[k].first, ranges[k].last);
             EXPECT_EQ(ranges[k].first, k == 0 ? 0 : ranges[k - 1].last);
+            EXPECT_EQ(ranges[k].before, before);
+            for (std::uint64_t i = ranges[k].first; i < ranges[k].last; ++i) before += c.bytes[i];
             if (k > 0) boundaries.push_back(ranges[k].first);
         }
         EXPECT_EQ(ranges.back().last, c.bytes.size());
         EXPECT_EQ(boundaries, c.boundaries);
     }
-    EXPECT_TRUE(split_scans(std::vector<std::uint64_t>{0}, 2).empty());
+    EXPECT_TRUE(split_scans(0, 2, 0, [](std::uint64_t) { return std::uint64_t{0}; }).empty());
 }
 
 TEST(WorkerCount, NeverMoreThanTheScansAndAtLeastOne) {
