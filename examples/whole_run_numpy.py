@@ -40,16 +40,16 @@ def main(argv: Sequence[str] | None = None) -> int:
 
     try:
         run = tt.Run(args.path)
+        function = run.function(args.function)
         cols = run.columns(args.function, threads=2)
         mz, intensity = np.asarray(cols.mz), np.asarray(cols.intensity)
         rt, tic = (np.asarray(a) for a in run.tic(args.function))
         targets = args.mz or strongest_mz(mz, intensity, 2)
         _, xic = run.xic(args.function, targets, ppm=args.ppm)
-    except (RuntimeError, KeyError) as error:
+    except RuntimeError as error:
         print(f"error: {error}", file=sys.stderr)
         return 1
 
-    function = run.function(args.function)
     print(run)
     print(
         f"function {function.index}: encoding {function.encoding}, MS{function.ms_level}, {len(cols)} scans, "

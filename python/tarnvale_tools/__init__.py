@@ -108,12 +108,12 @@ class Run:
         return self._run.polarity
 
     def function(self, func_index: SupportsIndex) -> Function:
-        """The readable function with this number; ``KeyError`` if there is none."""
+        """The readable function with this number (RuntimeError, as everywhere else, if there is none)."""
         number = func_index.__index__()
         for function in self.functions:
             if function.index == number:
                 return function
-        raise KeyError(f"function {number} not found")
+        raise RuntimeError(f"function {number} not found")
 
     def columns(self, func_index: SupportsIndex, threads: SupportsIndex = 1, on_error: OnError = "fail") -> Columns:
         """Every scan of a function decoded into contiguous columns.
