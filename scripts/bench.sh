@@ -6,6 +6,9 @@ build=${1:-build-bench}
 shift || true
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNVALE_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)"
+# The benchmarks' synthetic directories (up to a few GB) go to the build directory, on disk.
+export TMPDIR="$PWD/$build/tmp"
+mkdir -p "$TMPDIR"
 for program in "$build"/bench_*; do
     [ -x "$program" ] || continue
     echo "== $(basename "$program")"
@@ -14,4 +17,6 @@ done
 if compgen -G "$build/python/tarnvale*.so" >/dev/null; then
     echo "== end_to_end.py"
     PYTHONPATH="$PWD/$build/python" python3 bench/end_to_end.py
+    echo "== tools_end_to_end.py"
+    PYTHONPATH="$PWD/$build/python" python3 bench/tools_end_to_end.py
 fi

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the package from the checkout into a fresh virtual environment, as a
 # user would, and checks the installation from outside the checkout: the module
-# imports from the environment, its type stubs are installed and agree with the
-# module, the example passes `mypy --strict` against them, and the example runs
-# on a synthetic directory. Writes nothing into the checkout.
+# and the tarnvale_tools package import from the environment, the type stubs are
+# installed and agree with the extensions, tarnvale_tools and the examples pass
+# `mypy --strict`, and the examples run on a synthetic directory. Writes nothing
+# into the checkout.
 #   scripts/check-install.sh
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -31,14 +32,24 @@ assert module.parent == site, f"tarnvale imported from {module}, not from {site}
 stub = site / "tarnvale-stubs" / "__init__.pyi"
 assert stub.is_file(), f"{stub} is not installed"
 assert tarnvale.__all__[0] == "RawReader"
-# The wheel holds the module, the stubs and its metadata, nothing else.
+import tarnvale_tools
+import tarnvale_tools._core as core
+
+tools = pathlib.Path(tarnvale_tools.__file__).parent
+assert tools == site / "tarnvale_tools", f"tarnvale_tools imported from {tools}"
+# The wheel holds the module, the stubs, the tools package and the metadata, nothing else.
 from importlib.metadata import files
-installed = sorted(str(f) for f in files("tarnvale") or [] if ".dist-info/" not in str(f))
-assert installed == sorted([module.name, "tarnvale-stubs/__init__.pyi"]), installed
-print(f"check-install: {module.name} and tarnvale-stubs installed in {site}")
+# (pip adds the bytecode it compiles at install time)
+installed = sorted(str(f) for f in files("tarnvale") or [] if ".dist-info/" not in str(f) and "__pycache__" not in str(f))
+package = ["__init__.py", "_core.pyi", "py.typed", pathlib.Path(core.__file__).name]
+expected = [module.name, "tarnvale-stubs/__init__.pyi"] + [f"tarnvale_tools/{name}" for name in package]
+assert installed == sorted(expected), installed
+print(f"check-install: {module.name}, tarnvale-stubs and tarnvale_tools installed in {site}")
 PY
-"$py" -m mypy.stubtest tarnvale
+"$py" -m mypy.stubtest tarnvale tarnvale_tools._core
+"$py" -m mypy --strict --cache-dir "$work/mypy-cache" -p tarnvale_tools
 "$py" -m mypy --strict --cache-dir "$work/mypy-cache" "$top/examples"
 "$py" "$top/scripts/rawfixture.py" demo "$work/demo" >/dev/null
 "$py" "$top/examples/inspect_raw.py" "$work/demo/sample.raw" >/dev/null
-echo "check-install: import, stubs, mypy --strict on examples and the example run all pass"
+"$py" "$top/examples/whole_run_numpy.py" "$work/demo/sample.raw" >/dev/null
+echo "check-install: imports, stubs, mypy --strict on tarnvale_tools and the examples, and the example runs all pass"

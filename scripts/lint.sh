@@ -12,7 +12,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 # The core's layers from the bottom up; src/ itself is the base layer. A new
 # layer directory goes here in its place.
-layers=(base raw reader mzml)
+layers=(base raw reader columns mzml)
 
 scripts/check-format.sh
 
@@ -34,7 +34,7 @@ while IFS= read -r file; do
     while IFS= read -r included; do
         top=${included%%/*}
         [ "$top" = "$included" ] && top=base
-        case $top in common | tarnvale)
+        case $top in common | tarnvale | tools_ext)
             echo "$file includes the binding header $included"; status=1; continue ;;
         esac
         rank=$(rank_of "$top")

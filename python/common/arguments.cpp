@@ -1,5 +1,6 @@
 #include "common/arguments.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -86,10 +87,15 @@ bool to_unsigned(PyObject* object, const char* param, unsigned long long max, un
 
 bool bind_arguments(PyObject* args, PyObject* kwds, const char* function, std::span<const char* const> params,
                     std::span<PyObject*> bound) {
+    return bind_arguments(args, kwds, function, params, bound, bound.size());
+}
+
+bool bind_arguments(PyObject* args, PyObject* kwds, const char* function, std::span<const char* const> params,
+                    std::span<PyObject*> bound, std::size_t required) {
     for (PyObject*& slot : bound) slot = nullptr;
     if (!bind_positional(args, function, bound)) return false;
     if (kwds != nullptr && !bind_keywords(kwds, function, params, bound)) return false;
-    for (std::size_t i = 0; i < bound.size(); ++i) {
+    for (std::size_t i = 0; i < std::min(required, bound.size()); ++i) {
         if (bound[i] == nullptr) {
             PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zu)", function,
                          params[i], i + 1);
@@ -110,6 +116,16 @@ bool to_u64(PyObject* object, const char* param, std::uint64_t& out) {
     unsigned long long value = 0;
     if (!to_unsigned(object, param, UINT64_MAX, value)) return false;
     out = static_cast<std::uint64_t>(value);
+    return true;
+}
+
+bool to_f64(PyObject* object, const char* param, double& out) {
+    const double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred()) {
+        add_param_note(param);
+        return false;
+    }
+    out = value;
     return true;
 }
 

@@ -26,11 +26,20 @@ namespace tarnvale::py {
 bool bind_arguments(PyObject* args, PyObject* kwds, const char* function, std::span<const char* const> params,
                     std::span<PyObject*> bound);
 
+// As above, but only the first `required` parameters must be given; the slot of a
+// later one that is not given stays null (its default applies).
+bool bind_arguments(PyObject* args, PyObject* kwds, const char* function, std::span<const char* const> params,
+                    std::span<PyObject*> bound, std::size_t required);
+
 // Index-like arguments (int, bool, objects with __index__). A wrong type raises
 // TypeError, a negative or too large value OverflowError; either carries the note
 // "while processing '<param>'". Return false with the exception set on failure.
 bool to_u32(PyObject* object, const char* param, std::uint32_t& out);
 bool to_u64(PyObject* object, const char* param, std::uint64_t& out);
+
+// A real number (float, int, or anything with __float__ or __index__); a wrong type
+// raises TypeError with the note. False with the exception set on failure.
+bool to_f64(PyObject* object, const char* param, double& out);
 
 // A path argument must be a str instance (bytes and path objects are refused the
 // same way, with the note); the result is an exact str holding the same text.

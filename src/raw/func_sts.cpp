@@ -19,9 +19,6 @@ constexpr std::size_t kNameOffset = 6;
 constexpr std::size_t kNameSize = 42;
 constexpr std::uint16_t kHighestEncoding = 3;
 
-constexpr std::string_view kCollisionEnergy = "Collision Energy";
-constexpr std::string_view kEtdFragmentationMode = "ETD Fragmentation Mode";
-
 // The name field ends at its first NUL or fills all 42 bytes.
 std::string descriptor_name(Bytes field) {
     const Bytes name =
@@ -118,10 +115,15 @@ std::optional<double> FuncSts::value_at(const ChannelDescriptor& descriptor, std
     return load_channel_value(descriptor.value_type, data.data() + position);
 }
 
+const ChannelDescriptor* FuncSts::channel(std::string_view name) const {
+    const auto match = std::ranges::find(descriptors, name, &ChannelDescriptor::name);
+    return match == descriptors.end() ? nullptr : &*match;
+}
+
 std::optional<double> FuncSts::named_value(std::string_view name, std::size_t scan) const {
     // Only the first descriptor of that name is consulted.
-    const auto match = std::ranges::find(descriptors, name, &ChannelDescriptor::name);
-    if (match == descriptors.end()) return std::nullopt;
+    const ChannelDescriptor* match = channel(name);
+    if (match == nullptr) return std::nullopt;
     return value_at(*match, scan);
 }
 

@@ -14,6 +14,9 @@
 
 namespace tarnvale::raw {
 
+inline constexpr std::string_view kCollisionEnergy = "Collision Energy";
+inline constexpr std::string_view kEtdFragmentationMode = "ETD Fragmentation Mode";
+
 enum class ChannelEncoding : std::uint8_t { U8 = 0, I16 = 1, U32 = 2, F32 = 3 };
 
 struct ChannelDescriptor {
@@ -33,6 +36,8 @@ struct FuncSts {
     static Result<FuncSts> from_path(const std::filesystem::path& path);
 
     std::optional<double> value_at(const ChannelDescriptor& descriptor, std::size_t scan) const;
+    // The first descriptor of that name, or null; a caller reading many scans looks it up once.
+    const ChannelDescriptor* channel(std::string_view name) const;
     std::optional<double> named_value(std::string_view name, std::size_t scan) const;
     std::optional<double> collision_energy(std::size_t scan) const;
     std::optional<double> etd_fragmentation_mode(std::size_t scan) const;

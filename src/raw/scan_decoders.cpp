@@ -177,4 +177,27 @@ Result<ImsSpectrum> decode_encoding_b(Bytes scan, const DecodeContext& context) 
     return spectrum;
 }
 
+namespace {
+
+// Reads each record exactly (A's wide load would reach past the last one).
+template <class Layout> std::size_t count_points(Bytes records) {
+    std::size_t count = 0;
+    const std::size_t whole = records.size() / Layout::kSize * Layout::kSize;
+    for (std::size_t at = 0; at < whole; at += Layout::kSize) {
+        const std::uint8_t* record = records.data() + at;
+        std::uint64_t value = 0;
+        if constexpr (requires { Layout::load_exact(record); })
+            value = Layout::load_exact(record);
+        else
+            value = Layout::load(record);
+        if (Layout::has_point(value)) ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+std::size_t count_points_a(Bytes records) { return count_points<LayoutA>(records); }
+std::size_t count_points_d(Bytes records) { return count_points<LayoutD>(records); }
+
 } // namespace tarnvale::raw

@@ -87,4 +87,9 @@ Result<std::size_t> decode_encoding_c_into(std::span<const std::uint8_t> scan, c
 Result<std::size_t> decode_encoding_d_into(std::span<const std::uint8_t> scan, const DecodeContext& context,
                                            PointOutput out, DecoderPath path);
 
+// How many points the records of an encoding A (D) scan decode to, without decoding
+// them: the records with non-zero intensity. A trailing partial record is ignored.
+std::size_t count_points_a(std::span<const std::uint8_t> records);
+std::size_t count_points_d(std::span<const std::uint8_t> records);
+
 } // namespace tarnvale::raw

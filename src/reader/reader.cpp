@@ -75,8 +75,6 @@ std::string reason_text(EncodingReason reason, const std::string& quoted_instrum
     return "22-byte index, record width not established from offsets; assuming 6-byte records";
 }
 
-std::uint32_t record_width(Encoding encoding) { return encoding == Encoding::A ? 6 : 8; }
-
 void log_run_summary(const raw::Header& header, const raw::ExternInf& extern_inf, std::size_t n_functions) {
     if (!log_enabled(log::Level::Debug)) return;
     std::vector<std::uint32_t> calibrated;
@@ -165,41 +163,6 @@ Result<std::optional<FunctionEntry>> open_function(const DirectoryListing& listi
     }
     log_function_summary(entry, choice.reason, header);
     return entry;
-}
-
-struct ByteRange {
-    std::uint64_t offset = 0;
-    std::uint64_t length = 0;
-};
-
-// The scan's bytes in the .DAT file, clamped to the size measured at open so that a
-// corrupt index can never make us allocate or read more than the file holds.
-ByteRange scan_byte_range(const FunctionEntry& entry, std::uint64_t scan) {
-    std::uint64_t offset = 0;
-    std::uint64_t size = 0;
-    if (const auto* records = entry.scans.variant_a()) {
-        const raw::ScanIndexA& record = (*records)[scan];
-        offset = record.offset;
-        size = std::uint64_t{record.n_points} * record_width(entry.encoding);
-    } else {
-        const auto& records_b = *entry.scans.variant_b();
-        offset = records_b[scan].offset;
-        const std::uint64_t next = scan + 1 < records_b.size() ? records_b[scan + 1].offset : entry.dat_len;
-        size = next >= offset ? next - offset : 0;
-    }
-    const std::uint64_t available = offset > entry.dat_len ? 0 : entry.dat_len - offset;
-    return {offset, std::min(size, available)};
-}
-
-raw::DecodeContext decode_context(const FunctionEntry& entry, const raw::ExternInf& extern_inf) {
-    raw::DecodeContext context;
-    context.coefficients = entry.coefficients;
-    context.cal_type = entry.cal_type;
-    context.tof_k_us = tof_k_us(extern_inf.lteff, extern_inf.veff);
-    context.mz_low = static_cast<double>(entry.info.mz_low);
-    context.mz_high = static_cast<double>(entry.info.mz_high);
-    context.scan_time_ms = static_cast<double>(entry.info.scan_time_s) * 1000.0;
-    return context;
 }
 
 Result<DecodedSpectrum> decode_bytes(Encoding encoding, std::span<const std::uint8_t> bytes,
@@ -300,12 +263,37 @@ Result<DecodedScan> Reader::decode_scan(std::uint32_t func_index, std::uint64_t 
                            rt};
     };
     Result<DecodedScan> decoded = decode();
-    if (!decoded) {
-        return fail(
-            Error::context(std::format("{} function {} scan {}", display_path(dir), func_index, scan_index),
-                           std::move(decoded).error()));
-    }
+    if (!decoded) return fail(scan_error(dir, func_index, scan_index, std::move(decoded).error()));
     return decoded;
+}
+
+std::uint32_t record_width(Encoding encoding) { return encoding == Encoding::A ? 6 : 8; }
+
+ScanRanges::ScanRanges(const FunctionEntry& entry)
+    : count_(entry.scans.size()), width_(record_width(entry.encoding)), dat_len_(entry.dat_len) {
+    if (const auto* records = entry.scans.variant_a())
+        records_a_ = records->data();
+    else
+        records_b_ = entry.scans.variant_b()->data();
+}
+
+ByteRange scan_byte_range(const FunctionEntry& entry, std::uint64_t scan) { return ScanRanges(entry)(scan); }
+
+raw::DecodeContext decode_context(const FunctionEntry& entry, const raw::ExternInf& extern_inf) {
+    raw::DecodeContext context;
+    context.coefficients = entry.coefficients;
+    context.cal_type = entry.cal_type;
+    context.tof_k_us = tof_k_us(extern_inf.lteff, extern_inf.veff);
+    context.mz_low = static_cast<double>(entry.info.mz_low);
+    context.mz_high = static_cast<double>(entry.info.mz_high);
+    context.scan_time_ms = static_cast<double>(entry.info.scan_time_s) * 1000.0;
+    return context;
+}
+
+Error scan_error(const std::filesystem::path& dir, std::uint32_t func_index, std::uint64_t scan_index,
+                 Error inner) {
+    return Error::context(std::format("{} function {} scan {}", display_path(dir), func_index, scan_index),
+                          std::move(inner));
 }
 
 std::optional<std::uint32_t> variant_a_record_width(std::span<const raw::ScanIndexA> records) {

@@ -73,6 +73,57 @@ struct Reader {
     Result<DecodedScan> decode_scan(std::uint32_t func_index, std::uint64_t scan_index) const;
 };
 
+// Bytes per data record: 6 for encoding A, 8 for the others.
+std::uint32_t record_width(Encoding encoding);
+
+// Where a scan's bytes lie in the function's .DAT file.
+struct ByteRange {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
+
+// The scans' bytes in the .DAT file: Variant A n_points records, Variant B up to the
+// next scan's offset (the last scan up to dat_len), clamped to the size measured at
+// open so that a corrupt index can never make us allocate or read more than the file
+// holds. Resolves the index variant once, for readers of many scans.
+class ScanRanges {
+  public:
+    explicit ScanRanges(const FunctionEntry& entry);
+
+    // scan < the number of scans.
+    ByteRange operator()(std::uint64_t scan) const {
+        std::uint64_t offset = 0;
+        std::uint64_t size = 0;
+        if (records_a_ != nullptr) {
+            offset = records_a_[scan].offset;
+            size = std::uint64_t{records_a_[scan].n_points} * width_;
+        } else {
+            offset = records_b_[scan].offset;
+            const std::uint64_t next = scan + 1 < count_ ? records_b_[scan + 1].offset : dat_len_;
+            size = next >= offset ? next - offset : 0;
+        }
+        const std::uint64_t available = offset > dat_len_ ? 0 : dat_len_ - offset;
+        return {offset, size < available ? size : available};
+    }
+
+  private:
+    const raw::ScanIndexA* records_a_ = nullptr;
+    const raw::ScanIndexB* records_b_ = nullptr;
+    std::uint64_t count_ = 0;
+    std::uint64_t width_ = 0;
+    std::uint64_t dat_len_ = 0;
+};
+
+// The byte range of one scan (scan < entry.scans.size()), as ScanRanges gives it.
+ByteRange scan_byte_range(const FunctionEntry& entry, std::uint64_t scan);
+
+// Calibration and time-of-flight constants for decoding the function's scans.
+raw::DecodeContext decode_context(const FunctionEntry& entry, const raw::ExternInf& extern_inf);
+
+// A failure to decode one scan, as decode_scan reports it: "<dir> function <n> scan <s>: <inner>".
+Error scan_error(const std::filesystem::path& dir, std::uint32_t func_index, std::uint64_t scan_index,
+                 Error inner);
+
 // 6 or 8 from the spacing of scan offsets, or none when no pair decides.
 std::optional<std::uint32_t> variant_a_record_width(std::span<const raw::ScanIndexA> records);
 

@@ -1,0 +1,184 @@
+"""Whole runs of Waters MassLynx ``.raw`` directories as arrays, and their chromatograms.
+
+``tarnvale`` reads one scan at a time; ``tarnvale_tools`` reads every scan of a
+function at once into contiguous columns, on several threads, and computes total
+ion, base peak and extracted-ion chromatograms over whole functions.  Arrays are
+read-only ``memoryview`` objects over the decoded data (no copy); ``numpy.asarray``
+shares their memory, and numpy is not needed for anything else::
+
+    import numpy as np
+    import tarnvale_tools as tt
+
+    run = tt.Run("sample.raw")
+    cols = run.columns(1, threads=2)
+    mz, intensity = cols.scan(17)
+    rt, tic = run.tic(1)
+    rt, xic = run.xic(1, [524.2648, 785.8426], ppm=10)
+    np.asarray(xic).shape  # (2, number of scans)
+
+Function numbers are 1-based and scans 0-based, as in ``tarnvale``.  Log records
+of the reader go to the ``logging`` loggers ``tarnvale.*``.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Sequence
+from dataclasses import dataclass
+from typing import Literal, SupportsFloat, SupportsIndex
+
+from . import _core
+from ._core import Chromatograms, Columns
+
+__all__ = ["Run", "Columns", "Chromatograms", "Header", "Function", "Channel"]
+
+OnError = Literal["fail", "skip"]
+Tolerance = SupportsFloat | Sequence[SupportsFloat] | None
+
+
+@dataclass(frozen=True, slots=True)
+class Header:
+    """The run header of ``_HEADER.TXT`` (None where a field is absent)."""
+
+    version: str | None
+    acquired_name: str | None
+    acquired_date: str | None
+    acquired_time: str | None
+    instrument: str | None
+    operator: str | None
+    sample_description: str | None
+
+
+@dataclass(frozen=True, slots=True)
+class Function:
+    """A readable acquisition function: its number (``index``, 1-based) and what it holds."""
+
+    index: int
+    encoding: Literal["a", "b", "c", "d"]
+    ms_level: int
+    n_scans: int
+    mz_low: float
+    mz_high: float
+    scan_time_s: float
+    is_lock_mass: bool
+    is_ims: bool
+
+
+@dataclass(frozen=True, slots=True)
+class Channel:
+    """A chromatogram channel of ``_CHROMS.INF`` (``index`` 0-based, as ``read_chrom`` takes it)."""
+
+    index: int
+    name: str
+    units: str
+    scale_f: float
+    source_type: int
+
+
+class Run:
+    """A ``.raw`` directory, opened once for reading whole functions.
+
+    Opening reads the metadata and every scan index; bad input raises
+    ``RuntimeError`` with the same messages as ``tarnvale.RawReader``.
+    """
+
+    __slots__ = ("_run", "header", "functions", "channels")
+
+    header: Header
+    functions: tuple[Function, ...]
+    channels: tuple[Channel, ...]
+
+    def __init__(self, path: str) -> None:
+        self._run = _core.Run(path)
+        self.header = Header(**self._run.header)
+        self.functions = tuple(Function(**fields) for fields in self._run.functions)
+        self.channels = tuple(Channel(**fields) for fields in self._run.channels)
+
+    @property
+    def path(self) -> str:
+        """The path the run was opened with."""
+        return self._run.path
+
+    @property
+    def name(self) -> str:
+        """The directory's name, e.g. ``"sample.raw"``."""
+        return self._run.name
+
+    @property
+    def polarity(self) -> Literal["positive", "negative"] | None:
+        return self._run.polarity
+
+    def function(self, func_index: SupportsIndex) -> Function:
+        """The readable function with this number (RuntimeError, as everywhere else, if there is none)."""
+        number = func_index.__index__()
+        for function in self.functions:
+            if function.index == number:
+                return function
+        raise RuntimeError(f"function {number} not found")
+
+    def columns(self, func_index: SupportsIndex, threads: SupportsIndex = 1, on_error: OnError = "fail") -> Columns:
+        """Every scan of a function decoded into contiguous columns.
+
+        With ``on_error="skip"`` a scan that cannot be decoded is left empty and
+        listed in ``.skipped``; otherwise it fails the call, naming the scan.
+        """
+        return self._run.columns(func_index, threads, on_error)
+
+    def chromatograms(
+        self,
+        func_index: SupportsIndex,
+        *,
+        tic: bool = True,
+        bpi: bool = True,
+        targets: Sequence[SupportsFloat] | None = None,
+        ppm: Tolerance = None,
+        da: Tolerance = None,
+        threads: SupportsIndex = 1,
+        on_error: OnError = "fail",
+    ) -> Chromatograms:
+        """TIC, base peak and extracted-ion traces in one pass, without keeping the points."""
+        return self._run.chromatograms(func_index, tic, bpi, targets, ppm, da, threads, on_error)
+
+    def tic(
+        self, func_index: SupportsIndex, *, threads: SupportsIndex = 1, on_error: OnError = "fail"
+    ) -> tuple[memoryview, memoryview]:
+        """(rt_min, total intensity) per scan."""
+        traces = self.chromatograms(func_index, bpi=False, threads=threads, on_error=on_error)
+        assert traces.tic is not None
+        return traces.rt_min, traces.tic
+
+    def bpi(
+        self, func_index: SupportsIndex, *, threads: SupportsIndex = 1, on_error: OnError = "fail"
+    ) -> tuple[memoryview, memoryview, memoryview]:
+        """(rt_min, base peak m/z, base peak intensity) per scan."""
+        traces = self.chromatograms(func_index, tic=False, threads=threads, on_error=on_error)
+        assert traces.bpi_mz is not None and traces.bpi is not None
+        return traces.rt_min, traces.bpi_mz, traces.bpi
+
+    def xic(
+        self,
+        func_index: SupportsIndex,
+        targets: Sequence[SupportsFloat],
+        *,
+        ppm: Tolerance = None,
+        da: Tolerance = None,
+        threads: SupportsIndex = 1,
+        on_error: OnError = "fail",
+    ) -> tuple[memoryview, memoryview]:
+        """(rt_min, xic) with ``xic.shape == (len(targets), scans)``.
+
+        A point counts for a target when ``|m/z - target| <= tolerance``, the
+        tolerance being ``target * ppm * 1e-6`` or ``da``.
+        """
+        traces = self.chromatograms(
+            func_index, tic=False, bpi=False, targets=targets, ppm=ppm, da=da, threads=threads, on_error=on_error
+        )
+        return traces.rt_min, traces.xic
+
+    def read_chrom(self, channel_index: SupportsIndex) -> tuple[memoryview, memoryview]:
+        """A chromatogram channel as (rt_min, value) float32 arrays."""
+        return self._run.read_chrom(channel_index)
+
+    def __repr__(self) -> str:
+        numbers = [function.index for function in self.functions]
+        scans = [function.n_scans for function in self.functions]
+        return f"Run({self.path!r}, functions={numbers}, scans={scans})"

@@ -1,0 +1,119 @@
+"""Type information for tarnvale_tools._core, the extension behind tarnvale_tools."""
+
+from collections.abc import Sequence
+from typing import Literal, SupportsFloat, SupportsIndex, TypedDict, final
+
+_OnError = Literal["fail", "skip"]
+_Tolerance = SupportsFloat | Sequence[SupportsFloat] | None
+
+class _HeaderFields(TypedDict):
+    version: str | None
+    acquired_name: str | None
+    acquired_date: str | None
+    acquired_time: str | None
+    instrument: str | None
+    operator: str | None
+    sample_description: str | None
+
+class _FunctionFields(TypedDict):
+    index: int
+    encoding: Literal["a", "b", "c", "d"]
+    ms_level: int
+    n_scans: int
+    mz_low: float
+    mz_high: float
+    scan_time_s: float
+    is_lock_mass: bool
+    is_ims: bool
+
+class _ChannelFields(TypedDict):
+    index: int
+    name: str
+    units: str
+    scale_f: float
+    source_type: int
+
+@final
+class Run:
+    """A Waters MassLynx `.raw` directory, opened for reading whole functions."""
+
+    def __new__(cls, path: str) -> Run: ...
+    @property
+    def path(self) -> str: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def header(self) -> _HeaderFields: ...
+    @property
+    def polarity(self) -> Literal["positive", "negative"] | None: ...
+    @property
+    def functions(self) -> list[_FunctionFields]: ...
+    @property
+    def channels(self) -> list[_ChannelFields]: ...
+    def columns(self, func_index: SupportsIndex, threads: SupportsIndex = 1, on_error: _OnError = "fail") -> Columns: ...
+    def chromatograms(
+        self,
+        func_index: SupportsIndex,
+        tic: bool = True,
+        bpi: bool = True,
+        targets: Sequence[SupportsFloat] | None = None,
+        ppm: _Tolerance = None,
+        da: _Tolerance = None,
+        threads: SupportsIndex = 1,
+        on_error: _OnError = "fail",
+    ) -> Chromatograms: ...
+    def read_chrom(self, channel_index: SupportsIndex) -> tuple[memoryview, memoryview]: ...
+
+@final
+class Columns:
+    """Every scan of one function as contiguous arrays (from Run.columns)."""
+
+    @property
+    def func_index(self) -> int: ...
+    @property
+    def encoding(self) -> Literal["a", "b", "c", "d"]: ...
+    @property
+    def scan_offsets(self) -> memoryview: ...
+    @property
+    def mz(self) -> memoryview: ...
+    @property
+    def intensity(self) -> memoryview: ...
+    @property
+    def drift_time_ms(self) -> memoryview | None: ...
+    @property
+    def rt_min(self) -> memoryview: ...
+    @property
+    def collision_energy(self) -> memoryview | None: ...
+    @property
+    def etd_fragmentation_mode(self) -> memoryview | None: ...
+    @property
+    def skipped(self) -> list[int]: ...
+    @property
+    def n_points(self) -> int: ...
+    def __len__(self) -> int: ...
+    def scan(self, scan_index: SupportsIndex) -> tuple[memoryview, memoryview]: ...
+    def tic(self) -> tuple[memoryview, memoryview]: ...
+    def bpi(self) -> tuple[memoryview, memoryview, memoryview]: ...
+    def xic(
+        self, targets: Sequence[SupportsFloat] | None, ppm: _Tolerance = None, da: _Tolerance = None
+    ) -> tuple[memoryview, memoryview]: ...
+
+@final
+class Chromatograms:
+    """Chromatograms of one function (from Run.chromatograms)."""
+
+    @property
+    def func_index(self) -> int: ...
+    @property
+    def rt_min(self) -> memoryview: ...
+    @property
+    def tic(self) -> memoryview | None: ...
+    @property
+    def bpi_mz(self) -> memoryview | None: ...
+    @property
+    def bpi(self) -> memoryview | None: ...
+    @property
+    def xic(self) -> memoryview: ...
+    @property
+    def skipped(self) -> list[int]: ...
+    def __len__(self) -> int: ...

@@ -1,0 +1,51 @@
+// The module `tarnvale_tools._core`: multi-phase initialisation with one exec step
+// that installs this extension's own logging bridge (its copy of the core logs
+// under the same `tarnvale.*` logger names) and publishes the classes.
+#include <Python.h>
+
+#include "common/guard.hpp"
+#include "common/log_bridge.hpp"
+#include "tools_ext/types.hpp"
+
+namespace tarnvale::py::tools {
+
+namespace {
+
+int add_class(PyObject* module, ClassId id) {
+    PyTypeObject* type = class_type(id);
+    if (type == nullptr) return -1;
+    return PyModule_AddObjectRef(module, class_name(id), reinterpret_cast<PyObject*>(type));
+}
+
+int exec_module(PyObject* module) {
+    return guarded([module] {
+        if (install_log_bridge("tarnvale_tools._core") < 0) return -1;
+        for (std::size_t i = 0; i < kPublishedClassCount; ++i)
+            if (add_class(module, static_cast<ClassId>(i)) < 0) return -1;
+        return 0;
+    });
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "tarnvale_tools._core",
+    "Whole functions of a Waters MassLynx .raw directory as arrays, and their chromatograms.",
+    0,       // m_size: no per-module state
+    nullptr, // m_methods: the module has no functions
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+} // namespace
+
+} // namespace tarnvale::py::tools
+
+PyMODINIT_FUNC PyInit__core() { return PyModuleDef_Init(&tarnvale::py::tools::module_def); }

@@ -1,0 +1,244 @@
+// Run: opens a .raw directory once and reads whole functions from it: columns,
+// chromatograms, and the plain values of its metadata.
+#include <array>
+#include <cctype>
+#include <optional>
+
+#include "common/arguments.hpp"
+#include "common/box.hpp"
+#include "common/convert.hpp"
+#include "common/without_gil.hpp"
+#include "io.hpp"
+#include "tools_ext/array_buffer.hpp"
+#include "tools_ext/objects.hpp"
+#include "tools_ext/tools_arguments.hpp"
+#include "tools_ext/types.hpp"
+
+namespace tarnvale::py::tools {
+
+namespace {
+
+const Acquisition& acquisition_of(PyObject* self) { return unbox<RunState>(self).acquisition; }
+
+PyObject* run_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
+    return guarded([&]() -> PyObject* {
+        static constexpr std::array<const char*, 1> params{"path"};
+        std::array<PyObject*, 1> bound{};
+        if (!bind_arguments(args, kwds, "Run", params, bound)) return nullptr;
+        PyRef path = PyRef::steal(to_path_str(bound[0], "Run", params[0]));
+        if (!path) return nullptr;
+        std::optional<std::filesystem::path> dir;
+        if (!fs_path(path.get(), dir)) return nullptr;
+        if (!dir || !names_directory(*dir)) {
+            PyErr_Format(PyExc_RuntimeError, "'%U' is not a directory", path.get());
+            return nullptr;
+        }
+        auto acquisition = without_interpreter_lock([&] { return Acquisition::open(*dir); });
+        if (!acquisition) return raise_runtime(acquisition.error());
+        return box_alloc(type, RunState{std::move(*acquisition), std::move(path)});
+    });
+}
+
+// Stores `value` (a new reference) under `key`; false with an exception set.
+bool put(PyObject* dict, const char* key, PyObject* value) {
+    PyRef owned = PyRef::steal(value);
+    return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
+}
+
+PyObject* get_path(PyObject* self, void*) { return Py_NewRef(unbox<RunState>(self).path.get()); }
+
+PyObject* get_name(PyObject* self, void*) {
+    return guarded([self] { return to_py_str(acquisition_of(self).reader().name); });
+}
+
+PyObject* get_header(PyObject* self, void*) {
+    return guarded([self]() -> PyObject* {
+        const raw::Header& header = acquisition_of(self).reader().header;
+        PyRef dict = PyRef::steal(PyDict_New());
+        if (!dict || !put(dict.get(), "version", to_py(header.version)) ||
+            !put(dict.get(), "acquired_name", to_py(header.acquired_name)) ||
+            !put(dict.get(), "acquired_date", to_py(header.acquired_date)) ||
+            !put(dict.get(), "acquired_time", to_py(header.acquired_time)) ||
+            !put(dict.get(), "instrument", to_py(header.instrument)) ||
+            !put(dict.get(), "operator", to_py(header.operator_)) ||
+            !put(dict.get(), "sample_description", to_py(header.sample_description)))
+            return nullptr;
+        return dict.release();
+    });
+}
+
+PyObject* get_polarity(PyObject* self, void*) {
+    const std::optional<raw::Polarity>& polarity = acquisition_of(self).reader().extern_inf.polarity;
+    if (!polarity) Py_RETURN_NONE;
+    return PyUnicode_FromString(*polarity == raw::Polarity::Positive ? "positive" : "negative");
+}
+
+PyObject* function_dict(const Reader& reader, const FunctionEntry& entry) {
+    const char letter = static_cast<char>(std::tolower(encoding_letter(entry.encoding)));
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict || !put(dict.get(), "index", to_py(entry.number)) ||
+        !put(dict.get(), "encoding", PyUnicode_FromStringAndSize(&letter, 1)) ||
+        !put(dict.get(), "ms_level", to_py(reader.extern_inf.ms_level(entry.number))) ||
+        !put(dict.get(), "n_scans", to_py(entry.scans.size())) ||
+        !put(dict.get(), "mz_low", to_py(entry.info.mz_low)) ||
+        !put(dict.get(), "mz_high", to_py(entry.info.mz_high)) ||
+        !put(dict.get(), "scan_time_s", to_py(entry.info.scan_time_s)) ||
+        !put(dict.get(), "is_lock_mass", PyBool_FromLong(entry.info.is_lock_mass())) ||
+        !put(dict.get(), "is_ims", PyBool_FromLong(entry.encoding == Encoding::B)))
+        return nullptr;
+    return dict.release();
+}
+
+PyObject* get_functions(PyObject* self, void*) {
+    return guarded([self]() -> PyObject* {
+        const Reader& reader = acquisition_of(self).reader();
+        PyRef list = PyRef::steal(PyList_New(0));
+        if (!list) return nullptr;
+        for (const FunctionEntry& entry : reader.functions) {
+            PyRef item = PyRef::steal(function_dict(reader, entry));
+            if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
+        }
+        return list.release();
+    });
+}
+
+PyObject* get_channels(PyObject* self, void*) {
+    return guarded([self]() -> PyObject* {
+        const std::optional<raw::ChromsInf>& table = acquisition_of(self).channel_table();
+        PyRef list = PyRef::steal(PyList_New(0));
+        if (!list || !table) return list.release();
+        for (const raw::ChromChannel& channel : table->channels) {
+            PyRef dict = PyRef::steal(PyDict_New());
+            if (!dict || !put(dict.get(), "index", to_py(channel.index)) ||
+                !put(dict.get(), "name", to_py(channel.name)) ||
+                !put(dict.get(), "units", to_py(channel.units)) ||
+                !put(dict.get(), "scale_f", to_py(channel.scale_f)) ||
+                !put(dict.get(), "source_type", to_py(channel.source_type)) ||
+                PyList_Append(list.get(), dict.get()) < 0)
+                return nullptr;
+        }
+        return list.release();
+    });
+}
+
+PyObject* run_columns(PyObject* self, PyObject* args, PyObject* kwds) {
+    return guarded([&]() -> PyObject* {
+        static constexpr std::array<const char*, 3> params{"func_index", "threads", "on_error"};
+        std::array<PyObject*, 3> bound{};
+        if (!bind_arguments(args, kwds, "Run.columns", params, bound, 1)) return nullptr;
+        std::uint32_t func_index = 0;
+        columns::Options options;
+        if (!to_u32(bound[0], params[0], func_index) || !to_options(bound[1], bound[2], options))
+            return nullptr;
+        const Acquisition& acquisition = acquisition_of(self);
+        auto entry = acquisition.function(func_index);
+        if (!entry) return raise_runtime(entry.error());
+        auto read = without_interpreter_lock(
+            [&] { return columns::read_columns(acquisition.reader(), **entry, options); });
+        if (!read) return raise_runtime(read.error());
+        return new_columns(std::move(*read));
+    });
+}
+
+PyObject* run_chromatograms(PyObject* self, PyObject* args, PyObject* kwds) {
+    return guarded([&]() -> PyObject* {
+        static constexpr std::array<const char*, 8> params{"func_index", "tic", "bpi",     "targets",
+                                                           "ppm",        "da",  "threads", "on_error"};
+        std::array<PyObject*, 8> bound{};
+        if (!bind_arguments(args, kwds, "Run.chromatograms", params, bound, 1)) return nullptr;
+        std::uint32_t func_index = 0;
+        columns::ChromatogramRequest request;
+        columns::Options options;
+        if (!to_u32(bound[0], params[0], func_index) || !to_flag(bound[1], true, request.tic) ||
+            !to_flag(bound[2], true, request.base_peak) ||
+            !to_targets(bound[3], bound[4], bound[5], "Run.chromatograms", request.targets) ||
+            !to_options(bound[6], bound[7], options))
+            return nullptr;
+        const Acquisition& acquisition = acquisition_of(self);
+        auto entry = acquisition.function(func_index);
+        if (!entry) return raise_runtime(entry.error());
+        auto read = without_interpreter_lock(
+            [&] { return columns::read_chromatograms(acquisition.reader(), **entry, request, options); });
+        if (!read) return raise_runtime(read.error());
+        return new_chromatograms(std::move(*read), func_index);
+    });
+}
+
+PyObject* run_read_chrom(PyObject* self, PyObject* args, PyObject* kwds) {
+    return guarded([&]() -> PyObject* {
+        static constexpr std::array<const char*, 1> params{"channel_index"};
+        std::array<PyObject*, 1> bound{};
+        std::uint64_t channel_index = 0;
+        if (!bind_arguments(args, kwds, "Run.read_chrom", params, bound) ||
+            !to_u64(bound[0], params[0], channel_index))
+            return nullptr;
+        const Acquisition& acquisition = acquisition_of(self);
+        auto points = without_interpreter_lock([&] { return acquisition.read_chrom(channel_index); });
+        if (!points) return raise_runtime(points.error());
+        std::vector<float> rt, value;
+        rt.reserve(points->size());
+        value.reserve(points->size());
+        for (const raw::ChromPoint& point : *points) {
+            rt.push_back(point.rt_min);
+            value.push_back(point.value);
+        }
+        PyRef rt_view = PyRef::steal(memoryview_of(columns::Column<float>::from_vector(std::move(rt))));
+        PyRef value_view = PyRef::steal(memoryview_of(columns::Column<float>::from_vector(std::move(value))));
+        if (!rt_view || !value_view) return nullptr;
+        return PyTuple_Pack(2, rt_view.get(), value_view.get());
+    });
+}
+
+PyObject* run_repr(PyObject* self) {
+    const Acquisition& acquisition = acquisition_of(self);
+    return PyUnicode_FromFormat("Run('%U', %zu function(s))", unbox<RunState>(self).path.get(),
+                                acquisition.reader().functions.size());
+}
+
+PyGetSetDef run_getset[] = {
+    read_only("path", get_path, "The path the run was opened with."),
+    read_only("name", get_name, "The directory's name (e.g. \"sample.raw\")."),
+    read_only("header", get_header, "The run header fields of `_HEADER.TXT` (None where absent)."),
+    read_only("polarity", get_polarity, "\"positive\", \"negative\" or None, from `_extern.inf`."),
+    read_only("functions", get_functions, "One dict per readable function, by function number."),
+    read_only("channels", get_channels, "One dict per chromatogram channel of `_CHROMS.INF`."),
+    {},
+};
+
+PyMethodDef run_methods[] = {
+    {"columns", as_cfunction<run_columns>(), kArgs,
+     "columns($self, func_index, threads=1, on_error='fail')\n--\n\n"
+     "Every scan of a function decoded into contiguous columns."},
+    {"chromatograms", as_cfunction<run_chromatograms>(), kArgs,
+     "chromatograms($self, func_index, tic=True, bpi=True, targets=None, ppm=None, da=None, threads=1, "
+     "on_error='fail')\n--\n\n"
+     "TIC, base peak and extracted-ion traces of a function in one pass over its scans."},
+    {"read_chrom", as_cfunction<run_read_chrom>(), kArgs,
+     "read_chrom($self, channel_index)\n--\n\n"
+     "A chromatogram channel as (rt_min, value) float32 arrays."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot run_slots[] = {
+    {Py_tp_doc,
+     const_cast<char*>("Run(path)\n--\n\nA Waters MassLynx `.raw` directory, opened for reading whole "
+                       "functions.")},
+    {Py_tp_new, reinterpret_cast<void*>(run_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(box_dealloc<RunState>)},
+    {Py_tp_repr, reinterpret_cast<void*>(run_repr)},
+    {Py_tp_getset, run_getset},
+    {Py_tp_methods, run_methods},
+    {0, nullptr},
+};
+
+} // namespace
+
+PyType_Spec run_type_spec = {
+    "tarnvale_tools._core.Run",
+    sizeof(Box<RunState>),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    run_slots,
+};
+
+} // namespace tarnvale::py::tools

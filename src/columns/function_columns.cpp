@@ -1,0 +1,227 @@
+#include "columns/function_columns.hpp"
+
+#include <unistd.h>
+
+#include <format>
+#include <limits>
+#include <memory>
+
+#include "columns/page_array.hpp"
+#include "columns/scan_walk.hpp"
+#include "display.hpp"
+#include "log.hpp"
+
+namespace tarnvale::columns {
+
+namespace {
+
+constexpr std::string_view kTarget = "tarnvale::columns";
+
+// Writes each worker's points from where its scans' upper bound begins; the scan
+// offsets it records are its own until the workers' parts are joined.
+class ColumnSink {
+  public:
+    ColumnSink(double* mz, float* intensity, double* drift_time_ms, std::uint64_t* scan_offsets)
+        : mz_(mz), intensity_(intensity), drift_time_ms_(drift_time_ms), scan_offsets_(scan_offsets) {}
+
+    PointOutput room(std::size_t) const {
+        return {mz_ + points_, intensity_ + points_,
+                drift_time_ms_ != nullptr ? drift_time_ms_ + points_ : nullptr};
+    }
+    void done(std::uint64_t scan, std::size_t points) {
+        points_ += points;
+        scan_offsets_[scan + 1] = points_;
+    }
+    void skipped(std::uint64_t scan) {
+        scan_offsets_[scan + 1] = points_;
+        skipped_.push_back(scan);
+    }
+
+    std::size_t points() const { return points_; }
+    std::vector<std::uint64_t>& skipped_scans() { return skipped_; }
+
+  private:
+    double* mz_;
+    float* intensity_;
+    double* drift_time_ms_;
+    std::uint64_t* scan_offsets_;
+    std::size_t points_ = 0;
+    std::vector<std::uint64_t> skipped_;
+};
+
+// The point arrays while they are filled: reserved for the upper bound.
+struct PointArrays {
+    PageArray mz;
+    PageArray intensity;
+    std::optional<PageArray> drift_time_ms;
+
+    // Moves a worker's points from `from` down to `to` (in points).
+    void move_down(std::size_t to, std::size_t from, std::size_t points) {
+        mz.move_down(to * sizeof(double), from * sizeof(double), points * sizeof(double));
+        intensity.move_down(to * sizeof(float), from * sizeof(float), points * sizeof(float));
+        if (drift_time_ms)
+            drift_time_ms->move_down(to * sizeof(double), from * sizeof(double), points * sizeof(double));
+    }
+    void shrink(std::size_t points) {
+        mz.shrink(points * sizeof(double));
+        intensity.shrink(points * sizeof(float));
+        if (drift_time_ms) drift_time_ms->shrink(points * sizeof(double));
+    }
+};
+
+template <class T> T* typed(const PageArray& pages) { return reinterpret_cast<T*>(pages.data()); }
+
+std::size_t bytes_per_point(Encoding encoding) {
+    return sizeof(double) + sizeof(float) + (encoding == Encoding::B ? sizeof(double) : 0);
+}
+
+std::uint64_t physical_memory() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page <= 0) return std::numeric_limits<std::uint64_t>::max();
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
+}
+
+// The most points the function's scans can decode to (their records): the bound the
+// arrays are reserved for. Fails when it cannot be held in memory at all, which only
+// a damaged index can make happen.
+Result<std::uint64_t> point_bound(const Reader& reader, const FunctionEntry& entry) {
+    const RecordWidth width(record_width(entry.encoding));
+    const ScanRanges ranges(entry);
+    const std::uint64_t n = entry.scans.size();
+    const std::uint64_t limit = physical_memory() / bytes_per_point(entry.encoding);
+    std::uint64_t bound = 0;
+    for (std::uint64_t scan = 0; scan < n; ++scan) {
+        const std::uint64_t records = width.records(ranges(scan).length);
+        if (records > limit - bound) {
+            return fail(
+                Error::context(std::format("{} function {}", display_path(reader.dir), entry.number),
+                               Error::parse(std::format(
+                                   "the index addresses more points than the {} bytes of memory of this "
+                                   "machine can hold",
+                                   physical_memory()))));
+        }
+        bound += records;
+    }
+    return bound;
+}
+
+Result<PointArrays> reserve_points(Encoding encoding, std::uint64_t bound) {
+    const auto points = static_cast<std::size_t>(bound);
+    PointArrays arrays;
+    TV_ASSIGN_OR_RETURN(arrays.mz, PageArray::reserve(points * sizeof(double)));
+    TV_ASSIGN_OR_RETURN(arrays.intensity, PageArray::reserve(points * sizeof(float)));
+    if (encoding == Encoding::B) {
+        TV_ASSIGN_OR_RETURN(arrays.drift_time_ms, PageArray::reserve(points * sizeof(double)));
+    }
+    return arrays;
+}
+
+} // namespace
+
+void log_skipped(const FunctionEntry& entry, std::span<const std::uint64_t> skipped,
+                 std::span<const std::optional<Error>> first_per_worker) {
+    for (const std::optional<Error>& first : first_per_worker) {
+        if (!first) continue;
+        TV_LOG(log::Level::Warn, kTarget,
+               std::format("function {}: {} scan(s) could not be decoded and are left empty; the first: {}",
+                           entry.number, skipped.size(), first->to_string()));
+        return;
+    }
+}
+
+namespace {} // namespace
+
+Result<FunctionColumns> read_columns(const Reader& reader, const FunctionEntry& entry,
+                                     const Options& options) {
+    const std::uint64_t n = entry.scans.size();
+    TV_ASSIGN_OR_RETURN(const std::uint64_t bound, point_bound(reader, entry));
+    const RecordWidth width(record_width(entry.encoding));
+    const ScanRanges byte_ranges(entry);
+    const std::vector<ScanRange> ranges =
+        split_scans(n, worker_count(options.threads, n), bound,
+                    [&](std::uint64_t scan) { return width.records(byte_ranges(scan).length); });
+    // Every entry is written: the first here, the others by the workers.
+    TV_ASSIGN_OR_RETURN(PageArray offset_pages,
+                        reserve_elements<std::uint64_t>(static_cast<std::size_t>(n) + 1));
+    const std::span<std::uint64_t> offsets(typed<std::uint64_t>(offset_pages),
+                                           static_cast<std::size_t>(n) + 1);
+    offsets[0] = 0;
+    const FunctionJob job(reader, entry, options, bound * record_width(entry.encoding), ranges.size());
+    TV_ASSIGN_OR_RETURN(PointArrays arrays, reserve_points(entry.encoding, bound));
+
+    // Each worker starts writing where the bound of the scans before its range ends.
+    std::vector<std::size_t> bases;
+    std::vector<ColumnSink> sinks;
+    for (const ScanRange& range : ranges) {
+        const auto base = static_cast<std::size_t>(range.before);
+        bases.push_back(base);
+        double* drift = arrays.drift_time_ms ? typed<double>(*arrays.drift_time_ms) + base : nullptr;
+        sinks.emplace_back(typed<double>(arrays.mz) + base, typed<float>(arrays.intensity) + base, drift,
+                           offsets.data());
+    }
+    std::vector<Result<void>> results(ranges.size());
+    std::vector<std::optional<Error>> first_skipped(ranges.size());
+    FirstFailure first_failure;
+    run_workers(ranges.size(), [&](std::size_t k) {
+        ScanWalk<ColumnSink> walk(job, sinks[k], &first_failure, k);
+        results[k] = walk.run(ranges[k]);
+        if (!results[k]) first_failure.record(k);
+        first_skipped[k] = std::move(walk.first_skipped());
+        TV_LOG(log::Level::Debug, kTarget,
+               std::format("function {} scans {}..{}: {} points", entry.number, ranges[k].first,
+                           ranges[k].last, sinks[k].points()));
+    });
+    for (Result<void>& result : results)
+        if (!result) return fail(std::move(result).error());
+
+    // Join the workers' parts: move each down to where the points before it end.
+    FunctionColumns columns;
+    std::size_t total = 0;
+    for (std::size_t k = 0; k < ranges.size(); ++k) {
+        arrays.move_down(total, bases[k], sinks[k].points());
+        for (std::uint64_t i = ranges[k].first + 1; i <= ranges[k].last; ++i) offsets[i] += total;
+        total += sinks[k].points();
+        columns.skipped.append_range(sinks[k].skipped_scans());
+    }
+    arrays.shrink(total);
+    log_skipped(entry, columns.skipped, first_skipped);
+
+    columns.function = entry.number;
+    columns.encoding = entry.encoding;
+    columns.scan_offsets = column_over<std::uint64_t>(std::move(offset_pages), offsets.size());
+    columns.mz = column_over<double>(std::move(arrays.mz), total);
+    columns.intensity = column_over<float>(std::move(arrays.intensity), total);
+    if (arrays.drift_time_ms)
+        columns.drift_time_ms = column_over<double>(std::move(*arrays.drift_time_ms), total);
+    columns.rt_min = retention_times(entry);
+    columns.collision_energy = statistics_column(entry, raw::kCollisionEnergy);
+    columns.etd_fragmentation_mode = statistics_column(entry, raw::kEtdFragmentationMode);
+    TV_LOG(
+        log::Level::Debug, kTarget,
+        std::format("function {}: {} scans, {} points, {} worker(s)", entry.number, n, total, ranges.size()));
+    return columns;
+}
+
+Column<float> retention_times(const FunctionEntry& entry) {
+    std::vector<float> rt(entry.scans.size());
+    std::visit(
+        [&](const auto& records) {
+            for (std::size_t scan = 0; scan < records.size(); ++scan) rt[scan] = records[scan].rt_min;
+        },
+        entry.scans.records);
+    return Column<float>::from_vector(std::move(rt));
+}
+
+std::optional<Column<double>> statistics_column(const FunctionEntry& entry, std::string_view channel) {
+    if (!entry.sts) return std::nullopt;
+    const raw::ChannelDescriptor* descriptor = entry.sts->channel(channel);
+    if (descriptor == nullptr) return std::nullopt;
+    std::vector<double> values(entry.scans.size());
+    for (std::size_t scan = 0; scan < values.size(); ++scan)
+        values[scan] =
+            entry.sts->value_at(*descriptor, scan).value_or(std::numeric_limits<double>::quiet_NaN());
+    return Column<double>::from_vector(std::move(values));
+}
+
+} // namespace tarnvale::columns

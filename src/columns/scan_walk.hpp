@@ -1,0 +1,263 @@
+// Reading and decoding a range of a function's scans in scan order, in large
+// sequential reads, handing the points to a sink.
+//
+// The walk reads a chunk of the .DAT file at a time: the bytes of as many
+// consecutive scans as fit in the chunk size (a larger scan is read on its own).
+// Within a chunk, scans of encodings A and D whose bytes follow each other in the
+// file are decoded by one decoder call (their points do not depend on where a scan
+// ends), then split into scans again; B and C scans are decoded one call each.
+// Every scan's points are those Reader::decode_scan gives for it, and every failure
+// is the one decode_scan reports for that scan: a chunk that cannot be read is read
+// again scan by scan as decode_scan reads it (as is a scan over the size limit of
+// one scan), a run that cannot be decoded is decoded again scan by scan.
+//
+// A sink takes the points in scan order:
+//   PointOutput room(std::size_t records)  where the next decoder call writes, with
+//                                          room for `records` points;
+//   void done(std::uint64_t scan, std::size_t points)  the next `points` points
+//                                          written are those of `scan`;
+//   void skipped(std::uint64_t scan)       `scan` could not be decoded and is left empty.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "columns/decode_into.hpp"
+#include "columns/options.hpp"
+#include "columns/workers.hpp"
+#include "error.hpp"
+#include "io.hpp"
+#include "reader/reader.hpp"
+#include "size_limits.hpp"
+
+namespace tarnvale::columns {
+
+// What every walk over one function shares.
+struct FunctionJob {
+    FunctionJob(const Reader& reader_, const FunctionEntry& entry_, const Options& options,
+                std::uint64_t total_bytes, std::size_t workers);
+
+    const Reader& reader;
+    const FunctionEntry& entry;
+    ScanRanges ranges;
+    raw::DecodeContext context;
+    RecordWidth width;
+    std::size_t chunk_bytes;
+    OnError on_error;
+};
+
+// Runs of A and D scans decoded in one call are cut at this many records, so that
+// what one call writes stays in the cache for a sink that reads it right after.
+inline constexpr std::size_t kRunRecords = 16384;
+// A chunk holds at most this many scans, which bounds the list of their byte ranges.
+inline constexpr std::size_t kChunkScans = 8192;
+
+template <class Sink> class ScanWalk {
+  public:
+    // `first_failure`, when given, stops the walk early once a worker numbered
+    // below `worker` has failed.
+    ScanWalk(const FunctionJob& job, Sink& sink, const FirstFailure* first_failure = nullptr,
+             std::size_t worker = 0)
+        : job_(job), sink_(sink), first_failure_(first_failure), worker_(worker) {
+        ranges_.reserve(kChunkScans);
+    }
+
+    // Decodes scans [range.first, range.last). With OnError::Fail the first scan that
+    // cannot be decoded ends the walk with decode_scan's error for it.
+    Result<void> run(ScanRange range);
+
+    // With OnError::Skip: the error of the first scan skipped, if any.
+    std::optional<Error>& first_skipped() { return first_skipped_; }
+
+  private:
+    // Scans [first, last) whose bytes all lie within [lo, hi) of the file.
+    struct Chunk {
+        std::uint64_t first = 0;
+        std::uint64_t last = 0;
+        std::uint64_t lo = 0;
+        std::uint64_t hi = 0;
+    };
+
+    Chunk gather(std::uint64_t first, std::uint64_t last);
+    Result<void> decode_chunk(const Chunk& chunk, Bytes data);
+    Result<void> decode_chunk_scan_by_scan(const Chunk& chunk);
+    Result<void> decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data);
+    Result<void> decode_one(std::uint64_t scan, Bytes bytes);
+    Result<void> failed(std::uint64_t scan, Error error);
+    std::span<std::uint8_t> buffer(std::size_t bytes);
+    // The scan's bytes within a chunk read into `data`.
+    Bytes bytes_of(const Chunk& chunk, std::size_t i, Bytes data) const {
+        return data.subspan(static_cast<std::size_t>(ranges_[i].offset - chunk.lo),
+                            static_cast<std::size_t>(ranges_[i].length));
+    }
+
+    const FunctionJob& job_;
+    Sink& sink_;
+    const FirstFailure* first_failure_;
+    std::size_t worker_;
+    std::vector<ByteRange> ranges_; // of the scans of the current chunk
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::size_t capacity_ = 0;
+    std::optional<Error> first_skipped_;
+};
+
+template <class Sink> Result<void> ScanWalk<Sink>::run(ScanRange range) {
+    if (range.first >= range.last) return {};
+    auto file = File::open(job_.entry.dat_path);
+    if (!file) {
+        // decode_scan opens the file for every scan, so every scan fails the same way.
+        TV_RETURN_IF_ERROR(failed(range.first, std::move(file).error()));
+        for (std::uint64_t scan = range.first + 1; scan < range.last; ++scan) sink_.skipped(scan);
+        return {};
+    }
+    for (std::uint64_t scan = range.first; scan < range.last;) {
+        if (first_failure_ != nullptr && first_failure_->before(worker_)) return {};
+        const Chunk chunk = gather(scan, range.last);
+        if (chunk.hi == chunk.lo) {
+            TV_RETURN_IF_ERROR(decode_chunk(chunk, {}));
+        } else if (chunk.hi - chunk.lo > kScanLimit.bytes) {
+            TV_RETURN_IF_ERROR(decode_chunk_scan_by_scan(chunk)); // one scan over the limit
+        } else {
+            const std::span<std::uint8_t> data = buffer(static_cast<std::size_t>(chunk.hi - chunk.lo));
+            if (file->read_exact_at(chunk.lo, data))
+                TV_RETURN_IF_ERROR(decode_chunk(chunk, data));
+            else
+                TV_RETURN_IF_ERROR(decode_chunk_scan_by_scan(chunk));
+        }
+        scan = chunk.last;
+    }
+    return {};
+}
+
+template <class Sink>
+typename ScanWalk<Sink>::Chunk ScanWalk<Sink>::gather(std::uint64_t first, std::uint64_t last) {
+    ranges_.clear();
+    Chunk chunk{first, first, 0, 0};
+    bool holds_bytes = false;
+    for (std::uint64_t scan = first; scan < last && ranges_.size() < kChunkScans; ++scan) {
+        const ByteRange range = job_.ranges(scan);
+        if (range.length != 0) {
+            // Within dat_len, so the end cannot overflow.
+            const std::uint64_t lo = holds_bytes ? std::min(chunk.lo, range.offset) : range.offset;
+            const std::uint64_t hi =
+                holds_bytes ? std::max(chunk.hi, range.offset + range.length) : range.offset + range.length;
+            // A scan over the limit of one scan goes alone, to fail as decode_scan fails it.
+            if (holds_bytes && (hi - lo > job_.chunk_bytes || range.length > kScanLimit.bytes)) break;
+            chunk.lo = lo;
+            chunk.hi = hi;
+            holds_bytes = true;
+        }
+        ranges_.push_back(range);
+        chunk.last = scan + 1;
+        if (range.length > kScanLimit.bytes) break;
+    }
+    return chunk;
+}
+
+template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chunk, Bytes data) {
+    const bool across = decodes_across_scans(job_.entry.encoding);
+    const RecordWidth width = job_.width;
+    for (std::size_t i = 0; i < ranges_.size();) {
+        const ByteRange& range = ranges_[i];
+        if (range.length == 0) {
+            sink_.done(chunk.first + i, 0);
+            ++i;
+            continue;
+        }
+        std::size_t end = i + 1;
+        if (across && width.whole(range.length)) {
+            // Extend the run over whole scans that follow on in the file.
+            std::uint64_t next_offset = range.offset + range.length;
+            std::uint64_t records = width.records(range.length);
+            for (; end < ranges_.size(); ++end) {
+                const ByteRange& next = ranges_[end];
+                if (next.length == 0) continue;
+                if (next.offset != next_offset || !width.whole(next.length)) break;
+                const std::uint64_t more = width.records(next.length);
+                if (records + more > kRunRecords) break;
+                next_offset += next.length;
+                records += more;
+            }
+        }
+        if (end - i > 1)
+            TV_RETURN_IF_ERROR(decode_run(chunk, i, end, data));
+        else
+            TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_of(chunk, i, data)));
+        i = end;
+    }
+    return {};
+}
+
+template <class Sink>
+Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data) {
+    const RecordWidth width = job_.width;
+    const std::size_t start = static_cast<std::size_t>(ranges_[begin].offset - chunk.lo);
+    std::size_t size = 0;
+    for (std::size_t i = begin; i < end; ++i) size += static_cast<std::size_t>(ranges_[i].length);
+    const Bytes bytes = data.subspan(start, size);
+    const auto records = static_cast<std::size_t>(width.records(size));
+    auto decoded = decode_into(job_.entry.encoding, bytes, job_.context, sink_.room(records));
+    if (!decoded) {
+        // Find the scan that fails: decode_scan's error names it.
+        for (std::size_t i = begin; i < end; ++i)
+            TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_of(chunk, i, data)));
+        return {};
+    }
+    // Records of zero intensity give no point; only then must each scan's points be counted.
+    const bool every_record = *decoded == records;
+    for (std::size_t i = begin; i < end; ++i) {
+        const std::size_t points = every_record ? static_cast<std::size_t>(width.records(ranges_[i].length))
+                                                : count_points(job_.entry.encoding, bytes_of(chunk, i, data));
+        sink_.done(chunk.first + i, points);
+    }
+    return {};
+}
+
+template <class Sink> Result<void> ScanWalk<Sink>::decode_one(std::uint64_t scan, Bytes bytes) {
+    auto decoded = decode_into(job_.entry.encoding, bytes, job_.context,
+                               sink_.room(static_cast<std::size_t>(job_.width.records(bytes.size()))));
+    if (!decoded) return failed(scan, std::move(decoded).error());
+    sink_.done(scan, *decoded);
+    return {};
+}
+
+template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk_scan_by_scan(const Chunk& chunk) {
+    for (std::size_t i = 0; i < ranges_.size(); ++i) {
+        const std::uint64_t scan = chunk.first + i;
+        if (ranges_[i].length == 0) {
+            sink_.done(scan, 0);
+            continue;
+        }
+        auto read = read_exact_at(job_.entry.dat_path, ranges_[i].offset, ranges_[i].length, kScanLimit);
+        if (!read)
+            TV_RETURN_IF_ERROR(failed(scan, std::move(read).error()));
+        else
+            TV_RETURN_IF_ERROR(decode_one(scan, read->span()));
+    }
+    return {};
+}
+
+template <class Sink> Result<void> ScanWalk<Sink>::failed(std::uint64_t scan, Error error) {
+    Error wrapped = scan_error(job_.reader.dir, job_.entry.number, scan, std::move(error));
+    if (job_.on_error == OnError::Fail) return fail(std::move(wrapped));
+    if (!first_skipped_) first_skipped_.emplace(std::move(wrapped));
+    sink_.skipped(scan);
+    return {};
+}
+
+template <class Sink> std::span<std::uint8_t> ScanWalk<Sink>::buffer(std::size_t bytes) {
+    if (bytes > capacity_) {
+        // Not zero-filled: every read overwrites what it uses.
+        buffer_.reset();
+        buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(bytes);
+        capacity_ = bytes;
+    }
+    return {buffer_.get(), bytes};
+}
+
+} // namespace tarnvale::columns

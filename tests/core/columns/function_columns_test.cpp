@@ -1,0 +1,220 @@
+// Whole functions as columns against Reader::decode_scan, scan by scan and bit for
+// bit, on random directories of every encoding, at several thread counts and read sizes.
+#include "columns/function_columns.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "support/random_raw.hpp"
+
+namespace tarnvale::columns {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tarnvale::testing;
+
+Reader open_reader(const fs::path& dir) {
+    auto reader = Reader::open(dir);
+    if (!reader) throw std::runtime_error("open failed: " + reader.error().to_string());
+    return std::move(*reader);
+}
+
+template <class T> bool same_bits(std::span<const T> a, std::span<const T> b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size_bytes()) == 0);
+}
+
+// One scan of the columns against decode_scan's answer for it.
+void expect_scan(const FunctionColumns& columns, std::uint64_t scan, const DecodedScan& decoded) {
+    const auto first = static_cast<std::size_t>(columns.scan_offsets.view()[scan]);
+    const auto count = static_cast<std::size_t>(columns.scan_offsets.view()[scan + 1] - first);
+    std::span<const double> mz, drift;
+    std::span<const float> intensity;
+    if (const auto* ims = std::get_if<raw::ImsSpectrum>(&decoded.spectrum)) {
+        mz = ims->mz;
+        intensity = ims->intensity;
+        drift = ims->drift_time_ms;
+        ASSERT_TRUE(columns.drift_time_ms);
+        EXPECT_TRUE(same_bits(columns.drift_time_ms->view().subspan(first, count), drift)) << "scan " << scan;
+    } else {
+        const auto& spectrum = std::get<raw::Spectrum>(decoded.spectrum);
+        mz = spectrum.mz;
+        intensity = spectrum.intensity;
+        EXPECT_FALSE(columns.drift_time_ms);
+    }
+    EXPECT_TRUE(same_bits(columns.mz.view().subspan(first, count), mz)) << "scan " << scan;
+    EXPECT_TRUE(same_bits(columns.intensity.view().subspan(first, count), intensity)) << "scan " << scan;
+}
+
+// Every scan: the same points as decode_scan, or skipped exactly where it fails.
+void expect_skip_mode_matches(const Reader& reader, const FunctionColumns& columns) {
+    const FunctionEntry& entry = reader.functions.front();
+    ASSERT_EQ(columns.n_scans(), entry.scans.size());
+    ASSERT_EQ(columns.scan_offsets.size(), entry.scans.size() + 1);
+    EXPECT_EQ(columns.scan_offsets.view().front(), 0u);
+    EXPECT_EQ(columns.scan_offsets.view().back(), columns.n_points());
+    std::vector<std::uint64_t> failing;
+    for (std::uint64_t scan = 0; scan < entry.scans.size(); ++scan) {
+        auto decoded = reader.decode_scan(entry.number, scan);
+        if (!decoded) {
+            failing.push_back(scan);
+            EXPECT_EQ(columns.scan_offsets.view()[scan], columns.scan_offsets.view()[scan + 1]);
+            continue;
+        }
+        expect_scan(columns, scan, *decoded);
+    }
+    EXPECT_EQ(columns.skipped, failing);
+}
+
+// Without skipping: decode_scan's error for the first scan it fails on, or all of it.
+void expect_fail_mode_matches(const Reader& reader, const Result<FunctionColumns>& columns) {
+    const FunctionEntry& entry = reader.functions.front();
+    for (std::uint64_t scan = 0; scan < entry.scans.size(); ++scan) {
+        auto decoded = reader.decode_scan(entry.number, scan);
+        if (!decoded) {
+            EXPECT_EQ(error_text(columns), decoded.error().to_string());
+            return;
+        }
+    }
+    ASSERT_TRUE(columns) << columns.error().to_string();
+    EXPECT_TRUE(columns->skipped.empty());
+    expect_skip_mode_matches(reader, *columns);
+}
+
+struct Shape {
+    char encoding;
+    bool damaged;
+    std::size_t scans;
+    std::size_t max_points;
+};
+
+class ColumnsMatchDecodeScan : public ::testing::TestWithParam<Shape> {};
+
+TEST_P(ColumnsMatchDecodeScan, AtEveryThreadCountAndReadSize) {
+    const Shape shape = GetParam();
+    for (std::uint32_t seed = 1; seed <= 4; ++seed) {
+        SCOPED_TRACE(std::format("seed {}", seed));
+        std::mt19937 random(seed * 7919 + static_cast<std::uint32_t>(shape.encoding));
+        TempDir temp;
+        const Reader reader = open_reader(write_raw_dir(
+            temp, random_raw_dir(random, {shape.encoding, shape.scans, shape.max_points, shape.damaged})));
+        ASSERT_EQ(reader.functions.size(), 1u);
+        const FunctionEntry& entry = reader.functions.front();
+        if (shape.encoding == 'B' || shape.encoding == 'C') {
+            ASSERT_EQ(encoding_letter(entry.encoding), shape.encoding);
+        }
+        for (unsigned threads : {1u, 2u, 8u}) {
+            // Reads of a few records make chunks end inside scans and runs.
+            for (std::size_t chunk : {std::size_t{0}, std::size_t{40}, std::size_t{1000}}) {
+                SCOPED_TRACE(std::format("{} threads, chunk {}", threads, chunk));
+                auto skipping = read_columns(reader, entry, {threads, OnError::Skip, chunk});
+                ASSERT_TRUE(skipping) << skipping.error().to_string();
+                expect_skip_mode_matches(reader, *skipping);
+                expect_fail_mode_matches(reader,
+                                         read_columns(reader, entry, {threads, OnError::Fail, chunk}));
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, ColumnsMatchDecodeScan,
+                         ::testing::Values(Shape{'A', false, 60, 12}, Shape{'A', true, 80, 12},
+                                           Shape{'D', false, 60, 12}, Shape{'D', true, 80, 12},
+                                           Shape{'B', false, 60, 12}, Shape{'B', true, 80, 12},
+                                           Shape{'C', false, 60, 12}, Shape{'C', true, 80, 12},
+                                           Shape{'A', false, 3, 3000}, Shape{'B', true, 12, 600}),
+                         [](const ::testing::TestParamInfo<Shape>& param) {
+                             const Shape& s = param.param;
+                             return std::format("{}_{}_{}x{}", s.encoding, s.damaged ? "damaged" : "whole",
+                                                s.scans, s.max_points);
+                         });
+
+TEST(Columns, PerScanValuesComeFromTheIndexAndTheStatistics) {
+    for (std::uint32_t seed = 1; seed <= 8; ++seed) {
+        std::mt19937 random(seed);
+        TempDir temp;
+        const Reader reader = open_reader(write_raw_dir(temp, random_raw_dir(random, {'D', 30, 4, false})));
+        const FunctionEntry& entry = reader.functions.front();
+        auto columns = read_columns(reader, entry, {});
+        ASSERT_TRUE(columns);
+        EXPECT_EQ(columns->function, 1u);
+        EXPECT_EQ(columns->encoding, entry.encoding);
+        ASSERT_EQ(columns->collision_energy.has_value(), entry.sts.has_value());
+        ASSERT_EQ(columns->etd_fragmentation_mode.has_value(), entry.sts.has_value());
+        for (std::uint64_t scan = 0; scan < entry.scans.size(); ++scan) {
+            EXPECT_EQ(columns->rt_min.view()[scan], entry.scans.rt_min(scan));
+            if (!entry.sts) continue;
+            const double nan = std::nan("");
+            EXPECT_TRUE(same_bits(columns->collision_energy->view().subspan(scan, 1),
+                                  std::span<const double>({entry.collision_energy(scan).value_or(nan)})));
+            EXPECT_TRUE(
+                same_bits(columns->etd_fragmentation_mode->view().subspan(scan, 1),
+                          std::span<const double>({entry.etd_fragmentation_mode(scan).value_or(nan)})));
+        }
+    }
+}
+
+// The data file changes between opening and reading: columns fail where decode_scan fails.
+struct FileChange {
+    const char* name;
+    void (*apply)(const fs::path& dat);
+    const char* expected; // a part of the error, "" when any scan may decode
+};
+
+const FileChange kFileChanges[] = {
+    {"shrank", [](const fs::path& dat) { fs::resize_file(dat, fs::file_size(dat) / 2); }, ""},
+    {"emptied", [](const fs::path& dat) { fs::resize_file(dat, 0); }, "failed to fill whole buffer"},
+    {"vanished", [](const fs::path& dat) { fs::remove(dat); }, "No such file or directory"},
+    {"became a FIFO",
+     [](const fs::path& dat) {
+         fs::remove(dat);
+         if (::mkfifo(dat.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+     },
+     "_FUNC001.DAT: not a regular file"},
+};
+
+TEST(Columns, ADataFileThatChangedAfterOpeningFailsWhereDecodeScanFails) {
+    for (const FileChange& change : kFileChanges) {
+        SCOPED_TRACE(change.name);
+        std::mt19937 random(11);
+        TempDir temp;
+        const fs::path dir = write_raw_dir(temp, random_raw_dir(random, {'A', 50, 10, false}));
+        const Reader reader = open_reader(dir);
+        change.apply(dir / "_FUNC001.DAT");
+        for (unsigned threads : {1u, 2u, 8u}) {
+            auto columns = read_columns(reader, reader.functions.front(), {threads, OnError::Fail, 64});
+            EXPECT_NE(error_text(columns).find(change.expected), std::string::npos) << error_text(columns);
+            EXPECT_TRUE(error_text(columns).starts_with(reader.dir.string() + " function 1 scan "));
+            auto skipping = read_columns(reader, reader.functions.front(), {threads, OnError::Skip, 64});
+            ASSERT_TRUE(skipping);
+            expect_skip_mode_matches(reader, *skipping);
+        }
+    }
+}
+
+TEST(Columns, AFunctionWithoutScansHasEmptyColumns) {
+    TempDir temp;
+    RawDirSpec spec;
+    spec.functions = {function_a({})};
+    const Reader reader = open_reader(write_raw_dir(temp, spec));
+    for (unsigned threads : {1u, 4u}) {
+        auto columns = read_columns(reader, reader.functions.front(), {threads, OnError::Fail, 0});
+        ASSERT_TRUE(columns);
+        EXPECT_EQ(columns->n_scans(), 0u);
+        EXPECT_EQ(columns->n_points(), 0u);
+        EXPECT_EQ(std::vector<std::uint64_t>(columns->scan_offsets.view().begin(),
+                                             columns->scan_offsets.view().end()),
+                  std::vector<std::uint64_t>{0});
+    }
+}
+
+} // namespace
+} // namespace tarnvale::columns

@@ -1,0 +1,113 @@
+// Splitting scans over workers, running them, and moving memory within a page array.
+#include "columns/workers.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "columns/page_array.hpp"
+
+namespace tarnvale::columns {
+namespace {
+
+struct SplitCase {
+    std::vector<std::uint64_t> bytes; // per scan
+    std::size_t parts;
+    std::vector<std::uint64_t> boundaries; // where ranges 1.. begin
+};
+
+TEST(SplitScans, ContiguousNonEmptyRangesOfAboutEqualCost) {
+    const SplitCase cases[] = {
+        {{100, 100, 100, 100}, 2, {2}},
+        {{100, 100, 100, 100}, 4, {1, 2, 3}},
+        {{1000, 0, 0, 0, 0, 0}, 2, {1}}, // the heavy scan alone
+        {{0, 0, 0, 0, 0, 0}, 3, {2, 4}}, // empty scans cost a little each
+        {{0, 0, 0, 0, 0, 5000}, 2, {5}}, // every range keeps a scan
+        {{10, 10, 10}, 3, {1, 2}},       // as many parts as scans
+        {{5000, 0, 0}, 3, {1, 2}},       // the later ranges get a scan each
+        {{7}, 1, {}},
+    };
+    for (const SplitCase& c : cases) {
+        std::uint64_t total = 0;
+        for (std::uint64_t b : c.bytes) total += b;
+        const std::vector<ScanRange> ranges =
+            split_scans(c.bytes.size(), c.parts, total, [&](std::uint64_t i) { return c.bytes[i]; });
+        ASSERT_EQ(ranges.size(), c.parts);
+        std::vector<std::uint64_t> boundaries;
+        std::uint64_t before = 0;
+        for (std::size_t k = 0; k < ranges.size(); ++k) {
+            EXPECT_LT(ranges[k].first, ranges[k].last);
+            EXPECT_EQ(ranges[k].first, k == 0 ? 0 : ranges[k - 1].last);
+            EXPECT_EQ(ranges[k].before, before);
+            for (std::uint64_t i = ranges[k].first; i < ranges[k].last; ++i) before += c.bytes[i];
+            if (k > 0) boundaries.push_back(ranges[k].first);
+        }
+        EXPECT_EQ(ranges.back().last, c.bytes.size());
+        EXPECT_EQ(boundaries, c.boundaries);
+    }
+    EXPECT_TRUE(split_scans(0, 2, 0, [](std::uint64_t) { return std::uint64_t{0}; }).empty());
+}
+
+TEST(WorkerCount, NeverMoreThanTheScansAndAtLeastOne) {
+    EXPECT_EQ(worker_count(0, 10), 1u);
+    EXPECT_EQ(worker_count(8, 3), 3u);
+    EXPECT_EQ(worker_count(8, 0), 0u);
+    EXPECT_EQ(worker_count(100000, 1000000), 256u);
+}
+
+TEST(RunWorkers, EveryWorkerRunsOnceAndTheLowestFailureIsRethrown) {
+    std::vector<std::atomic<int>> runs(6);
+    run_workers(6, [&](std::size_t k) { ++runs[k]; });
+    for (const auto& count : runs) EXPECT_EQ(count.load(), 1);
+    try {
+        run_workers(4, [](std::size_t k) {
+            if (k >= 2) throw std::runtime_error(std::to_string(k));
+        });
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "2");
+    }
+}
+
+TEST(FirstFailure, RemembersTheLowestWorker) {
+    FirstFailure first;
+    EXPECT_FALSE(first.before(0));
+    first.record(5);
+    first.record(7);
+    EXPECT_TRUE(first.before(6));
+    EXPECT_FALSE(first.before(5));
+    first.record(2);
+    EXPECT_TRUE(first.before(3));
+}
+
+// Moves across several blocks, overlapping and not, keep every byte in order.
+TEST(PageArray, MovingDownKeepsTheBytesAndShrinkingKeepsThePrefix) {
+    struct Move {
+        std::size_t to, from, bytes;
+    };
+    const Move moves[] = {
+        {0, 100, 3 << 20}, {4096, 4096 * 700, 5 << 20}, {10, 11, 12345}, {0, 0, 100}, {7, 9, 0}};
+    for (const Move& move : moves) {
+        auto pages = PageArray::reserve(move.from + move.bytes + 1);
+        ASSERT_TRUE(pages);
+        auto* bytes = reinterpret_cast<unsigned char*>(pages->data());
+        for (std::size_t i = 0; i < move.bytes; ++i)
+            bytes[move.from + i] = static_cast<unsigned char>(i * 7 + i / 251);
+        pages->move_down(move.to, move.from, move.bytes);
+        for (std::size_t i = 0; i < move.bytes; ++i)
+            ASSERT_EQ(bytes[move.to + i], static_cast<unsigned char>(i * 7 + i / 251)) << "byte " << i;
+        pages->shrink(move.to + move.bytes);
+        EXPECT_GE(pages->mapped(), move.to + move.bytes);
+        for (std::size_t i = 0; i < move.bytes; i += 4093)
+            ASSERT_EQ(bytes[move.to + i], static_cast<unsigned char>(i * 7 + i / 251));
+    }
+    auto empty = PageArray::reserve(0);
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->data(), nullptr);
+}
+
+} // namespace
+} // namespace tarnvale::columns
