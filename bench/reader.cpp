@@ -140,7 +140,7 @@ void BM_plain_metadata_reads(benchmark::State& state) {
     }
     for (auto _ : state) {
         for (const fs::path& path : whole) {
-            auto bytes = read_whole_file(path);
+            auto bytes = read_whole_file(path, kIndexFileLimit);
             benchmark::DoNotOptimize(bytes);
         }
         for (const fs::path& path : measured) {
@@ -190,7 +190,7 @@ void BM_read_exact_at(benchmark::State& state) {
     const std::size_t length = kPointsPerScan * (entry.encoding == Encoding::A ? 6 : 8);
     std::uint64_t scan = 0;
     for (auto _ : state) {
-        auto bytes = read_exact_at(entry.dat_path, scan * length, length);
+        auto bytes = read_exact_at(entry.dat_path, scan * length, length, kScanLimit);
         benchmark::DoNotOptimize(bytes);
         scan = (scan + 1) % kSmallScans;
     }

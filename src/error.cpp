@@ -40,6 +40,8 @@ Error Error::io(int os_error) { return Error(Kind::Io, os_error, {}, nullptr); }
 
 Error Error::io_short_read() { return Error(Kind::Io, 0, {}, nullptr); }
 
+Error Error::io_refused(std::string message) { return Error(Kind::Io, 0, std::move(message), nullptr); }
+
 Error Error::parse(std::string message) { return Error(Kind::Parse, 0, std::move(message), nullptr); }
 
 Error Error::context(std::string context, Error inner) {
@@ -58,7 +60,7 @@ std::string Error::to_string() const {
     switch (current->kind_) {
     case Kind::Io:
         out += "I/O error: ";
-        out += io_text(current->os_error_);
+        out += current->text_.empty() ? io_text(current->os_error_) : current->text_;
         break;
     case Kind::Parse:
         out += "parse error: ";

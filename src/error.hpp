@@ -16,6 +16,8 @@ class Error {
     static Error io(int os_error);
     // A read that reached end of file before the requested byte count.
     static Error io_short_read();
+    // A file the core refuses to read, with the reason ("<path>: not a regular file (FIFO)").
+    static Error io_refused(std::string message);
     static Error parse(std::string message);
     static Error context(std::string context, Error inner);
 
@@ -32,7 +34,7 @@ class Error {
 
     Kind kind_;
     int os_error_ = 0;             // Io: errno, or 0 for a short read
-    std::string text_;             // Parse: message; Context: context string
+    std::string text_;             // Parse and refused Io: message; Context: context string
     std::unique_ptr<Error> inner_; // Context only
 };
 

@@ -111,7 +111,7 @@ Result<ChromsInf> ChromsInf::from_bytes(std::span<const std::uint8_t> bytes) {
 }
 
 Result<ChromsInf> ChromsInf::from_path(const std::filesystem::path& path) {
-    return parse_file(path, &from_bytes);
+    return parse_file(path, kMetadataFileLimit, &from_bytes);
 }
 
 Result<std::vector<ChromPoint>> parse_chro_bytes(std::span<const std::uint8_t> bytes) {
@@ -132,7 +132,7 @@ Result<std::vector<ChromPoint>> parse_chro_bytes(std::span<const std::uint8_t> b
 }
 
 Result<std::vector<ChromPoint>> read_chro_dat(const std::filesystem::path& path) {
-    return parse_file(path, &parse_chro_bytes);
+    return parse_file(path, kChromatogramFileLimit, &parse_chro_bytes);
 }
 
 } // namespace tarnvale::raw

@@ -165,7 +165,7 @@ Result<ExternInf> ExternInf::from_str(std::string_view text) {
 }
 
 Result<ExternInf> ExternInf::from_path(const std::filesystem::path& path) {
-    return parse_file(path, &from_str);
+    return parse_file(path, kMetadataFileLimit, &from_str);
 }
 
 std::uint32_t ExternInf::ms_level(std::uint32_t function) const {

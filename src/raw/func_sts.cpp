@@ -99,7 +99,7 @@ Result<FuncSts> FuncSts::from_bytes(std::span<const std::uint8_t> bytes) {
 }
 
 Result<FuncSts> FuncSts::from_path(const std::filesystem::path& path) {
-    return parse_file(path, &from_bytes);
+    return parse_file(path, kIndexFileLimit, &from_bytes);
 }
 
 std::optional<double> FuncSts::value_at(const ChannelDescriptor& descriptor, std::size_t scan) const {

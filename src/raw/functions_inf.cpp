@@ -40,7 +40,7 @@ Result<FunctionTable> FunctionTable::from_bytes(std::span<const std::uint8_t> by
 }
 
 Result<FunctionTable> FunctionTable::from_path(const std::filesystem::path& path) {
-    return parse_file(path, &from_bytes);
+    return parse_file(path, kMetadataFileLimit, &from_bytes);
 }
 
 } // namespace tarnvale::raw

@@ -104,6 +104,8 @@ Result<Header> Header::from_str(std::string_view text) {
     return header;
 }
 
-Result<Header> Header::from_path(const std::filesystem::path& path) { return parse_file(path, &from_str); }
+Result<Header> Header::from_path(const std::filesystem::path& path) {
+    return parse_file(path, kMetadataFileLimit, &from_str);
+}
 
 } // namespace tarnvale::raw

@@ -85,7 +85,7 @@ Result<ScanIndex> ScanIndex::from_bytes(Bytes bytes) {
 }
 
 Result<ScanIndex> ScanIndex::from_path(const std::filesystem::path& path) {
-    return parse_file(path, &from_bytes);
+    return parse_file(path, kIndexFileLimit, &from_bytes);
 }
 
 std::size_t ScanIndex::size() const {

@@ -1,12 +1,14 @@
 // _FUNCnnn.DAT: the four scan encodings.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
 #include "error.hpp"
 #include "raw/cal_type.hpp"
+#include "raw/decoder_path.hpp"
 
 namespace tarnvale::raw {
 
@@ -43,5 +45,51 @@ Result<Spectrum> decode_encoding_d(std::span<const std::uint8_t> scan, const Dec
 // them: the records with non-zero intensity. A trailing partial record is ignored.
 std::size_t count_points_a(std::span<const std::uint8_t> records);
 std::size_t count_points_d(std::span<const std::uint8_t> records);
+
+// ---------------------------------------------------------------- into caller storage
+
+// Bytes per data record of each encoding.
+inline constexpr std::size_t kRecordWidthA = 6;
+inline constexpr std::size_t kRecordWidthB = 8;
+inline constexpr std::size_t kRecordWidthC = 8;
+inline constexpr std::size_t kRecordWidthD = 8;
+
+// The most points a scan of `record_width`-byte records can decode to.
+constexpr std::size_t max_points(std::span<const std::uint8_t> scan, std::size_t record_width) {
+    return scan.size() / record_width;
+}
+
+// Where a decoder writes its points: arrays with room for max_points(scan, width) points.
+// mz and intensity are required; drift_time_ms is written by encoding B when it is
+// not null and ignored by the others.
+struct PointOutput {
+    double* mz = nullptr;
+    float* intensity = nullptr;
+    double* drift_time_ms = nullptr;
+};
+
+// Each writes the scan's points to `out` and returns how many it wrote: the same
+// values, bit for bit, and the same errors as decode_encoding_x. After an error the
+// arrays hold unspecified values.
+Result<std::size_t> decode_encoding_a_into(std::span<const std::uint8_t> scan, const DecodeContext& context,
+                                           PointOutput out);
+Result<std::size_t> decode_encoding_b_into(std::span<const std::uint8_t> scan, const DecodeContext& context,
+                                           PointOutput out);
+Result<std::size_t> decode_encoding_c_into(std::span<const std::uint8_t> scan, const DecodeContext& context,
+                                           PointOutput out);
+Result<std::size_t> decode_encoding_d_into(std::span<const std::uint8_t> scan, const DecodeContext& context,
+                                           PointOutput out);
+
+// The same, with the record loops of a chosen path (one of available_decoder_paths();
+// a path this processor lacks is replaced by best_decoder_path()), for tests and
+// benchmarks. The functions above use best_decoder_path().
+Result<std::size_t> decode_encoding_a_into(std::span<const std::uint8_t> scan, const DecodeContext& context,
+                                           PointOutput out, DecoderPath path);
+Result<std::size_t> decode_encoding_b_into(std::span<const std::uint8_t> scan, const DecodeContext& context,
+                                           PointOutput out, DecoderPath path);
+Result<std::size_t> decode_encoding_c_into(std::span<const std::uint8_t> scan, const DecodeContext& context,
+                                           PointOutput out, DecoderPath path);
+Result<std::size_t> decode_encoding_d_into(std::span<const std::uint8_t> scan, const DecodeContext& context,
+                                           PointOutput out, DecoderPath path);
 
 } // namespace tarnvale::raw

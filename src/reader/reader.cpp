@@ -242,10 +242,10 @@ Result<DecodedScan> Reader::decode_scan(std::uint32_t func_index, std::uint64_t 
                                scan_index, encoding_letter(entry->encoding), range.offset,
                                range.offset + range.length, display_path(entry->dat_path), format_f32(rt)));
         }
-        TV_ASSIGN_OR_RETURN(std::vector<std::uint8_t> bytes,
-                            read_exact_at(entry->dat_path, range.offset, range.length));
+        TV_ASSIGN_OR_RETURN(const ByteBuffer bytes,
+                            read_exact_at(entry->dat_path, range.offset, range.length, kScanLimit));
         const raw::DecodeContext context = decode_context(*entry, extern_inf);
-        TV_ASSIGN_OR_RETURN(DecodedSpectrum spectrum, decode_bytes(entry->encoding, bytes, context));
+        TV_ASSIGN_OR_RETURN(DecodedSpectrum spectrum, decode_bytes(entry->encoding, bytes.span(), context));
 
         return DecodedScan{std::move(spectrum),
                            entry->collision_energy(scan_index),

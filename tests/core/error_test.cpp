@@ -28,28 +28,30 @@ TEST_P(ErrorDisplay, RendersTheDisplayText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Error, ErrorDisplay,
-    ::testing::Values(DisplayCase{"Parse", [] { return Error::parse("_FUNCTNS.INF: bad"); },
-                                  Error::Kind::Parse, "parse error: _FUNCTNS.INF: bad"},
-                      DisplayCase{"EmptyParse", [] { return Error::parse(""); }, Error::Kind::Parse,
-                                  "parse error: "},
-                      DisplayCase{"Missing", [] { return Error::io(ENOENT); }, Error::Kind::Io,
-                                  "I/O error: No such file or directory (os error 2)"},
-                      DisplayCase{"Unknown", [] { return Error::io(4242); }, Error::Kind::Io,
-                                  "I/O error: Unknown error 4242 (os error 4242)"},
-                      DisplayCase{"ShortRead", [] { return Error::io_short_read(); }, Error::Kind::Io,
-                                  "I/O error: failed to fill whole buffer"},
-                      DisplayCase{"ContextAroundParse",
-                                  [] { return Error::context("reading x/_HEADER.TXT", Error::parse("m")); },
-                                  Error::Kind::Context, "reading x/_HEADER.TXT: parse error: m"},
-                      DisplayCase{"NestedContext",
-                                  [] {
-                                      return Error::context("d.raw function 2 scan 10",
-                                                            Error::context("inner", Error::io_short_read()));
-                                  },
-                                  Error::Kind::Context,
-                                  "d.raw function 2 scan 10: inner: I/O error: failed to fill whole buffer"},
-                      DisplayCase{"EmptyContext", [] { return Error::context("", Error::io(EACCES)); },
-                                  Error::Kind::Context, ": I/O error: Permission denied (os error 13)"}),
+    ::testing::Values(
+        DisplayCase{"Parse", [] { return Error::parse("_FUNCTNS.INF: bad"); }, Error::Kind::Parse,
+                    "parse error: _FUNCTNS.INF: bad"},
+        DisplayCase{"EmptyParse", [] { return Error::parse(""); }, Error::Kind::Parse, "parse error: "},
+        DisplayCase{"Missing", [] { return Error::io(ENOENT); }, Error::Kind::Io,
+                    "I/O error: No such file or directory (os error 2)"},
+        DisplayCase{"Unknown", [] { return Error::io(4242); }, Error::Kind::Io,
+                    "I/O error: Unknown error 4242 (os error 4242)"},
+        DisplayCase{"ShortRead", [] { return Error::io_short_read(); }, Error::Kind::Io,
+                    "I/O error: failed to fill whole buffer"},
+        DisplayCase{"Refused", [] { return Error::io_refused("x/_FUNC001.DAT: not a regular file (FIFO)"); },
+                    Error::Kind::Io, "I/O error: x/_FUNC001.DAT: not a regular file (FIFO)"},
+        DisplayCase{"ContextAroundParse",
+                    [] { return Error::context("reading x/_HEADER.TXT", Error::parse("m")); },
+                    Error::Kind::Context, "reading x/_HEADER.TXT: parse error: m"},
+        DisplayCase{"NestedContext",
+                    [] {
+                        return Error::context("d.raw function 2 scan 10",
+                                              Error::context("inner", Error::io_short_read()));
+                    },
+                    Error::Kind::Context,
+                    "d.raw function 2 scan 10: inner: I/O error: failed to fill whole buffer"},
+        DisplayCase{"EmptyContext", [] { return Error::context("", Error::io(EACCES)); },
+                    Error::Kind::Context, ": I/O error: Permission denied (os error 13)"}),
     [](const auto& test) { return test.param.name; });
 
 TEST(Error, MovedErrorKeepsItsChain) {

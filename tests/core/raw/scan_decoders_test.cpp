@@ -3,10 +3,13 @@
 // plain, one-record-at-a-time transcription of the formulas.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <format>
 #include <functional>
+#include <limits>
 #include <random>
 #include <string>
 #include <tuple>
@@ -243,7 +246,7 @@ TEST(ScanSizeTest, WholeRecordsOnly) {
 
 // ---------------------------------------------------------------- bit-exactness
 
-// The formulas written out plainly, one record at a time.
+// The formulas written out plainly, one record at a time, with the checks and messages.
 double reference_calibrate(const DecodeContext& c, double x) {
     if (c.cal_type == CalType::T0) return x;
     if (c.coefficients.empty()) return 0.0;
@@ -252,11 +255,29 @@ double reference_calibrate(const DecodeContext& c, double x) {
     return acc;
 }
 
-Outcome reference_a(Bytes scan, const DecodeContext& c) {
-    Outcome out;
+struct Reference {
+    std::vector<double> mz;
+    std::vector<float> intensity;
+    std::vector<double> drift;
+    std::string error;
+};
+
+Reference failure(std::string error) {
+    Reference out;
+    out.error = std::move(error);
+    return out;
+}
+
+Reference reference_a(Bytes scan, const DecodeContext& c) {
+    Reference out;
     for (std::size_t at = 0; at < scan.size(); at += 6) {
         const std::uint8_t* r = scan.data() + at;
         if (load_u16(r) == 0) continue;
+        if ((r[5] & 0x80) == 0 || (r[2] & 0x0F) != 0) {
+            return failure(
+                std::format("parse error: Encoding A: unsupported m/z word {:02x} {:02x} {:02x} {:02x}", r[2],
+                            r[3], r[4], r[5]));
+        }
         double raw = std::ldexp(r[3] | (r[4] << 8) | (r[5] << 16), (r[2] >> 4) - 24);
         double calibrated = reference_calibrate(c, std::sqrt(raw));
         out.mz.push_back(calibrated * calibrated);
@@ -265,12 +286,16 @@ Outcome reference_a(Bytes scan, const DecodeContext& c) {
     return out;
 }
 
-Outcome reference_d(Bytes scan, const DecodeContext& c) {
-    Outcome out;
+Reference reference_d(Bytes scan, const DecodeContext& c) {
+    Reference out;
     for (std::size_t at = 0; at < scan.size(); at += 8) {
         const std::uint8_t* r = scan.data() + at;
         if (load_u32(r) == 0) continue;
         std::uint32_t w = load_u32(r + 4);
+        if ((w & (1u << 26)) == 0) {
+            return failure(std::format(
+                "parse error: Encoding D: position word {:#010x} lacks the leading mantissa bit", w));
+        }
         double raw = std::ldexp(std::ldexp(w & 0x7FFFFFF, -27), static_cast<int>(w >> 27));
         double calibrated = reference_calibrate(c, std::sqrt(raw));
         out.mz.push_back(calibrated * calibrated);
@@ -279,8 +304,9 @@ Outcome reference_d(Bytes scan, const DecodeContext& c) {
     return out;
 }
 
-Outcome reference_bc(Bytes scan, const DecodeContext& c, bool with_fraction) {
-    Outcome out;
+// Expects at least two records with increasing anchor positions.
+Reference reference_bc(Bytes scan, const DecodeContext& c, bool with_fraction) {
+    Reference out;
     std::size_t n = scan.size() / 8;
     double first = load_u16(scan.data() + 6);
     double last = load_u16(scan.data() + (n - 1) * 8 + 6);
@@ -295,87 +321,284 @@ Outcome reference_bc(Bytes scan, const DecodeContext& c, bool with_fraction) {
         double ratio = reference_calibrate(c, t) / c.tof_k_us;
         out.mz.push_back(ratio * ratio);
         out.intensity.push_back(static_cast<float>(load_u16(r + 2)));
+        if (!with_fraction) out.drift.push_back(load_u16(r + 4) * c.scan_time_ms * 0x1p-16);
     }
     return out;
 }
 
-// Records spread over every field's range; about one in eight has zero intensity.
-// Encoding D intensity words cover the whole u32 range (rounding to f32, ties
-// included). B/C positions are anchored at 1000 (first) and 60000 (last) with
-// the records between anywhere in the u16 range, below the first included.
-struct RandomScans {
+// A value no decoder writes (a signalling NaN; arithmetic only ever yields quiet ones),
+// which shows a write past the points a decoder reports.
+constexpr std::uint64_t kUnwrittenBits = 0xFFF1'2345'6789'ABCD;
+constexpr std::uint32_t kUnwrittenBits32 = 0xFF81'2345;
+
+// Decodes with the record loops of `path` into arrays with room for every record
+// and one more; checks that nothing past the points reported was written.
+Reference decode_with_path(char encoding, Bytes scan, const DecodeContext& c, DecoderPath path) {
+    const std::size_t room = max_points(scan, encoding == 'A' ? kRecordWidthA : kRecordWidthD) + 1;
+    Reference out;
+    out.mz.assign(room, std::bit_cast<double>(kUnwrittenBits));
+    out.intensity.assign(room, std::bit_cast<float>(kUnwrittenBits32));
+    if (encoding == 'B') out.drift.assign(room, std::bit_cast<double>(kUnwrittenBits));
+    const PointOutput into{out.mz.data(), out.intensity.data(), encoding == 'B' ? out.drift.data() : nullptr};
+    Result<std::size_t> written = encoding == 'A'   ? decode_encoding_a_into(scan, c, into, path)
+                                  : encoding == 'B' ? decode_encoding_b_into(scan, c, into, path)
+                                  : encoding == 'C' ? decode_encoding_c_into(scan, c, into, path)
+                                                    : decode_encoding_d_into(scan, c, into, path);
+    if (!written) return failure(written.error().to_string());
+    for (std::size_t i = *written; i < room; ++i) {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(out.mz[i]), kUnwrittenBits) << "mz written at " << i;
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(out.intensity[i]), kUnwrittenBits32) << "intensity at " << i;
+        if (encoding == 'B') {
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(out.drift[i]), kUnwrittenBits) << "drift time at " << i;
+        }
+    }
+    out.mz.resize(*written);
+    out.intensity.resize(*written);
+    if (encoding == 'B') out.drift.resize(*written);
+    return out;
+}
+
+template <class T, class Bits>
+void expect_same_bits(const std::vector<T>& actual, const std::vector<T>& expected, const char* what) {
+    ASSERT_EQ(actual.size(), expected.size()) << what;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(std::bit_cast<Bits>(actual[i]), std::bit_cast<Bits>(expected[i]))
+            << what << " of point " << i << ": " << actual[i] << " vs " << expected[i];
+    }
+}
+
+void expect_bit_identical(const Reference& actual, const Reference& expected) {
+    ASSERT_EQ(actual.error, expected.error);
+    expect_same_bits<double, std::uint64_t>(actual.mz, expected.mz, "mz");
+    expect_same_bits<float, std::uint32_t>(actual.intensity, expected.intensity, "intensity");
+    expect_same_bits<double, std::uint64_t>(actual.drift, expected.drift, "drift time");
+}
+
+// Random records spread over every field's range: A and D exponents from the
+// smallest to the largest, D intensity words over the whole u32 range with ties of
+// the rounding to f32, B/C words and positions over the whole u16 range (anchors
+// at 1000 and 60000, positions between them anywhere, below the first included).
+// `dropped(i)` says which records carry no point (zero intensity, and for A and D
+// an invalid m/z word as well, which must then be ignored).
+struct Scans {
     std::vector<std::uint8_t> a, d, bc;
 };
 
-RandomScans random_scans(std::size_t count) {
-    std::mt19937_64 random(20240611);
-    RandomScans scans;
+template <class Dropped> Scans random_scans(std::size_t count, std::uint64_t seed, Dropped dropped) {
+    std::mt19937_64 random(seed);
     std::vector<testing::RecordA> a;
     std::vector<testing::Record8> d, bc;
-    auto intensity = [&]() {
-        return static_cast<std::uint32_t>(random() % 8 == 0 ? 0 : 1 + random() % 60000);
-    };
     for (std::size_t i = 0; i < count; ++i) {
-        std::uint8_t exponent = static_cast<std::uint8_t>((random() % 16) << 4);
-        std::uint32_t mantissa = 0x800000 | (random() & 0x7FFFFF);
-        a.push_back(record_a(static_cast<std::uint16_t>(intensity()), exponent, mantissa));
-        std::uint32_t exponent_d = static_cast<std::uint32_t>(random() % 32);
-        std::uint32_t word = (exponent_d << 27) | (1u << 26) | (random() & 0x3FFFFFF);
-        std::uint32_t intensity_word = random() % 8 == 0 ? 0 : static_cast<std::uint32_t>(random() >> 32);
+        const bool drop = dropped(i, random);
+        const auto intensity = static_cast<std::uint16_t>(drop ? 0 : 1 + random() % 65535);
+        const auto exponent = static_cast<std::uint8_t>((random() % 16) << 4);
+        a.push_back(drop ? record_a(0, 0x0F, 0x123456)
+                         : record_a(intensity, exponent, 0x800000 | (random() & 0x7FFFFF)));
+        const auto exponent_d = static_cast<std::uint32_t>(random() % 32);
+        std::uint32_t intensity_word = static_cast<std::uint32_t>(random() >> 32) | 1u;
         if (i % 5 == 0) intensity_word = ((intensity_word | 0x80000000u) & 0xFFFFFF00u) | 0x80u; // f32 tie
-        d.push_back(record_d(intensity_word, word));
+        if (i % 7 == 0) intensity_word = 0xFFFFFFFFu >> (random() % 32);
+        d.push_back(drop
+                        ? record_d(0, 0x12345)
+                        : record_d(intensity_word, (exponent_d << 27) | (1u << 26) | (random() & 0x3FFFFFF)));
         auto position = static_cast<std::uint16_t>(random());
         if (i == 0) position = 1000;
         if (i == count - 1) position = 60000;
-        bc.push_back(record_bc(static_cast<std::uint16_t>(intensity()), static_cast<std::uint16_t>(random()),
-                               position));
+        bc.push_back(record_bc(intensity, static_cast<std::uint16_t>(random()), position,
+                               static_cast<std::uint16_t>(random())));
     }
-    scans.a = join(a);
-    scans.d = join(d);
-    scans.bc = join(bc);
-    return scans;
+    return {join(a), join(d), join(bc)};
 }
 
-void expect_bit_identical(const Outcome& actual, const Outcome& expected) {
-    ASSERT_EQ(actual.error, "");
-    ASSERT_EQ(actual.mz.size(), expected.mz.size());
-    ASSERT_EQ(actual.intensity.size(), expected.intensity.size());
-    for (std::size_t i = 0; i < expected.mz.size(); ++i) {
-        ASSERT_EQ(std::bit_cast<std::uint64_t>(actual.mz[i]), std::bit_cast<std::uint64_t>(expected.mz[i]))
-            << "point " << i << ": " << actual.mz[i] << " vs " << expected.mz[i];
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(actual.intensity[i]),
-                  std::bit_cast<std::uint32_t>(expected.intensity[i]))
-            << "point " << i;
-    }
+// Scans whose blocks are all kept, all dropped, or dropped at the edges of blocks
+// of 64, 128 and 256 records, and mixed at random.
+std::vector<std::pair<std::string, Scans>> scan_cases() {
+    const auto edge = [](std::size_t i) {
+        for (const std::size_t block : {std::size_t{64}, std::size_t{128}, std::size_t{256}}) {
+            if (i % block == 0 || i % block == block - 1) return true;
+        }
+        return false;
+    };
+    return {
+        {"random", random_scans(777, 20240611, [](std::size_t, std::mt19937_64& r) { return r() % 8 == 0; })},
+        {"all kept", random_scans(1037, 7, [](std::size_t, std::mt19937_64&) { return false; })},
+        {"block edges dropped",
+         random_scans(1037, 8, [&](std::size_t i, std::mt19937_64&) { return edge(i); })},
+        {"last dropped", random_scans(513, 9, [](std::size_t i, std::mt19937_64&) { return i == 512; })},
+        {"all dropped", random_scans(300, 10, [](std::size_t, std::mt19937_64&) { return true; })},
+        {"two records", random_scans(2, 11, [](std::size_t, std::mt19937_64&) { return false; })},
+    };
 }
 
-class BitExactTest : public ::testing::TestWithParam<CalibrationCase> {};
+struct ContextCase {
+    const char* name;
+    DecodeContext context;
+};
 
-TEST_P(BitExactTest, DecodersMatchThePlainFormulas) {
-    // Coefficients typical of a TOF calibration, so every rounding step matters.
-    DecodeContext c = context(GetParam().type, GetParam().coefficients);
+void PrintTo(const ContextCase& c, std::ostream* os) { *os << c.name; }
+} // namespace
+void PrintTo(DecoderPath path, std::ostream* os) { *os << to_string(path); }
+namespace {
+
+DecodeContext tof_context(CalType type, std::vector<double> coefficients) {
+    DecodeContext c = context(type, std::move(coefficients));
     c.tof_k_us = 0.7224847745293227;
     c.mz_low = 50.0;
     c.mz_high = static_cast<double>(1999.9f);
     c.scan_time_ms = 1000.0 * static_cast<double>(0.3f);
-    RandomScans scans = random_scans(500);
-    expect_bit_identical(kDecodeA(scans.a, c), reference_a(scans.a, c));
-    expect_bit_identical(kDecodeD(scans.d, c), reference_d(scans.d, c));
-    expect_bit_identical(kDecodeB(scans.bc, c), reference_bc(scans.bc, c, false));
-    expect_bit_identical(kDecodeC(scans.bc, c), reference_bc(scans.bc, c, true));
+    return c;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Calibrations, BitExactTest,
-    ::testing::Values(CalibrationCase{"T0", CalType::T0, {1.0, 2.0}, 0},
-                      CalibrationCase{"T1Empty", CalType::T1, {}, 0},
-                      CalibrationCase{"T1One", CalType::T1, {0.00131}, 0},
-                      CalibrationCase{"T1Two", CalType::T1, {-0.0123456789, 1.00001234567}, 0},
-                      CalibrationCase{"T1Three", CalType::T1, {0.0131, 0.99987654321, 3.1e-7}, 0},
-                      CalibrationCase{"T1Four", CalType::T1, {0.0131, 0.9998, 3.1e-7, -1.7e-10}, 0},
-                      CalibrationCase{
-                          "T1Six", CalType::T1, {0.0131, 0.9998, 3.1e-7, -1.7e-10, 2e-13, -3e-17}, 0}),
-    [](const auto& test) { return std::string(test.param.name); });
+template <class Change> ContextCase changed(const char* name, Change change) {
+    DecodeContext c = tof_context(CalType::T1, {0.0131, 0.99987654321, 3.1e-7});
+    change(c);
+    return {name, c};
+}
+
+// Every calibration shape, with coefficients typical of a TOF calibration so that
+// every rounding step matters, and odd values where each input can carry them.
+std::vector<ContextCase> context_cases() {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const double denormal = std::numeric_limits<double>::denorm_min() * 12345;
+    return {
+        {"T0", tof_context(CalType::T0, {1.0, 2.0})},
+        {"T1Empty", tof_context(CalType::T1, {})},
+        {"T1One", tof_context(CalType::T1, {0.00131})},
+        {"T1Two", tof_context(CalType::T1, {-0.0123456789, 1.00001234567})},
+        {"T1Three", tof_context(CalType::T1, {0.0131, 0.99987654321, 3.1e-7})},
+        {"T1Four", tof_context(CalType::T1, {0.0131, 0.9998, 3.1e-7, -1.7e-10})},
+        {"T1Five", tof_context(CalType::T1, {0.0131, 0.9998, 3.1e-7, -1.7e-10, 2e-13})},
+        {"T1Six", tof_context(CalType::T1, {0.0131, 0.9998, 3.1e-7, -1.7e-10, 2e-13, -3e-17})},
+        {"T1Seven", tof_context(CalType::T1, {0.0131, 0.9998, 3.1e-7, -1.7e-10, 2e-13, -3e-17, 1e-21})},
+        {"T1NegativeZeroLeading", tof_context(CalType::T1, {0.5, -0.0})},
+        {"T1NegativeZeros", tof_context(CalType::T1, {-0.0, 1.0, -0.0})},
+        {"T1NaN", tof_context(CalType::T1, {0.0131, nan, 3.1e-7})},
+        {"T1Infinite", tof_context(CalType::T1, {-inf, 1.0})},
+        {"T1Denormal", tof_context(CalType::T1, {denormal, 1.0, denormal})},
+        {"T1Huge", tof_context(CalType::T1, {0.0, 1e300, 1e-300})},
+        changed("NegativeMzLow", [](DecodeContext& c) { c.mz_low = -50.0; }),
+        changed("NaNMzHigh", [nan](DecodeContext& c) { c.mz_high = nan; }),
+        changed("ZeroTof", [](DecodeContext& c) { c.tof_k_us = 0.0; }),
+        changed("NegativeZeroTof", [](DecodeContext& c) { c.tof_k_us = -0.0; }),
+        changed("DenormalTof", [denormal](DecodeContext& c) { c.tof_k_us = denormal; }),
+        changed("InfiniteScanTime", [inf](DecodeContext& c) { c.scan_time_ms = inf; }),
+        changed("DenormalScanTime", [denormal](DecodeContext& c) { c.scan_time_ms = denormal; }),
+    };
+}
+
+class BitExactTest : public ::testing::TestWithParam<std::tuple<ContextCase, DecoderPath>> {};
+
+TEST_P(BitExactTest, EveryPathMatchesThePlainFormulas) {
+    const auto& [context_case, path] = GetParam();
+    const DecodeContext& c = context_case.context;
+    for (const auto& [name, scans] : scan_cases()) {
+        SCOPED_TRACE(name);
+        expect_bit_identical(decode_with_path('A', scans.a, c, path), reference_a(scans.a, c));
+        expect_bit_identical(decode_with_path('D', scans.d, c, path), reference_d(scans.d, c));
+        expect_bit_identical(decode_with_path('B', scans.bc, c, path), reference_bc(scans.bc, c, false));
+        expect_bit_identical(decode_with_path('C', scans.bc, c, path), reference_bc(scans.bc, c, true));
+    }
+}
+
+std::string path_test_name(const ::testing::TestParamInfo<std::tuple<ContextCase, DecoderPath>>& info) {
+    return std::format("{}_{}", std::get<0>(info.param).name, to_string(std::get<1>(info.param)));
+}
+
+std::vector<DecoderPath> decoder_paths() {
+    const auto paths = available_decoder_paths();
+    return {paths.begin(), paths.end()};
+}
+
+INSTANTIATE_TEST_SUITE_P(Contexts, BitExactTest,
+                         ::testing::Combine(::testing::ValuesIn(context_cases()),
+                                            ::testing::ValuesIn(decoder_paths())),
+                         path_test_name);
+
+// The decoders that return vectors (on the best path) give the same as well.
+class VectorDecoderTest : public ::testing::TestWithParam<ContextCase> {};
+
+template <class Spectrum> Reference reference_of(const Result<Spectrum>& spectrum) {
+    if (!spectrum) return failure(spectrum.error().to_string());
+    Reference out;
+    out.mz = spectrum->mz;
+    out.intensity = spectrum->intensity;
+    if constexpr (requires { spectrum->drift_time_ms; }) out.drift = spectrum->drift_time_ms;
+    return out;
+}
+
+TEST_P(VectorDecoderTest, MatchThePlainFormulas) {
+    const DecodeContext& c = GetParam().context;
+    for (const auto& [name, scans] : scan_cases()) {
+        SCOPED_TRACE(name);
+        expect_bit_identical(reference_of(decode_encoding_a(scans.a, c)), reference_a(scans.a, c));
+        expect_bit_identical(reference_of(decode_encoding_d(scans.d, c)), reference_d(scans.d, c));
+        expect_bit_identical(reference_of(decode_encoding_b(scans.bc, c)), reference_bc(scans.bc, c, false));
+        Reference c_only = reference_bc(scans.bc, c, true);
+        expect_bit_identical(reference_of(decode_encoding_c(scans.bc, c)), c_only);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Contexts, VectorDecoderTest, ::testing::ValuesIn(context_cases()),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+class DecoderPathTest : public ::testing::TestWithParam<DecoderPath> {};
+
+// The first kept record that cannot be decoded ends the scan, wherever it lies
+// in a block, on every path; one without a point before it is ignored.
+TEST_P(DecoderPathTest, FirstInvalidKeptRecordFailsTheScan) {
+    const DecodeContext c = context(CalType::T0);
+    for (const std::size_t bad : std::to_array<std::size_t>({0, 1, 63, 64, 255, 256, 257, 598, 599})) {
+        Scans scans = random_scans(600, bad, [](std::size_t, std::mt19937_64&) { return false; });
+        auto put = [](std::vector<std::uint8_t>& scan, std::size_t at, auto record) {
+            std::copy(record.begin(), record.end(),
+                      scan.begin() + static_cast<std::ptrdiff_t>(at * record.size()));
+        };
+        put(scans.a, bad, record_a(9, 0x91, 0xABCDEF));
+        put(scans.d, bad, record_d(9, 0x0BADBEEF));
+        if (bad + 1 < 600) {
+            put(scans.a, bad + 1, record_a(9, 0x90, 0x123456));
+            put(scans.d, bad + 1, record_d(9, 0x1));
+        }
+        if (bad > 0) {
+            put(scans.a, bad - 1, record_a(0, 0x01, 0x000000));
+            put(scans.d, bad - 1, record_d(0, 0x0));
+        }
+        SCOPED_TRACE(bad);
+        const Reference a = decode_with_path('A', scans.a, c, GetParam());
+        EXPECT_EQ(a.error, "parse error: Encoding A: unsupported m/z word 91 ef cd ab");
+        EXPECT_EQ(a.error, reference_a(scans.a, c).error);
+        const Reference d = decode_with_path('D', scans.d, c, GetParam());
+        EXPECT_EQ(d.error,
+                  "parse error: Encoding D: position word 0x0badbeef lacks the leading mantissa bit");
+        EXPECT_EQ(d.error, reference_d(scans.d, c).error);
+    }
+}
+
+// Encoding B writes drift times only when asked for them.
+TEST_P(DecoderPathTest, EncodingBWithoutDriftTimes) {
+    const DecodeContext c = tof_context(CalType::T0, {});
+    const Scans scans = scan_cases().front().second;
+    std::vector<double> mz(max_points(scans.bc, kRecordWidthB));
+    std::vector<float> intensity(mz.size());
+    auto written = decode_encoding_b_into(scans.bc, c, {mz.data(), intensity.data(), nullptr}, GetParam());
+    ASSERT_TRUE(written.has_value());
+    mz.resize(*written);
+    intensity.resize(*written);
+    const Reference expected = reference_bc(scans.bc, c, false);
+    expect_bit_identical({mz, intensity, {}, ""}, {expected.mz, expected.intensity, {}, ""});
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, DecoderPathTest, ::testing::ValuesIn(decoder_paths()),
+                         [](const auto& test) { return std::string(to_string(test.param)); });
+
+TEST(DecoderPathTest, BaselineIsAlwaysAvailableAndTheBestIsTheWidest) {
+    const auto paths = available_decoder_paths();
+    ASSERT_FALSE(paths.empty());
+    EXPECT_EQ(paths.front(), DecoderPath::Baseline);
+    EXPECT_EQ(best_decoder_path(), paths.back());
+    EXPECT_TRUE(std::ranges::is_sorted(paths));
+}
 
 } // namespace
 } // namespace tarnvale::raw

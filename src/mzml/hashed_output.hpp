@@ -1,0 +1,40 @@
+// The writer's byte sink: buffers, counts every byte (the index offsets) and
+// hashes them (the file checksum) on their way into the output file.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "error.hpp"
+#include "mzml/output_file.hpp"
+#include "mzml/sha1.hpp"
+
+namespace tarnvale::mzml {
+
+class HashedOutput {
+  public:
+    static Result<HashedOutput> create(const std::filesystem::path& final_path);
+
+    Result<void> write(std::string_view bytes);
+    // Bytes written so far: the offset the next byte will have in the file.
+    std::uint64_t position() const { return position_; }
+    // The SHA-1 of every byte written so far, as hex; later bytes are not hashed.
+    Result<std::string> finish_checksum();
+    // Writes what is buffered and commits the file under its final name.
+    Result<void> commit();
+    const std::filesystem::path& final_path() const { return file_.final_path(); }
+
+  private:
+    HashedOutput(OutputFile file, Sha1 sha1);
+    Result<void> flush();
+
+    OutputFile file_;
+    Sha1 sha1_;
+    bool hashing_ = true;
+    std::string buffer_;
+    std::uint64_t position_ = 0;
+};
+
+} // namespace tarnvale::mzml

@@ -1,0 +1,134 @@
+#include "mzml/header_xml.hpp"
+
+#include <algorithm>
+#include <format>
+#include <iterator>
+
+#include "mzml/instrument_model.hpp"
+#include "mzml/terms.hpp"
+#include "mzml/xml.hpp"
+
+namespace tarnvale::mzml {
+
+namespace {
+
+constexpr std::string_view source_file_id = "RAW1";
+constexpr std::string_view software_id = "tarnvale";
+constexpr std::string_view instrument_id = "IC1";
+constexpr std::string_view processing_id = "tarnvale_conversion";
+
+constexpr std::string_view namespaces = "xmlns=\"http://psi.hupo.org/ms/mzml\" "
+                                        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"";
+constexpr std::string_view schema_base = "http://psi.hupo.org/ms/mzml http://psidev.info/files/ms/mzML/xsd/";
+
+bool is_lower_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+void append_root_and_cv_list(std::string& out, const RunDescription& run) {
+    out += "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+    std::format_to(std::back_inserter(out), "<indexedmzML {} xsi:schemaLocation=\"{}mzML1.1.2_idx.xsd\">\n",
+                   namespaces, schema_base);
+    std::format_to(std::back_inserter(out), "  <mzML {} xsi:schemaLocation=\"{}mzML1.1.0.xsd\"", namespaces,
+                   schema_base);
+    append_attribute(out, "id", run.run_id);
+    out += " version=\"1.1.0\">\n"
+           "    <cvList count=\"2\">\n"
+           "      <cv id=\"MS\" fullName=\"Proteomics Standards Initiative Mass Spectrometry Ontology\" "
+           "URI=\"http://purl.obolibrary.org/obo/ms/psi-ms.obo\"/>\n"
+           "      <cv id=\"UO\" fullName=\"Unit Ontology\" URI=\"http://purl.obolibrary.org/obo/uo.obo\"/>\n"
+           "    </cvList>\n";
+}
+
+void append_file_description(std::string& out, const RunDescription& run) {
+    constexpr std::string_view in = "        ";
+    out += "    <fileDescription>\n      <fileContent>\n";
+    if (run.content.ms1) append_cv_param(out, in, Term::Ms1Spectrum);
+    if (run.content.msn) append_cv_param(out, in, Term::MsnSpectrum);
+    if (run.content.ion_mobility) append_cv_param(out, in, Term::ImsDataIndependentAcquisition);
+    out += "      </fileContent>\n      <sourceFileList count=\"1\">\n";
+    std::format_to(std::back_inserter(out), "        <sourceFile id=\"{}\"", source_file_id);
+    append_attribute(out, "name", run.source_name);
+    append_attribute(out, "location", run.source_location);
+    out += ">\n";
+    append_cv_param(out, "          ", Term::WatersNativeIdFormat);
+    append_cv_param(out, "          ", Term::WatersRawFormat);
+    append_cv_param(out, "          ", Term::Sha1Checksum, run.function_table_sha1);
+    out += "        </sourceFile>\n      </sourceFileList>\n    </fileDescription>\n";
+}
+
+void append_software(std::string& out, const RunDescription& run) {
+    out += "    <softwareList count=\"1\">\n";
+    std::format_to(std::back_inserter(out), "      <software id=\"{}\"", software_id);
+    append_attribute(out, "version", run.software_version);
+    out += ">\n";
+    append_cv_param(out, "        ", Term::CustomUnreleasedSoftwareTool, "tarnvale");
+    out += "      </software>\n    </softwareList>\n";
+}
+
+void append_instrument(std::string& out, const RunDescription& run) {
+    constexpr std::string_view in = "        ";
+    const std::string text = run.instrument.value_or("");
+    const Term model = instrument_model(text);
+    std::format_to(
+        std::back_inserter(out),
+        "    <instrumentConfigurationList count=\"1\">\n      <instrumentConfiguration id=\"{}\">\n",
+        instrument_id);
+    append_cv_param(out, in, model);
+    if (model == Term::WatersInstrumentModel && !text.empty())
+        append_user_param(out, in, "instrument model", text, "xsd:string");
+    out += "      </instrumentConfiguration>\n    </instrumentConfigurationList>\n";
+}
+
+void append_data_processing(std::string& out) {
+    std::format_to(std::back_inserter(out),
+                   "    <dataProcessingList count=\"1\">\n      <dataProcessing id=\"{}\">\n"
+                   "        <processingMethod order=\"0\" softwareRef=\"{}\">\n",
+                   processing_id, software_id);
+    append_cv_param(out, "          ", Term::ConversionToMzml);
+    out += "        </processingMethod>\n      </dataProcessing>\n    </dataProcessingList>\n";
+}
+
+} // namespace
+
+Result<void> check_run(const RunDescription& run) {
+    const std::string_view sha1 = run.function_table_sha1;
+    if (sha1.size() != 40 || !std::ranges::all_of(sha1, is_lower_hex))
+        return parse_error("the function table checksum is not 40 lower-case hexadecimal digits");
+    if (run.source_name.empty()) return parse_error("the source directory has no name");
+    if (run.software_version.empty()) return parse_error("the software version is empty");
+    return {};
+}
+
+std::string header_xml(const RunDescription& run) {
+    std::string out;
+    append_root_and_cv_list(out, run);
+    append_file_description(out, run);
+    append_software(out, run);
+    append_instrument(out, run);
+    append_data_processing(out);
+    std::format_to(
+        std::back_inserter(out),
+        "    <run id=\"{}\" defaultInstrumentConfigurationRef=\"{}\" defaultSourceFileRef=\"{}\">\n",
+        ncname(run.run_id), instrument_id, source_file_id);
+    std::format_to(std::back_inserter(out),
+                   "      <spectrumList count=\"{}\" defaultDataProcessingRef=\"{}\">\n", run.spectrum_count,
+                   processing_id);
+    return out;
+}
+
+std::string between_lists_xml(const RunDescription& run) {
+    std::string out = "      </spectrumList>\n";
+    // The schema wants at least one chromatogram in a chromatogram list.
+    if (run.chromatogram_count > 0)
+        std::format_to(std::back_inserter(out),
+                       "      <chromatogramList count=\"{}\" defaultDataProcessingRef=\"{}\">\n",
+                       run.chromatogram_count, processing_id);
+    return out;
+}
+
+std::string after_lists_xml(const RunDescription& run) {
+    std::string out = run.chromatogram_count > 0 ? "      </chromatogramList>\n" : "";
+    out += "    </run>\n  </mzML>\n";
+    return out;
+}
+
+} // namespace tarnvale::mzml

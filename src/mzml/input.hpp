@@ -1,0 +1,66 @@
+// What the writer is given: the run's description, spectra and chromatograms.
+// The spans point into the caller's arrays and are read only during the call
+// that receives them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace tarnvale::mzml {
+
+enum class Polarity : std::uint8_t { Positive, Negative };
+enum class Representation : std::uint8_t { Centroid, Profile };
+
+// Which spectrum kinds the run holds (the fileContent terms).
+struct FileContent {
+    bool ms1 = false;
+    bool msn = false;
+    bool ion_mobility = false;
+};
+
+struct RunDescription {
+    std::string run_id;                    // made into a valid xs:ID for <run id>, kept as is for <mzML id>
+    std::string source_name;               // the acquisition directory's name, e.g. "sample.raw"
+    std::string source_location;           // file URI of the directory holding it (see file_uri.hpp)
+    std::string function_table_sha1;       // 40 lower-case hex digits: SHA-1 of _FUNCTNS.INF
+    std::optional<std::string> instrument; // the run header's instrument text
+    FileContent content;
+    std::string software_version;
+    // The lists' count attributes come before their elements, so the numbers are
+    // needed up front; finish() fails when a different number was written.
+    std::uint64_t spectrum_count = 0;
+    std::uint64_t chromatogram_count = 0;
+};
+
+struct SpectrumInput {
+    std::uint32_t function = 1;             // 1-based function number
+    std::uint64_t scan = 0;                 // 0-based scan index
+    std::optional<std::uint32_t> drift_bin; // one spectrum per drift bin
+    std::uint32_t ms_level = 1;
+    std::optional<Polarity> polarity;
+    double rt_minutes = 0;
+    double scan_window_low = 0; // the function's m/z range
+    double scan_window_high = 0;
+    std::optional<double> collision_energy; // written for MSn only
+    Representation representation = Representation::Centroid;
+    bool lock_mass = false;
+    std::optional<double> drift_time_ms; // the drift bin's time, with drift_bin
+    std::span<const double> mz;
+    std::span<const float> intensity;
+    std::optional<std::span<const double>> drift_times_ms; // one per point: a whole ion-mobility scan
+};
+
+enum class ChromatogramKind : std::uint8_t { TotalIonCurrent, BasePeak, InstrumentChannel };
+
+struct ChromatogramInput {
+    std::string id;
+    ChromatogramKind kind = ChromatogramKind::TotalIonCurrent;
+    std::string channel_name;  // instrument channels only
+    std::string channel_units; // instrument channels only
+    std::span<const double> time_minutes;
+    std::span<const double> values;
+};
+
+} // namespace tarnvale::mzml

@@ -1,0 +1,115 @@
+#include "mzml/output_file.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+#include "display.hpp"
+
+namespace tarnvale::mzml {
+
+namespace {
+
+constexpr int max_name_attempts = 64;
+constexpr std::size_t max_stem_bytes = 200;
+
+Error file_error(std::string_view what, const std::filesystem::path& path, int os_error) {
+    return Error::context(std::string(what) + " " + display_path(path), Error::io(os_error));
+}
+
+// Unique per process and per call; the random part separates processes that
+// share a directory and a pid namespace.
+std::string temporary_name(const std::filesystem::path& final_path) {
+    static std::atomic<unsigned> counter{0};
+    static const unsigned process_salt = std::random_device{}();
+    const unsigned serial = counter.fetch_add(1, std::memory_order_relaxed);
+    // Part of a long final name is enough to recognise it, and the whole temporary
+    // name has to stay within the 255 bytes a file name may have.
+    const std::string stem = final_path.filename().string().substr(0, max_stem_bytes);
+    return "." + stem + "." + std::to_string(::getpid()) + "-" +
+           std::to_string(process_salt ^ (serial * 2654435761u)) + ".tmp";
+}
+
+std::filesystem::path directory_of(const std::filesystem::path& path) {
+    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+}
+
+// Makes the rename itself durable; a file system that cannot sync directories is
+// not an error worth failing a finished conversion for.
+void sync_directory(const std::filesystem::path& directory) {
+    const UniqueFd fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid()) ::fsync(fd.get());
+}
+
+bool has_embedded_nul(const std::filesystem::path& path) {
+    return path.native().find('\0') != std::string::npos;
+}
+
+} // namespace
+
+Result<OutputFile> OutputFile::create(const std::filesystem::path& final_path) {
+    if (has_embedded_nul(final_path) || !final_path.has_filename())
+        return fail(file_error("creating", final_path, EINVAL));
+    const std::filesystem::path directory = directory_of(final_path);
+    for (int attempt = 0; attempt < max_name_attempts; ++attempt) {
+        std::filesystem::path candidate = directory / temporary_name(final_path);
+        int fd;
+        do {
+            fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0) return OutputFile(final_path, std::move(candidate), UniqueFd(fd));
+        if (errno != EEXIST) return fail(file_error("creating a temporary file for", final_path, errno));
+    }
+    return fail(file_error("creating a temporary file for", final_path, EEXIST));
+}
+
+OutputFile::OutputFile(std::filesystem::path final_path, std::filesystem::path temporary_path, UniqueFd fd)
+    : final_path_(std::move(final_path)), temporary_path_(std::move(temporary_path)), fd_(std::move(fd)) {}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : final_path_(std::move(other.final_path_)), temporary_path_(std::move(other.temporary_path_)),
+      fd_(std::move(other.fd_)), pending_(std::exchange(other.pending_, false)) {}
+
+OutputFile::~OutputFile() { discard(); }
+
+void OutputFile::discard() {
+    fd_.close();
+    if (std::exchange(pending_, false)) ::unlink(temporary_path_.c_str());
+}
+
+Result<void> OutputFile::write(std::string_view bytes) {
+    if (!fd_.valid()) return fail(file_error("writing", final_path_, EBADF));
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd_.get(), bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return fail(file_error("writing", final_path_, errno));
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return {};
+}
+
+Result<void> OutputFile::commit() {
+    if (!fd_.valid()) return fail(file_error("committing", final_path_, EBADF));
+    if (::fsync(fd_.get()) != 0 || fd_.close() != 0) {
+        const int os_error = errno;
+        discard();
+        return fail(file_error("writing", final_path_, os_error));
+    }
+    if (::rename(temporary_path_.c_str(), final_path_.c_str()) != 0) {
+        const int os_error = errno;
+        discard();
+        return fail(file_error("renaming the finished file onto", final_path_, os_error));
+    }
+    pending_ = false;
+    sync_directory(directory_of(final_path_));
+    return {};
+}
+
+} // namespace tarnvale::mzml

@@ -1,0 +1,50 @@
+// The scan decoders' record loops, compiled once per DecoderPath. The decoders
+// (scan_decoders.cpp) check sizes, frame B and C scans and word the errors; a
+// kernel walks the records, drops those without a point and converts the rest.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "bytes.hpp"
+#include "raw/decoder_path.hpp"
+#include "raw/scan_decoders.hpp"
+
+namespace tarnvale::raw::kernels {
+
+// Linear map from a B or C record's time-bin position to flight time, anchored at
+// the first and last record of the scan and the function's m/z bounds.
+struct FlightTimeAxis {
+    double first = 0;
+    double slope = 0;
+    double t_low = 0;
+};
+
+struct Inputs {
+    Bytes scan; // whole records
+    const DecodeContext& context;
+    FlightTimeAxis axis; // B and C only
+    PointOutput out;
+};
+
+// The points written, and the first kept record that cannot be decoded (A and D),
+// which ends the walk; the points before it are written but are no result.
+struct Outcome {
+    std::size_t written = 0;
+    std::optional<std::uint64_t> invalid_record;
+};
+
+using Kernel = Outcome (*)(const Inputs&);
+
+struct KernelSet {
+    Kernel a;
+    Kernel b;
+    Kernel c;
+    Kernel d;
+};
+
+// `path` must be one of available_decoder_paths().
+const KernelSet& kernels_for(DecoderPath path);
+
+} // namespace tarnvale::raw::kernels

@@ -1,0 +1,195 @@
+// The mzML writer's text pieces: escaping, ids, numbers, parameter lines, the
+// instrument and channel term choices, file URIs and spectrum summaries. Each
+// table row names its input.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mzml/channel_terms.hpp"
+#include "mzml/file_uri.hpp"
+#include "mzml/instrument_model.hpp"
+#include "mzml/native_id.hpp"
+#include "mzml/spectrum_summary.hpp"
+#include "mzml/terms.hpp"
+#include "mzml/xml.hpp"
+
+namespace tarnvale::mzml {
+namespace {
+
+const std::string R = "\xEF\xBF\xBD"; // U+FFFD
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+TEST(MzmlText, EscapingForContentAndAttributes) {
+    struct Case {
+        std::string input, text, attribute;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"plain", "plain", "plain"},
+        {"a&b<c>d\"e'", "a&amp;b&lt;c&gt;d\"e'", "a&amp;b&lt;c&gt;d&quot;e'"},
+        {"tab\tlf\ncr\r", "tab\tlf\ncr&#13;", "tab&#9;lf&#10;cr&#13;"},
+        {"\xC2\xB0" "C \xE2\x82\xAC", "\xC2\xB0" "C \xE2\x82\xAC", "\xC2\xB0" "C \xE2\x82\xAC"},
+        {std::string("nul\0bell\x07", 9), "nul" + R + "bell" + R, "nul" + R + "bell" + R},
+        {"non\xEF\xBF\xBE" "char\xEF\xBF\xBF", "non" + R + "char" + R, "non" + R + "char" + R},
+        {"bad\xFF utf8", "bad" + R + " utf8", "bad" + R + " utf8"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        std::string text = "<", attribute = "<";
+        append_escaped_text(text, c.input);
+        append_escaped_attribute(attribute, c.input);
+        EXPECT_EQ(text, "<" + c.text) << c.input;
+        EXPECT_EQ(attribute, "<" + c.attribute) << c.input;
+    }
+}
+
+TEST(MzmlText, NcnameMakesValidIds) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"sample", "sample"},
+        {"run-1.2_x", "run-1.2_x"},
+        {"2021 run", "_2021_run"},
+        {"", "_"},
+        {"-x", "_-x"},
+        {"a:b/c", "a_b_c"},
+        {"_ok", "_ok"},
+        {"\xC3\xA9t\xC3\xA9", "___t__"},
+    };
+    for (const auto& [input, expected] : cases) EXPECT_EQ(ncname(input), expected) << input;
+}
+
+TEST(MzmlText, NumbersUseTheSchemaSpellings) {
+    const std::pair<double, std::string> doubles[] = {
+        {0.0, "0"},   {-0.0, "-0"},   {1.5, "1.5"}, {0.1, "0.1"},          {1e21, "1000000000000000000000"},
+        {inf, "INF"}, {-inf, "-INF"}, {nan, "NaN"}, {785.8426, "785.8426"}};
+    for (const auto& [value, text] : doubles) EXPECT_EQ(xsd_double(value), text) << text;
+    EXPECT_EQ(xsd_float(0.1f), "0.1");
+    EXPECT_EQ(xsd_float(-std::numeric_limits<float>::infinity()), "-INF");
+    EXPECT_EQ(xsd_float(3.4028235e38f), "340282350000000000000000000000000000000");
+}
+
+TEST(MzmlText, ParameterLines) {
+    std::string out;
+    append_cv_param(out, "  ", Term::MsLevel, "2");
+    append_cv_param(out, "", Term::ScanStartTime, "1.5", Term::Minute);
+    append_cv_param(out, "", Term::CentroidSpectrum);
+    append_user_param(out, "", "instrument model", "Q<TOF>", "xsd:string");
+    append_user_param(out, "", "note", "x");
+    EXPECT_EQ(out, "  <cvParam cvRef=\"MS\" accession=\"MS:1000511\" name=\"ms level\" value=\"2\"/>\n"
+                   "<cvParam cvRef=\"MS\" accession=\"MS:1000016\" name=\"scan start time\" value=\"1.5\" "
+                   "unitCvRef=\"UO\" unitAccession=\"UO:0000031\" unitName=\"minute\"/>\n"
+                   "<cvParam cvRef=\"MS\" accession=\"MS:1000127\" name=\"centroid spectrum\" value=\"\"/>\n"
+                   "<userParam name=\"instrument model\" value=\"Q&lt;TOF&gt;\" type=\"xsd:string\"/>\n"
+                   "<userParam name=\"note\" value=\"x\"/>\n");
+    for (const TermInfo& info : all_terms()) {
+        EXPECT_EQ(&term_info(info.term), &info);
+        EXPECT_EQ(info.accession.substr(0, cv_ref(info.term).size() + 1),
+                  std::string(cv_ref(info.term)) + ":");
+    }
+}
+
+TEST(MzmlText, InstrumentModels) {
+    const std::pair<std::string, Term> cases[] = {
+        {"SYNAPT G2-Si", Term::SynaptG2Si},
+        {"synapt g2-si", Term::SynaptG2Si},
+        {"SYNAPT G2Si ", Term::SynaptG2Si},
+        {"Synapt G2 HDMS", Term::SynaptG2Hdms},
+        {"SYNAPT HDMS", Term::SynaptHdms},
+        {"Synapt XS", Term::SynaptXs},
+        {"SYNAPT G2-S", Term::WatersInstrumentModel},
+        {"SYNAPT G2-Si HDMS", Term::WatersInstrumentModel},
+        {"XEVO-G2XSQTOF#NotSet", Term::WatersInstrumentModel},
+        {"", Term::WatersInstrumentModel},
+        {"-", Term::WatersInstrumentModel},
+    };
+    for (const auto& [text, term] : cases) EXPECT_EQ(instrument_model(text), term) << text;
+}
+
+TEST(MzmlText, ChannelTerms) {
+    struct Case {
+        std::string name, units;
+        std::optional<Term> type;
+        Term array;
+        std::optional<Term> unit;
+    };
+    constexpr Term other = Term::NonStandardDataArray;
+    // clang-format off
+    const Case cases[] = {
+        {"Pump Pressure", "bar", Term::PressureChromatogram, other, {}},
+        {"Pressure", "Pa", Term::PressureChromatogram, Term::PressureArray, Term::Pascal},
+        {"Column Temperature", "\xC2\xB0" "C", Term::TemperatureChromatogram, Term::TemperatureArray, Term::DegreeCelsius},
+        {"Sample", " k ", Term::TemperatureChromatogram, Term::TemperatureArray, Term::Kelvin},
+        {"Flow", "\xC2\xB5L/min", Term::FlowRateChromatogram, Term::FlowRateArray, Term::MicrolitersPerMinute},
+        {"Flow", "mL/min", Term::FlowRateChromatogram, other, {}},
+        {"UV 254", "AU", Term::AbsorptionChromatogram, Term::IntensityArray, Term::AbsorbanceUnit},
+        {"Column Temp.", "", Term::TemperatureChromatogram, other, {}},
+        {"UV detector", "counts", Term::AbsorptionChromatogram, other, {}},
+        {"Fluorescence", "", Term::EmissionChromatogram, other, {}},
+        {"Solvent B", "%", std::nullopt, other, {}},
+        {"Curve", "", std::nullopt, other, {}}, // "UV" inside a word does not count
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        const ChannelTerms terms = channel_terms(c.name, c.units);
+        EXPECT_EQ(terms.type, c.type) << c.name << " / " << c.units;
+        EXPECT_EQ(terms.array, c.array) << c.name << " / " << c.units;
+        EXPECT_EQ(terms.unit, c.unit) << c.name << " / " << c.units;
+    }
+}
+
+TEST(MzmlText, FileUris) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/data/runs", "file:///data/runs"},
+        {"/data/run 1/x#y?.raw", "file:///data/run%201/x%23y%3F.raw"},
+        {"/data/./a/../b", "file:///data/b"},
+        {"/d/\xC3\xA9", "file:///d/%C3%A9"},
+    };
+    for (const auto& [path, uri] : cases) EXPECT_EQ(file_uri(path), uri) << path;
+    EXPECT_TRUE(file_uri("relative").starts_with("file:///"));
+}
+
+TEST(MzmlText, SpectrumIds) {
+    EXPECT_EQ(spectrum_id(1, 0, std::nullopt), "function=1 process=0 scan=0");
+    EXPECT_EQ(spectrum_id(12, 4294967296, std::nullopt), "function=12 process=0 scan=4294967296");
+    EXPECT_EQ(spectrum_id(3, 7, 199), "function=3 process=0 scan=7 driftBin=199");
+}
+
+TEST(MzmlText, SpectrumSummaries) {
+    const float fnan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        std::string name;
+        std::vector<double> mz;
+        std::vector<float> intensity;
+        double tic;
+        std::size_t base_peak;
+        double lowest, highest;
+    };
+    const Case cases[] = {
+        {"first of equal maxima", {100, 200, 300, 400}, {1, 5, 5, 3}, 14, 1, 100, 400},
+        {"unsorted m/z", {300, 100, 200}, {1, 2, 3}, 6, 2, 100, 300},
+        {"NaN intensity skipped", {100, 200, 300}, {fnan, 2, 1}, nan, 1, 100, 300},
+        {"all NaN", {100, 200}, {fnan, fnan}, nan, 0, 100, 200},
+        {"NaN m/z ignored", {nan, 5, 1}, {1, 1, 1}, 3, 0, 1, 5},
+        {"one point", {42.5}, {0}, 0, 0, 42.5, 42.5},
+        {"only NaN m/z", {nan, nan}, {1, 2}, 3, 1, nan, nan},
+        {"the first of equal zeros", {0.0, -0.0}, {1, 1}, 2, 0, 0.0, 0.0},
+    };
+    // Equal down to the sign of zero, or both NaN.
+    const auto same = [](double a, double b) {
+        return a == b ? std::signbit(a) == std::signbit(b) : std::isnan(a) && std::isnan(b);
+    };
+    for (const Case& c : cases) {
+        const SpectrumSummary s = summarize(c.mz, c.intensity);
+        EXPECT_TRUE(same(s.total_ion_current, c.tic)) << c.name;
+        EXPECT_EQ(s.base_peak, c.base_peak) << c.name;
+        EXPECT_TRUE(same(s.lowest_mz, c.lowest)) << c.name;
+        EXPECT_TRUE(same(s.highest_mz, c.highest)) << c.name;
+    }
+}
+
+} // namespace
+} // namespace tarnvale::mzml
