@@ -2,8 +2,8 @@
 # Installs the package from the checkout into a fresh virtual environment, as a
 # user would, and checks the installation from outside the checkout: the module
 # imports from the environment, its type stubs are installed and agree with the
-# module, the example passes `mypy --strict` against them, and the example runs
-# on a synthetic directory. Writes nothing into the checkout.
+# module, the example and tarnvale_tools pass `mypy --strict`, and the example and
+# the `tarnvale` command run on synthetic directories. Writes nothing into the checkout.
 #   scripts/check-install.sh
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -18,7 +18,7 @@ py=$work/venv/bin/python
 "$py" -m pip install --quiet --no-build-isolation --no-deps --no-cache-dir "$top"
 
 cd "$work"
-"$py" - <<'PY'
+"$py" - "$top" <<'PY'
 import pathlib
 import sys
 import sysconfig
@@ -31,14 +31,22 @@ assert module.parent == site, f"tarnvale imported from {module}, not from {site}
 stub = site / "tarnvale-stubs" / "__init__.pyi"
 assert stub.is_file(), f"{stub} is not installed"
 assert tarnvale.__all__[0] == "RawReader"
-# The wheel holds the module, the stubs and its metadata, nothing else.
+# The wheel holds the module, the stubs, the tarnvale_tools package, the `tarnvale`
+# command (outside site-packages) and its metadata, nothing else; pip adds bytecode.
 from importlib.metadata import files
-installed = sorted(str(f) for f in files("tarnvale") or [] if ".dist-info/" not in str(f))
-assert installed == sorted([module.name, "tarnvale-stubs/__init__.pyi"]), installed
+import tarnvale_tools._core as core
+source = pathlib.Path(sys.argv[1]) / "python" / "tarnvale_tools"
+tools = [p.name for p in source.iterdir() if p.suffix in (".py", ".pyi") or p.name == "py.typed"]
+tools.append(pathlib.Path(core.__file__).name)
+installed = sorted(str(f) for f in files("tarnvale") or [] if ".dist-info/" not in str(f) and "__pycache__" not in str(f))
+expected = [module.name, "tarnvale-stubs/__init__.pyi", "../../../bin/tarnvale"] + [f"tarnvale_tools/{t}" for t in tools]
+assert installed == sorted(expected), installed
 print(f"check-install: {module.name} and tarnvale-stubs installed in {site}")
 PY
 "$py" -m mypy.stubtest tarnvale
 "$py" -m mypy --strict --cache-dir "$work/mypy-cache" "$top/examples"
+"$py" -m mypy --strict --cache-dir "$work/mypy-cache" -p tarnvale_tools
 "$py" "$top/scripts/rawfixture.py" demo "$work/demo" >/dev/null
 "$py" "$top/examples/inspect_raw.py" "$work/demo/sample.raw" >/dev/null
-echo "check-install: import, stubs, mypy --strict on examples and the example run all pass"
+"$work/venv/bin/tarnvale" plot "$work/demo/lcms.raw" -o "$work/quicklook.png" >/dev/null
+echo "check-install: import, stubs, mypy --strict on examples and tarnvale_tools, the example and tarnvale plot all pass"
