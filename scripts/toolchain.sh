@@ -179,6 +179,9 @@ case "${1:-}" in
     run)
         shift
         ensure
+        # The lock guards building the root only: a command that kept it would make
+        # every other command wait for it to finish.
+        exec 9>&-
         if use_root; then run_in_root "$@"; else exec "$@"; fi
         ;;
     *) echo "usage: $0 ensure | run CMD... | path" >&2; exit 2 ;;
