@@ -20,6 +20,7 @@ import numpy.typing as npt
 from matplotlib.axes import Axes
 from matplotlib.colors import LogNorm
 from matplotlib.figure import Figure
+from matplotlib.gridspec import GridSpec
 
 from .quicklook import ChannelTrace, FunctionTraces, QuickLook, ScanData, XicTraces
 
@@ -59,35 +60,40 @@ def quicklook_figure(data: QuickLook) -> Figure:
 
 
 def _layout(data: QuickLook) -> Figure:
-    ims = data.scan.drift_time_ms is not None
     rt_rows = ["function"] * len(data.traces) + ["xic"] * (data.xic is not None) + ["channel"] * len(data.channels)
-    rows = rt_rows + ["spectrum"] + ["heat map"] * ims
+    rows = rt_rows + ["spectrum"] + ["heat map"] * (data.scan.drift_time_ms is not None)
     heights = [HEIGHT_IN[row] for row in rows]
     figure = Figure(figsize=(WIDTH_IN, sum(heights) + HEIGHT_IN["title"]), dpi=DPI, layout="constrained")
     grid = figure.add_gridspec(len(rows), 2, height_ratios=heights, width_ratios=[4.2, 1])
     figure.suptitle(run_title(data), fontsize=11, fontweight="bold")
+    _retention_time_panels(figure, grid, data)
+    _scan_panels(figure, grid, len(rt_rows), data.scan)
+    return figure
 
-    rt_axes: list[Axes] = []
-    for row in range(len(rt_rows)):
-        rt_axes.append(figure.add_subplot(grid[row, :], sharex=rt_axes[0] if rt_axes else None))
-    rt_panels = iter(rt_axes)
-    scan = data.scan
+
+def _retention_time_panels(figure: Figure, grid: GridSpec, data: QuickLook) -> None:
+    """Every panel against retention time, one row each, on one shared axis."""
+    first = figure.add_subplot(grid[0, :])
+    count = len(data.traces) + (data.xic is not None) + len(data.channels)
+    rt_axes = [first] + [figure.add_subplot(grid[row, :], sharex=first) for row in range(1, count)]
+    panels = iter(rt_axes)
     for traces in data.traces:
-        axes = _labelled(next(rt_panels), f"function {traces.function.index}")
+        axes = _labelled(next(panels), f"function {traces.function.index}")
         function_panel(axes, traces.rt_min, traces.tic, traces.bpi, **function_style(traces))
     if data.xic is not None:
         xic = data.xic
-        xic_panel(_labelled(next(rt_panels), "xic"), xic.rt_min, xic.values, xic.targets, xic_title(xic))
+        xic_panel(_labelled(next(panels), "xic"), xic.rt_min, xic.values, xic.targets, xic_title(xic))
     for channel in data.channels:
-        axes = _labelled(next(rt_panels), f"channel {channel.channel.index}")
+        axes = _labelled(next(panels), f"channel {channel.channel.index}")
         channel_panel(axes, channel.rt_min, channel.values, **channel_style(channel))
     for axes in rt_axes:
-        mark_scan(axes, scan.rt_min, axes is rt_axes[0])
-    for axes in rt_axes[:-1]:
-        axes.tick_params(labelbottom=False)
+        mark_scan(axes, data.scan.rt_min, axes is first)
+        axes.tick_params(labelbottom=axes is rt_axes[-1])
     rt_axes[-1].set_xlabel("Retention time (min)")
 
-    row = len(rt_rows)
+
+def _scan_panels(figure: Figure, grid: GridSpec, row: int, scan: ScanData) -> None:
+    """The scan's sticks and summary from grid row `row`, its ion-mobility panels below."""
     spectrum = _labelled(figure.add_subplot(grid[row, 0]), "spectrum")
     mz, intensity = scan_sticks(scan)
     spectrum_panel(spectrum, mz, intensity, spectrum_title(scan), mz_range(scan, mz))
@@ -97,10 +103,6 @@ def _layout(data: QuickLook) -> Figure:
         heat_map_panel(heat_map, scan.mz, scan.drift_time_ms, scan.intensity, mz_range(scan, mz))
         mobilogram = _labelled(figure.add_subplot(grid[row + 1, 1], sharey=heat_map), "mobilogram")
         mobilogram_panel(mobilogram, scan.drift_time_ms, scan.intensity)
-    if data.hidden_functions:
-        hidden = ", ".join(str(number) for number in data.hidden_functions)
-        figure.text(0.01, 0.002, f"Not shown: functions {hidden}", fontsize=8, color="0.35")
-    return figure
 
 
 def _labelled(axes: Axes, label: str) -> Axes:
@@ -323,8 +325,12 @@ def run_title(data: QuickLook) -> str:
     acquired = " ".join(part for part in (header.acquired_date, header.acquired_time) if part)
     if acquired:
         parts.append(acquired)
-    title = "  ·  ".join(parts)
-    return f"{title}\n{header.sample_description}" if header.sample_description else title
+    lines = ["  ·  ".join(parts)]
+    if header.sample_description:
+        lines.append(header.sample_description)
+    if data.hidden_functions:
+        lines.append(f"(functions {', '.join(map(str, data.hidden_functions))} not shown)")
+    return "\n".join(lines)
 
 
 def function_style(traces: FunctionTraces) -> dict[str, Any]:

@@ -121,6 +121,7 @@ def test_many_functions_keep_the_chosen_one(write_raw: Any) -> None:
     data = gather(path)
     assert [t.function.index for t in data.traces] == [*range(1, MAX_FUNCTION_PANELS), 11]
     assert data.hidden_functions == (8, 9, 10)
+    assert quicklook_figure(data).get_suptitle().endswith("\n(functions 8, 9, 10 not shown)")
 
 
 @pytest.mark.parametrize(
