@@ -87,7 +87,7 @@ def _retention_time_panels(figure: Figure, grid: GridSpec, data: QuickLook) -> N
         axes = _labelled(next(panels), f"channel {channel.channel.index}")
         channel_panel(axes, channel.rt_min, channel.values, **channel_style(channel))
     for axes in rt_axes:
-        mark_scan(axes, data.scan.rt_min, axes is first)
+        mark_scan(axes, data.scan.rt_min)
         axes.tick_params(labelbottom=axes is rt_axes[-1])
     rt_axes[-1].set_xlabel("Retention time (min)")
 
@@ -215,12 +215,9 @@ def mobilogram_panel(axes: Axes, drift_time_ms: Array, intensity: Array) -> None
     axes.set_title("Mobilogram", loc="left")
 
 
-def mark_scan(axes: Axes, rt_min: float, labelled: bool) -> None:
+def mark_scan(axes: Axes, rt_min: float) -> None:
     """The chosen scan's retention time, as a dashed line on every RT panel."""
     axes.axvline(rt_min, color=SCAN_COLOUR, lw=0.8, ls="--", alpha=0.8, label="_scan")
-    if labelled:
-        axes.annotate("shown scan", (rt_min, 1.0), xycoords=("data", "axes fraction"), xytext=(3, -10),
-                      textcoords="offset points", fontsize=7.5, color=SCAN_COLOUR)
 
 
 def _intensity_axis(axes: Axes, top: float) -> None:
@@ -359,7 +356,8 @@ def channel_style(trace: ChannelTrace) -> dict[str, Any]:
 
 def spectrum_title(scan: ScanData) -> str:
     kind = ", summed over drift time" if scan.drift_time_ms is not None else ""
-    return f"Function {scan.function.index}, scan {scan.scan_index} at {scan.rt_min:.3f} min{kind}"
+    where = f"Function {scan.function.index}, scan {scan.scan_index} at {scan.rt_min:.3f} min"
+    return f"{where} (dashed line above){kind}"
 
 
 def scan_info(scan: ScanData, mz: Array, intensity: Array) -> list[str]:
