@@ -3,11 +3,19 @@
 TOOLCHAIN := scripts/toolchain.sh run
 BUILD_DIR ?= build
 
-.PHONY: test demo build bench fuzz asan lint coverage format toolchain clean
+FUZZ_SECONDS ?= 60
 
-# pyopenms runs on the host's Python 3.11 (it has no wheels for the root's 3.14), on
+.PHONY: test unit demo build bench fuzz fuzz-smoke asan refleak format-check lint coverage format toolchain clean
+
+# Everything CI runs but lint: format check, tests, sanitizer tests, fuzz smoke run, leak check;
+# then pyopenms, which runs on the host's Python 3.11 (it has no wheels for the root's 3.14), on
 # the mzML samples the in-root tests left in the build directory.
 test:
+	$(TOOLCHAIN) scripts/test-all.sh $(BUILD_DIR)
+	scripts/pyopenms-check.sh $(BUILD_DIR)/mzml-samples
+
+# The plain build's C++ and Python tests and the install check only.
+unit:
 	$(TOOLCHAIN) scripts/test.sh $(BUILD_DIR)
 	scripts/pyopenms-check.sh $(BUILD_DIR)/mzml-samples
 
@@ -21,10 +29,19 @@ bench:
 	$(TOOLCHAIN) scripts/bench.sh $(BUILD_DIR)-bench
 
 asan:
-	$(TOOLCHAIN) scripts/test.sh $(BUILD_DIR)-asan -DTARNVALE_SANITIZE=ON
+	$(TOOLCHAIN) scripts/test.sh $(BUILD_DIR)-asan -DTARNVALE_SANITIZE=ON -DTARNVALE_BUILD_BENCH=OFF
 
 fuzz:
-	$(TOOLCHAIN) scripts/fuzz.sh $(BUILD_DIR)-fuzz
+	$(TOOLCHAIN) scripts/fuzz.sh $(BUILD_DIR)-fuzz $(FUZZ_SECONDS)
+
+fuzz-smoke:
+	$(TOOLCHAIN) scripts/fuzz.sh $(BUILD_DIR)-fuzz 10
+
+refleak:
+	$(TOOLCHAIN) scripts/refleak.sh $(BUILD_DIR)-dbg
+
+format-check:
+	$(TOOLCHAIN) scripts/check-format.sh
 
 lint:
 	$(TOOLCHAIN) scripts/lint.sh $(BUILD_DIR)-lint

@@ -14,9 +14,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 # layer directory goes here in its place.
 layers=(base raw reader columns mzml)
 
-mapfile -t files < <(git ls-files '*.cpp' '*.hpp')
-echo "lint: clang-format on ${#files[@]} files"
-clang-format --dry-run -Werror "${files[@]}"
+scripts/check-format.sh
 
 rank_of() {
     local i

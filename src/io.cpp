@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <format>
 #include <limits>
@@ -74,8 +73,8 @@ Result<ByteBuffer> enlarge(const ByteBuffer& bytes, std::size_t used, std::size_
     return larger;
 }
 
-// The rest of a file that has grown past the size fstat gave: `bytes` holds the first
-// bytes, `probe` the next ones. Read until the end of the file, failing as soon as it
+// A file that has grown past the size fstat gave: `first` holds its first bytes and
+// `probe` the ones after them. Reads on to the end of the file, failing as soon as it
 // passes the limit.
 Result<ByteBuffer> read_grown_file(const File& file, const std::filesystem::path& path,
                                    const SizeLimit& limit, const ByteBuffer& first,
@@ -183,7 +182,8 @@ Result<ByteBuffer> read_whole_file(const std::filesystem::path& path, const Size
         return bytes;
     }
     // Files whose size fstat does not know (/proc) or that grew since: look for more.
-    std::array<std::uint8_t, kGrowthProbe> probe{};
+    // Left uninitialised like the buffer: only the bytes a read fills are used.
+    std::array<std::uint8_t, kGrowthProbe> probe;
     TV_ASSIGN_OR_RETURN(const std::size_t more, file.read_at(got, probe));
     if (more == 0) return bytes;
     return read_grown_file(file, path, limit, bytes, std::span<const std::uint8_t>(probe.data(), more));

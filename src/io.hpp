@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <span>
+#include <utility>
 
 #include "error.hpp"
 #include "size_limits.hpp"

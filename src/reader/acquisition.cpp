@@ -17,15 +17,10 @@ std::unexpected<QueryError> refuse(std::string message) {
 }
 std::unexpected<QueryError> refuse(const Error& error) { return std::unexpected(QueryError(error)); }
 
-Result<std::optional<std::filesystem::path>> find_quietly(const std::filesystem::path& dir,
-                                                          std::string_view name) {
-    return find_file(dir, name, LocateStyle::Quiet);
-}
-
 // Unlike the Reader's own reading of the table, this one keeps the records of
 // functions that could not be opened, and adds no context to a parse failure.
-QueryResult<raw::FunctionTable> read_function_table(const std::filesystem::path& dir) {
-    auto found = find_quietly(dir, "_FUNCTNS.INF");
+QueryResult<raw::FunctionTable> read_function_table(const DirectoryListing& listing) {
+    auto found = listing.find("_FUNCTNS.INF", LocateStyle::Quiet);
     if (!found) return refuse(found.error());
     if (!*found) return refuse("_FUNCTNS.INF not found");
     auto table = raw::FunctionTable::from_path(**found);
@@ -38,8 +33,8 @@ QueryError reading_failed(const std::filesystem::path& path, Error error) {
     return QueryError(Error::context(std::format("reading {}", display_path(path)), std::move(error)));
 }
 
-QueryResult<std::optional<raw::ChromsInf>> read_channel_table(const std::filesystem::path& dir) {
-    auto found = find_quietly(dir, "_CHROMS.INF");
+QueryResult<std::optional<raw::ChromsInf>> read_channel_table(const DirectoryListing& listing) {
+    auto found = listing.find("_CHROMS.INF", LocateStyle::Quiet);
     if (!found) return refuse(found.error());
     if (!*found) return std::optional<raw::ChromsInf>();
     auto channels = raw::ChromsInf::from_path(**found);
@@ -50,13 +45,15 @@ QueryResult<std::optional<raw::ChromsInf>> read_channel_table(const std::filesys
 } // namespace
 
 QueryResult<Acquisition> Acquisition::open(const std::filesystem::path& dir) {
-    auto reader = Reader::open(dir);
-    if (!reader) return refuse(reader.error());
-    auto function_table = read_function_table(dir);
+    // The tables are found in the listing the Reader's open made: one listing per open.
+    auto opened = Reader::open_listed(dir);
+    if (!opened) return refuse(opened.error());
+    auto& [reader, listing] = *opened;
+    auto function_table = read_function_table(listing);
     if (!function_table) return std::unexpected(std::move(function_table).error());
-    auto channel_table = read_channel_table(dir);
+    auto channel_table = read_channel_table(listing);
     if (!channel_table) return std::unexpected(std::move(channel_table).error());
-    return Acquisition(std::move(*reader), std::move(*function_table), std::move(*channel_table));
+    return Acquisition(std::move(reader), std::move(*function_table), std::move(*channel_table));
 }
 
 QueryResult<const FunctionEntry*> Acquisition::function(std::uint32_t func_index) const {
@@ -81,7 +78,7 @@ QueryResult<std::vector<raw::ChromPoint>> Acquisition::read_chrom(std::uint64_t 
 }
 
 Result<std::optional<std::filesystem::path>> Acquisition::find_side_file(std::string_view name) const {
-    return find_quietly(reader_.dir, name);
+    return find_file(reader_.dir, name, LocateStyle::Quiet);
 }
 
 std::string chro_file_number(std::uint64_t channel_index) {

@@ -104,9 +104,9 @@ void log_function_summary(const FunctionEntry& entry, EncodingReason reason, con
 }
 
 // The statistics file is optional and a bad one only costs the statistics.
-Result<std::optional<raw::FuncSts>> load_statistics(const std::filesystem::path& dir, std::uint32_t number) {
+Result<std::optional<raw::FuncSts>> load_statistics(const DirectoryListing& listing, std::uint32_t number) {
     TV_ASSIGN_OR_RETURN(std::optional<std::filesystem::path> sts_path,
-                        find_file(dir, numbered_name("_FUNC", number, ".STS")));
+                        listing.find(numbered_name("_FUNC", number, ".STS")));
     if (!sts_path) {
         TV_LOG(log::Level::Debug, kTarget, std::format("function {}: no STS file", number));
         return std::nullopt;
@@ -122,18 +122,18 @@ Result<std::optional<raw::FuncSts>> load_statistics(const std::filesystem::path&
 }
 
 // Builds the entry of one function, or none when its index or data file is missing.
-Result<std::optional<FunctionEntry>> open_function(const std::filesystem::path& dir,
+Result<std::optional<FunctionEntry>> open_function(const DirectoryListing& listing,
                                                    const raw::FunctionInfo& info, const raw::Header& header,
                                                    bool synapt) {
     const std::uint32_t number = info.index;
     const std::string idx_name = numbered_name("_FUNC", number, ".IDX");
     const std::string dat_name = numbered_name("_FUNC", number, ".DAT");
-    TV_ASSIGN_OR_RETURN(std::optional<std::filesystem::path> idx_path, find_file(dir, idx_name));
-    TV_ASSIGN_OR_RETURN(std::optional<std::filesystem::path> dat_path, find_file(dir, dat_name));
+    TV_ASSIGN_OR_RETURN(std::optional<std::filesystem::path> idx_path, listing.find(idx_name));
+    TV_ASSIGN_OR_RETURN(std::optional<std::filesystem::path> dat_path, listing.find(dat_name));
     if (!idx_path || !dat_path) {
         TV_LOG(log::Level::Warn, kTarget,
                std::format("function {}: {} or {} missing in {}; skipping function", number, idx_name,
-                           dat_name, display_path(dir)));
+                           dat_name, display_path(listing.dir())));
         return std::nullopt;
     }
 
@@ -154,7 +154,7 @@ Result<std::optional<FunctionEntry>> open_function(const std::filesystem::path& 
                std::format("function {}: no Cal Function line in _HEADER.TXT; m/z is uncalibrated", number));
     }
 
-    TV_ASSIGN_OR_RETURN(entry.sts, load_statistics(dir, number));
+    TV_ASSIGN_OR_RETURN(entry.sts, load_statistics(listing, number));
 
     if (auto end = index_end(entry.scans, entry.encoding); end && *end > entry.dat_len) {
         TV_LOG(log::Level::Warn, kTarget,
@@ -183,15 +183,23 @@ Result<DecodedSpectrum> decode_bytes(Encoding encoding, std::span<const std::uin
 } // namespace
 
 Result<Reader> Reader::open(const std::filesystem::path& path) {
+    TV_ASSIGN_OR_RETURN(auto opened, open_listed(path));
+    return std::move(opened.first);
+}
+
+Result<std::pair<Reader, DirectoryListing>> Reader::open_listed(const std::filesystem::path& path) {
     Reader reader;
     reader.dir = path;
     TV_LOG(log::Level::Debug, kTarget, std::format("opening {}", display_path(reader.dir)));
 
-    TV_ASSIGN_OR_RETURN(std::filesystem::path header_path, required_file(reader.dir, "_HEADER.TXT"));
+    // Every file of the open is found in this one listing: listing a crowded directory
+    // once per file made opening quadratic in the number of functions.
+    TV_ASSIGN_OR_RETURN(DirectoryListing listing, DirectoryListing::read(reader.dir));
+    TV_ASSIGN_OR_RETURN(std::filesystem::path header_path, listing.require("_HEADER.TXT"));
     TV_ASSIGN_OR_RETURN(reader.header, read_located(header_path, raw::Header::from_path));
-    TV_ASSIGN_OR_RETURN(std::filesystem::path extern_path, required_file(reader.dir, "_extern.inf"));
+    TV_ASSIGN_OR_RETURN(std::filesystem::path extern_path, listing.require("_extern.inf"));
     TV_ASSIGN_OR_RETURN(reader.extern_inf, read_located(extern_path, raw::ExternInf::from_path));
-    TV_ASSIGN_OR_RETURN(std::filesystem::path table_path, required_file(reader.dir, "_FUNCTNS.INF"));
+    TV_ASSIGN_OR_RETURN(std::filesystem::path table_path, listing.require("_FUNCTNS.INF"));
     TV_ASSIGN_OR_RETURN(raw::FunctionTable table, read_located(table_path, raw::FunctionTable::from_path));
 
     const bool synapt = is_synapt(reader.header);
@@ -200,7 +208,7 @@ Result<Reader> Reader::open(const std::filesystem::path& path) {
     reader.functions.reserve(table.functions.size());
     for (const raw::FunctionInfo& info : table.functions) {
         TV_ASSIGN_OR_RETURN(std::optional<FunctionEntry> entry,
-                            open_function(reader.dir, info, reader.header, synapt));
+                            open_function(listing, info, reader.header, synapt));
         if (entry) reader.functions.push_back(std::move(*entry));
     }
 
@@ -208,7 +216,7 @@ Result<Reader> Reader::open(const std::filesystem::path& path) {
     TV_LOG(log::Level::Debug, kTarget,
            std::format("opened {}: {} of {} functions readable", reader.name, reader.functions.size(),
                        table.functions.size()));
-    return reader;
+    return std::pair(std::move(reader), std::move(listing));
 }
 
 std::optional<double> FunctionEntry::collision_energy(std::uint64_t scan) const {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "raw/header.hpp"
 #include "raw/index.hpp"
 #include "raw/scan_decoders.hpp"
+#include "reader/locate.hpp"
 
 namespace tarnvale {
 
@@ -61,6 +63,9 @@ struct Reader {
     std::vector<FunctionEntry> functions;
 
     static Result<Reader> open(const std::filesystem::path& path);
+    // As open, also handing out the one listing of the directory that every file of the
+    // open was found in, for callers that look up more files of the same open.
+    static Result<std::pair<Reader, DirectoryListing>> open_listed(const std::filesystem::path& path);
 
     // The first entry with this function number, or null.
     const FunctionEntry* function(std::uint32_t number) const;

@@ -62,14 +62,17 @@ def _module_dir() -> str:
 
 @pytest.fixture
 def run_fresh() -> Callable[..., subprocess.CompletedProcess[str]]:
-    """run_fresh(code, *args, extra_path=()): runs `code` in a new interpreter
-    that imports the same tarnvale module, the fixture writer and the sample
-    descriptions; returns the completed process."""
+    """run_fresh(code, *args, extra_path=(), prefix=(), timeout=120): runs `code` in a
+    new interpreter that imports the same tarnvale module, the fixture writer and the
+    sample descriptions, the command line starting with `prefix`; returns the
+    completed process."""
 
-    def run(code: str, *args: str, extra_path: tuple[str, ...] = ()) -> subprocess.CompletedProcess[str]:
+    def run(
+        code: str, *args: str, extra_path: tuple[str, ...] = (), prefix: tuple[str, ...] = (), timeout: float = 120
+    ) -> subprocess.CompletedProcess[str]:
         env = dict(os.environ)
         env["PYTHONPATH"] = os.pathsep.join([_module_dir(), str(SCRIPTS), str(HERE), *extra_path])
-        command = [sys.executable, "-c", textwrap.dedent(code), *args]
-        return subprocess.run(command, env=env, capture_output=True, text=True, timeout=120)
+        command = [*prefix, sys.executable, "-c", textwrap.dedent(code), *args]
+        return subprocess.run(command, env=env, capture_output=True, text=True, timeout=timeout)
 
     return run

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "reader/locate.hpp"
 #include "support/log_capture.hpp"
 #include "support/raw_dir.hpp"
 
@@ -118,6 +119,40 @@ TEST(AcquisitionOpen, FailsWithTheReadersErrorOrTheChannelTables) {
         auto opened = Acquisition::open(dir);
         ASSERT_FALSE(opened.has_value()) << c.error;
         EXPECT_EQ(opened.error().message(), replaced(c.error, "{dir}", dir.string()));
+    }
+}
+
+// A run among thousands of unrelated files: the open lists the directory once, however
+// many functions it has, and finds what a listing per file would find; queries made
+// after the open list it anew.
+TEST(AcquisitionOpen, ListsACrowdedDirectoryOnce) {
+    RawDirSpec spec = two_functions_two_channels();
+    spec.functions.assign(60, function_a({{kA256}, {kA256}}));
+    spec.omit = {"_FUNC020.DAT"};
+    spec.on_disk_name = {{"_HEADER.TXT", "_header.txt"}, {"_FUNC010.IDX", "run_func010.idx"}};
+    for (int i = 0; i < 3000; ++i) spec.extra_files["unrelated" + std::to_string(i) + ".bin"] = "x";
+    TempDir temp;
+    const fs::path dir = write_raw_dir(temp, spec);
+
+    const std::uint64_t before = directory_listings_started();
+    const auto reader = Reader::open(dir);
+    ASSERT_TRUE(reader) << reader.error().to_string();
+    EXPECT_EQ(directory_listings_started() - before, 1u);
+    const Acquisition acquisition = Opened::open(dir);
+    EXPECT_EQ(directory_listings_started() - before, 2u);
+
+    ASSERT_EQ(acquisition.reader().functions.size(), 59u);
+    EXPECT_EQ(acquisition.function_table().functions.size(), 60u);
+    EXPECT_TRUE(acquisition.channel_table().has_value());
+    EXPECT_TRUE(acquisition.read_chrom(0).has_value());
+    EXPECT_TRUE(acquisition.find_side_file("_NOTES.TXT").has_value());
+    EXPECT_EQ(directory_listings_started() - before, 4u);
+
+    for (const FunctionEntry& entry : acquisition.reader().functions) {
+        const auto dat = find_file(dir, numbered_name("_FUNC", entry.number, ".DAT"));
+        ASSERT_TRUE(dat && *dat);
+        EXPECT_EQ(entry.dat_path, **dat);
+        EXPECT_EQ(entry.scans.size(), 2u);
     }
 }
 

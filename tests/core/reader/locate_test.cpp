@@ -90,10 +90,24 @@ TEST_P(FindFileTest, ChoosesFileAndLogsAndRequiredFileAgrees) {
 
     // A required file is the same choice; not found becomes an error naming file and directory.
     auto required = required_file(temp.path(), c.wanted);
-    EXPECT_EQ(required ? required->native() : required.error().to_string(),
-              result && !*result
-                  ? "parse error: required file " + c.wanted + " missing in " + temp.path().string()
-                  : outcome(result));
+    const std::string required_outcome =
+        result && !*result ? "parse error: required file " + c.wanted + " missing in " + temp.path().string()
+                           : outcome(result);
+    EXPECT_EQ(required ? required->native() : required.error().to_string(), required_outcome);
+
+    // One listing searched for the name gives the same choice, the same lines and the same error.
+    capture.clear();
+    const auto listing = DirectoryListing::read(temp.path());
+    ASSERT_TRUE(listing) << listing.error().to_string();
+    EXPECT_EQ(outcome(listing->find(c.wanted)), outcome(result));
+    EXPECT_EQ(capture.messages(log::Level::Trace, kTarget), lines(c.trace, temp.path(), c.found));
+    EXPECT_EQ(capture.messages(log::Level::Debug, kTarget), lines(c.debug, temp.path(), c.found));
+    capture.clear();
+    EXPECT_EQ(outcome(listing->find(c.wanted, LocateStyle::Quiet)), outcome(result));
+    EXPECT_TRUE(capture.records().empty());
+    const auto listed_required = listing->require(c.wanted);
+    EXPECT_EQ(listed_required ? listed_required->native() : listed_required.error().to_string(),
+              required_outcome);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -118,7 +132,19 @@ INSTANTIATE_TEST_SUITE_P(
         FindCase{"TwoPrefixed", "A_FUNC001.DAT B_FUNC001.DAT", "_FUNC001.DAT", "", "", "",
                  "parse error: multiple files match _FUNC001.DAT in {dir}"},
         FindCase{"OnlyTheEndCounts", "_FUNC001.DAT.bak _FUNC0001.DAT _FUNC001.DA", "_FUNC001.DAT"},
-        FindCase{"EmptyDirectory", "", "_FUNC001.STS"}),
+        FindCase{"EmptyDirectory", "", "_FUNC001.STS"},
+        // Names shorter than the listing's tail index are searched entry by entry.
+        FindCase{"ShortExact", "XA.B A.B", "a.b", "A.B", "a.b: using differently cased {path}"},
+        FindCase{"ShortPrefixed", "XA.B B", "A.B", "XA.B", "", "A.B: using prefixed {path}"},
+        FindCase{"ShortTwoPrefixed", "XA.B YA.B", "A.B", "", "", "",
+                 "parse error: multiple files match A.B in {dir}"},
+        FindCase{"KeyAsLongAsTheTail", "x_FUNC001 _FUNC001", "_func001", "_FUNC001",
+                 "_func001: using differently cased {path}"},
+        // Same last bytes, different names: the tail only narrows the search.
+        FindCase{"SameTailOtherNames", "XYFUNC001.DAT ZZFUNC001.DAT _FUNC001.DAT", "_FUNC001.DAT",
+                 "_FUNC001.DAT"},
+        FindCase{"SameTailNoMatch", "XYFUNC001.DAT ZZFUNC001.DAT", "_FUNC001.DAT"},
+        FindCase{"EmptyName", "A B", "", "", "", "", "parse error: multiple files match  in {dir}"}),
     [](const auto& test) { return test.param.label; });
 
 // Whether the OS lists two names other than `exact` before it: then the lookup meets the
@@ -142,10 +168,14 @@ TEST(FindFile, ExactNameWinsUnlessTwoPrefixedNamesAreListedBeforeIt) {
         SCOPED_TRACE(files); // in creation order; the rule applies to the listing order
         TempDir temp;
         create_files(temp, files);
-        EXPECT_EQ(outcome(find_file(temp.path(), "_HEADER.TXT")),
-                  two_listed_before(temp.path(), "_HEADER.TXT")
-                      ? "parse error: multiple files match _HEADER.TXT in " + temp.path().string()
-                      : (temp.path() / "_HEADER.TXT").native());
+        const std::string expected =
+            two_listed_before(temp.path(), "_HEADER.TXT")
+                ? "parse error: multiple files match _HEADER.TXT in " + temp.path().string()
+                : (temp.path() / "_HEADER.TXT").native();
+        EXPECT_EQ(outcome(find_file(temp.path(), "_HEADER.TXT")), expected);
+        const auto listing = DirectoryListing::read(temp.path());
+        ASSERT_TRUE(listing);
+        EXPECT_EQ(outcome(listing->find("_HEADER.TXT")), expected);
     }
 }
 
@@ -160,10 +190,16 @@ TEST(FindFile, IgnoresDirectoriesAndSymlinks) {
     fs::create_symlink(dir / "missing", dir / "_FUNC001.STS"); // dangling
     temp.write("sample.raw/C_FUNC001.DAT", "x");
 
-    EXPECT_EQ(outcome(find_file(dir, "_FUNC001.IDX")), "not found");
-    // The symlinks and the directory do not count as matches: one prefixed regular file remains.
-    EXPECT_EQ(outcome(find_file(dir, "_FUNC001.DAT")), (dir / "C_FUNC001.DAT").native());
-    EXPECT_EQ(outcome(find_file(dir, "_FUNC001.STS")), "not found");
+    const auto listing = DirectoryListing::read(dir);
+    ASSERT_TRUE(listing);
+    for (const auto& [name, expected] :
+         {std::pair<std::string, std::string>{"_FUNC001.IDX", "not found"},
+          // The symlinks and the directory do not count as matches: one prefixed regular file remains.
+          {"_FUNC001.DAT", (dir / "C_FUNC001.DAT").native()},
+          {"_FUNC001.STS", "not found"}}) {
+        EXPECT_EQ(outcome(find_file(dir, name)), expected);
+        EXPECT_EQ(outcome(listing->find(name)), expected);
+    }
 }
 
 enum class BadDir { Missing, RegularFile, Unreadable };
@@ -187,6 +223,8 @@ TEST(FindFile, ListingFailureGetsContextOnlyInTheLoggedStyle) {
         auto logged = find_file(dir, "_HEADER.TXT");
         auto quiet = find_file(dir, "_HEADER.TXT", LocateStyle::Quiet);
         auto required = required_file(dir, "_HEADER.TXT");
+        auto listed_logged = DirectoryListing::read(dir);
+        auto listed_quiet = DirectoryListing::read(dir, LocateStyle::Quiet);
         if (kind == BadDir::Unreadable) fs::permissions(dir, fs::perms::owner_all);
 
         const std::string io = "I/O error: " + os_text;
@@ -195,7 +233,26 @@ TEST(FindFile, ListingFailureGetsContextOnlyInTheLoggedStyle) {
         EXPECT_EQ(logged.error().to_string(), "listing " + dir.string() + ": " + io);
         EXPECT_EQ(outcome(quiet), io);
         EXPECT_EQ(error_text(required), "listing " + dir.string() + ": " + io);
+        EXPECT_EQ(error_text(listed_logged), "listing " + dir.string() + ": " + io);
+        EXPECT_EQ(error_text(listed_quiet), io);
     }
+}
+
+// Each find_file lists the directory; a DirectoryListing lists it once for any number of searches.
+TEST(DirectoryListing, ListsOnceForEverySearch) {
+    TempDir temp;
+    create_files(temp, "_HEADER.TXT _extern.inf _FUNC001.IDX A_FUNC001.DAT");
+    const std::uint64_t before = directory_listings_started();
+    ASSERT_TRUE(find_file(temp.path(), "_HEADER.TXT"));
+    ASSERT_TRUE(required_file(temp.path(), "_extern.inf"));
+    EXPECT_EQ(directory_listings_started() - before, 2u);
+    const auto listing = DirectoryListing::read(temp.path());
+    ASSERT_TRUE(listing);
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(listing->find(numbered_name("_FUNC", static_cast<std::uint64_t>(i), ".DAT")));
+        ASSERT_TRUE(listing->require("_HEADER.TXT"));
+    }
+    EXPECT_EQ(directory_listings_started() - before, 3u);
 }
 
 TEST(RequiredFile, MissingNamesFileAndDirectoryAsPassed) {
