@@ -3,8 +3,8 @@
 # user would, and checks the installation from outside the checkout: the module
 # and the tarnvale_tools package import from the environment, the type stubs are
 # installed and agree with the extensions, tarnvale_tools and the examples pass
-# `mypy --strict`, and the examples run on a synthetic directory. Writes nothing
-# into the checkout.
+# `mypy --strict`, and the examples and the `tarnvale` command run on synthetic
+# directories. Writes nothing into the checkout.
 #   scripts/check-install.sh
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -19,7 +19,7 @@ py=$work/venv/bin/python
 "$py" -m pip install --quiet --no-build-isolation --no-deps --no-cache-dir "$top"
 
 cd "$work"
-"$py" - <<'PY'
+"$py" - "$top" <<'PY'
 import pathlib
 import sys
 import sysconfig
@@ -32,17 +32,19 @@ assert module.parent == site, f"tarnvale imported from {module}, not from {site}
 stub = site / "tarnvale-stubs" / "__init__.pyi"
 assert stub.is_file(), f"{stub} is not installed"
 assert tarnvale.__all__[0] == "RawReader"
+# The wheel holds the module, the stubs, the tarnvale_tools package, the `tarnvale`
+# command (outside site-packages) and its metadata, nothing else; pip adds bytecode.
+from importlib.metadata import files
 import tarnvale_tools
 import tarnvale_tools._core as core
 
-tools = pathlib.Path(tarnvale_tools.__file__).parent
-assert tools == site / "tarnvale_tools", f"tarnvale_tools imported from {tools}"
-# The wheel holds the module, the stubs, the tools package and the metadata, nothing else.
-from importlib.metadata import files
-# (pip adds the bytecode it compiles at install time)
+tools_dir = pathlib.Path(tarnvale_tools.__file__).parent
+assert tools_dir == site / "tarnvale_tools", f"tarnvale_tools imported from {tools_dir}"
+source = pathlib.Path(sys.argv[1]) / "python" / "tarnvale_tools"
+tools = [p.name for p in source.iterdir() if p.suffix in (".py", ".pyi") or p.name == "py.typed"]
+tools.append(pathlib.Path(core.__file__).name)
 installed = sorted(str(f) for f in files("tarnvale") or [] if ".dist-info/" not in str(f) and "__pycache__" not in str(f))
-package = ["__init__.py", "_core.pyi", "py.typed", pathlib.Path(core.__file__).name]
-expected = [module.name, "tarnvale-stubs/__init__.pyi"] + [f"tarnvale_tools/{name}" for name in package]
+expected = [module.name, "tarnvale-stubs/__init__.pyi", "../../../bin/tarnvale"] + [f"tarnvale_tools/{t}" for t in tools]
 assert installed == sorted(expected), installed
 print(f"check-install: {module.name}, tarnvale-stubs and tarnvale_tools installed in {site}")
 PY
@@ -52,4 +54,5 @@ PY
 "$py" "$top/scripts/rawfixture.py" demo "$work/demo" >/dev/null
 "$py" "$top/examples/inspect_raw.py" "$work/demo/sample.raw" >/dev/null
 "$py" "$top/examples/whole_run_numpy.py" "$work/demo/sample.raw" >/dev/null
-echo "check-install: imports, stubs, mypy --strict on tarnvale_tools and the examples, and the example runs all pass"
+"$work/venv/bin/tarnvale" plot "$work/demo/lcms.raw" -o "$work/quicklook.png" >/dev/null
+echo "check-install: imports, stubs, mypy --strict on tarnvale_tools and the examples, the example runs and tarnvale plot all pass"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the module, writes two synthetic .raw directories (a SYNAPT run with
-# functions in encodings A, B and D plus chromatogram channels, and a Xevo run
-# in encoding C) and prints what the example inspector reads from them.
+# Builds the module, writes three synthetic .raw directories (a SYNAPT run with
+# functions in encodings A, B and D plus chromatogram channels, a Xevo run in
+# encoding C and a SYNAPT LC-IMS run), prints what the example inspector reads
+# from the first two and draws the quick-look picture of the LC run
+# (BUILD_DIR/quicklook.png).
 #   scripts/demo.sh BUILD_DIR
 set -euo pipefail
 build=${1:-build}
@@ -20,3 +22,7 @@ run() {
 run "$demo/sample.raw"
 run "$demo/sample.raw" --function 2 --scan 2
 run "$demo/xevo.raw" --scan 3
+
+# The quick-look picture of the LC run (README shows a copy, docs/quicklook.png).
+printf '\n$ tarnvale plot %s/lcms.raw -o %s/quicklook.png --xic 420.7321 524.2648 785.8426 --ppm 30\n\n' "$demo" "$build"
+python3 -m tarnvale_tools plot "$demo/lcms.raw" -o "$build/quicklook.png" --xic 420.7321 524.2648 785.8426 --ppm 30

@@ -14,13 +14,16 @@ command-line tool::
 
 which writes ``OUTDIR/sample.raw`` (a SYNAPT acquisition with functions in
 encodings A, B and D, statistics and two chromatogram channels) and
-``OUTDIR/xevo.raw`` (a non-SYNAPT acquisition with an encoding C function).
+``OUTDIR/xevo.raw`` (a non-SYNAPT acquisition with an encoding C function) and
+``OUTDIR/lcms.raw`` (a 4.5-minute SYNAPT LC-IMS run with eluting compounds, the
+picture of ``make demo``).
 """
 
 from __future__ import annotations
 
 import argparse
 import math
+import random
 import shutil
 import struct
 import sys
@@ -662,16 +665,127 @@ def demo_xevo() -> RawDir:
     return RawDir(header, extern, [Function("C", scans, FunctionRecord(mz_low=low, mz_high=high))])
 
 
+# Compounds of the LC demo: (m/z, charge, apex RT in min, peak width sigma in
+# min, apex intensity, drift time in ms, fragment m/z values).
+_LC_COMPOUNDS = [
+    (420.7321, 2, 1.10, 0.045, 9000, 3.2, [175.1190, 288.2030, 401.2871]),
+    (524.2648, 1, 1.65, 0.050, 14000, 5.6, [221.1026, 278.1141, 397.2088]),
+    (372.7050, 2, 2.05, 0.040, 7000, 2.9, [147.1128, 244.1656]),
+    (653.3581, 2, 2.55, 0.050, 9000, 5.0, [262.1397, 375.2238, 504.2664]),
+    (785.8426, 2, 2.60, 0.055, 20000, 6.1, [333.1881, 480.2565, 684.3464, 813.3890]),
+    (1048.5000, 1, 2.66, 0.060, 8000, 8.4, [358.1822, 512.2560, 749.3712]),
+    (503.9318, 3, 3.40, 0.050, 6000, 2.4, [199.1077, 347.2040, 520.3092]),
+    (1176.5830, 1, 3.65, 0.060, 7000, 9.3, [441.2301, 644.3097, 901.4466]),
+]
+_LC_MINUTES, _LC_CYCLE_S = 4.5, 1.0
+_LC_DRIFT_BIN_MS = 0.069  # 200 mobility bins span 13.8 ms
+_LC_LOCK_MASS = [(556.2766, 6000.0), (557.2799, 1800.0), (278.1141, 900.0)]
+
+
+def _lc_ims_scan(rt_min: float, ions: list[tuple[float, float, float]], rng: random.Random) -> Scan:
+    """Encoding B scan (scan time 0.5 s, m/z 50-2000) of (m/z, drift ms, intensity)
+    ions spread over neighbouring mobility bins, plus low chemical noise."""
+    first, last, scan_time_ms = 100, 60000, 500.0
+    counts: dict[tuple[int, int], int] = {}
+    for mz, drift_ms, intensity in ions:
+        position = round(position_for_mz(mz, 50.0, 2000.0, first, last))
+        centre = drift_ms / _LC_DRIFT_BIN_MS
+        for offset in range(-4, 5):
+            share = math.exp(-0.5 * (offset / 1.6) ** 2) / 4.0
+            key = (position, round(centre) + offset)
+            counts[key] = counts.get(key, 0) + round(intensity * share)
+    for _ in range(40):
+        key = (round(position_for_mz(rng.uniform(60.0, 1900.0), 50.0, 2000.0, first, last)), rng.randrange(8, 200))
+        counts[key] = counts.get(key, 0) + rng.randint(1, 6)
+    records = [
+        (position, round(mobility_bin * _LC_DRIFT_BIN_MS / scan_time_ms * 65536), min(count, 65535))
+        for (position, mobility_bin), count in sorted(counts.items())
+        if count > 0
+    ]
+    return scan_b(rt_min, records, first, last)
+
+
+def _lc_ions(rt_min: float, fragments: bool, rng: random.Random) -> list[tuple[float, float, float]]:
+    """Ions of the eluting compounds at `rt_min`: precursors with two isotopes
+    (low energy) or their fragments at the precursor's drift time (high energy)."""
+    ions = []
+    for mz, charge, apex, sigma, height, drift_ms, products in _LC_COMPOUNDS:
+        level = height * math.exp(-0.5 * ((rt_min - apex) / sigma) ** 2) * rng.uniform(0.9, 1.1)
+        if level < 1.0:
+            continue
+        if fragments:
+            ions += [(product, drift_ms, level * 0.4 * rng.uniform(0.5, 1.0)) for product in products]
+        else:
+            ions += [(mz + k * 1.00335 / charge, drift_ms, level * share) for k, share in enumerate((1.0, 0.55, 0.2))]
+    return ions
+
+
+def demo_lc() -> RawDir:
+    """SYNAPT LC-IMS-MS^E run of 4.5 minutes: low-energy (MS1) and high-energy
+    (MS2) ion-mobility functions in encoding B, eight compounds eluting as
+    Gaussian peaks, a lock mass function (D) every 20 s, pump pressure and
+    column temperature channels."""
+    rng = random.Random(13)
+    n_cycles = round(_LC_MINUTES * 60 / _LC_CYCLE_S)
+    times = [(i + 0.5) * _LC_CYCLE_S / 60 for i in range(n_cycles)]
+    low = [_lc_ims_scan(t, _lc_ions(t, False, rng), rng) for t in times]
+    high = [_lc_ims_scan(t + 0.5 / 60, _lc_ions(t + 0.5 / 60, True, rng), rng) for t in times]
+    lock = [
+        scan_d(t, [(mz, intensity * rng.uniform(0.95, 1.05)) for mz, intensity in _LC_LOCK_MASS])
+        for t in (20 * (i + 1) / 60 for i in range(round(_LC_MINUTES * 3) - 1))
+    ]
+    def ims_record(subtype: int) -> FunctionRecord:
+        return FunctionRecord(
+            scan_subtype=subtype, cycle_time_s=_LC_CYCLE_S, interscan_delay_s=0.0, scan_time_s=0.5, mz_low=50.0, mz_high=2000.0
+        )
+
+    functions = [
+        Function("B", low, ims_record(0x01), sts=collision_energy_sts([6.0] * n_cycles)),
+        Function("B", high, ims_record(0x02), sts=collision_energy_sts([30.0] * n_cycles)),
+        Function("D", lock, FunctionRecord(scan_subtype=0x81, mz_low=100.0, mz_high=1000.0)),
+    ]
+    header = RunHeader(
+        acquired_name="lcms",
+        acquired_date="02-Mar-2021",
+        acquired_time="09:41:07",
+        instrument="SYNAPT G2-Si",
+        user_name="demo",
+        sample_description="synthetic peptide digest, HDMSE",
+        cal=[CalLine(1, [0.0, 1.0], "T1"), CalLine(2, [0.0, 1.0], "T1"), CalLine(3, [], "T0")],
+    )
+    extern = Extern(
+        sections=[
+            ExternSection(1, "TOF MS FUNCTION", start_mass=50.0, end_mass=2000.0),
+            ExternSection(2, "TOF MSMS FUNCTION", start_mass=50.0, end_mass=2000.0),
+            ExternSection(3, "REFERENCE FUNCTION", start_mass=100.0, end_mass=1000.0),
+        ]
+    )
+    bend = [math.sin(math.pi * 0.02 * i / _LC_MINUTES) for i in range(226)]
+    pressure = [(0.02 * i, 405.0 + 60.0 * b + rng.gauss(0, 0.8)) for i, b in enumerate(bend)]
+    temperature = [(0.1 * i, 45.0 + rng.gauss(0, 0.04)) for i in range(46)]
+    chroms = Chroms(
+        [
+            ChromTrace(cc_label("Pump Pressure", 1.0, "bar"), 4, pressure),
+            ChromTrace(cc_label("Column Temperature", 1.0, "°C"), 1, temperature),
+        ]
+    )
+    return RawDir(header, extern, functions, chroms)
+
+
 def write_demo(outdir: Path | str) -> list[Path]:
     """Writes the demo directories into `outdir`, replacing earlier ones."""
     out = Path(outdir)
-    return [demo_sample().write(out / "sample.raw", replace=True), demo_xevo().write(out / "xevo.raw", replace=True)]
+    return [
+        demo_sample().write(out / "sample.raw", replace=True),
+        demo_xevo().write(out / "xevo.raw", replace=True),
+        demo_lc().write(out / "lcms.raw", replace=True),
+    ]
 
 
 def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description="Write synthetic MassLynx .raw directories.")
     commands = parser.add_subparsers(dest="command", required=True)
-    demo = commands.add_parser("demo", help="write sample.raw (encodings A, B, D) and xevo.raw (encoding C)")
+    demo = commands.add_parser("demo", help="write sample.raw (encodings A, B, D), xevo.raw (encoding C) and lcms.raw (LC-IMS)")
     demo.add_argument("outdir", type=Path)
     args = parser.parse_args(argv)
     for path in write_demo(args.outdir):

@@ -46,11 +46,12 @@ def test_positions_span_the_mass_range() -> None:
 
 
 def test_demo_directories(tmp_path: Path) -> None:
-    sample, xevo = write_demo(tmp_path)
+    sample, xevo, lcms = write_demo(tmp_path)
     assert sorted(p.name for p in sample.iterdir()) == [
         "_CHRO003.DAT", "_CHRO004.DAT", "_CHROMS.INF",
         "_FUNC001.DAT", "_FUNC001.IDX", "_FUNC001.STS", "_FUNC002.DAT", "_FUNC002.IDX", "_FUNC002.STS",
         "_FUNC003.DAT", "_FUNC003.IDX", "_FUNCTNS.INF", "_HEADER.TXT", "_extern.inf",
     ]
     assert (xevo / "_FUNC001.IDX").stat().st_size % 30 == 0
+    assert (lcms / "_FUNC002.IDX").stat().st_size == 270 * 30 and (lcms / "_CHRO004.DAT").is_file()
     write_demo(tmp_path)  # replaces earlier output
