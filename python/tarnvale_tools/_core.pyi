@@ -1,6 +1,6 @@
 """Type information for tarnvale_tools._core, the extension behind tarnvale_tools."""
 
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import Literal, SupportsFloat, SupportsIndex, TypedDict, final
 
 _OnError = Literal["fail", "skip"]
@@ -117,3 +117,14 @@ class Chromatograms:
     @property
     def skipped(self) -> list[int]: ...
     def __len__(self) -> int: ...
+
+def write_mzml(
+    raw_path: str,
+    out_path: str,
+    *,
+    compression: bool = True,
+    ims: Literal["combined", "per-bin"] = "combined",
+    skip_lock_mass: bool = False,
+    threads: int = 1,
+    progress: Callable[[int, int], object] | None = None,
+) -> int: ...

@@ -6,6 +6,7 @@
 #include "common/guard.hpp"
 #include "common/log_bridge.hpp"
 #include "tools_ext/types.hpp"
+#include "tools_ext/write_mzml.hpp"
 
 namespace tarnvale::py::tools {
 
@@ -26,6 +27,12 @@ int exec_module(PyObject* module) {
     });
 }
 
+PyMethodDef module_methods[] = {
+    {"write_mzml", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_mzml)),
+     METH_VARARGS | METH_KEYWORDS, write_mzml_doc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
@@ -35,9 +42,10 @@ PyModuleDef_Slot module_slots[] = {
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     "tarnvale_tools._core",
-    "Whole functions of a Waters MassLynx .raw directory as arrays, and their chromatograms.",
-    0,       // m_size: no per-module state
-    nullptr, // m_methods: the module has no functions
+    "Whole functions of a Waters MassLynx .raw directory as arrays, their chromatograms, and whole runs "
+    "converted to indexed mzML.",
+    0, // m_size: no per-module state
+    module_methods,
     module_slots,
     nullptr,
     nullptr,

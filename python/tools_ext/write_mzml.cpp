@@ -1,0 +1,166 @@
+// write_mzml(raw_path, out_path, *, compression=True, ims="combined",
+// skip_lock_mass=False, threads=1, progress=None) -> int. The conversion runs
+// without the interpreter lock; the progress callback gets it back between batches.
+#include "tools_ext/write_mzml.hpp"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "common/arguments.hpp"
+#include "common/convert.hpp"
+#include "common/guard.hpp"
+#include "common/py_ref.hpp"
+#include "export/convert.hpp"
+#include "tools_ext/tools_arguments.hpp"
+
+namespace tarnvale::py::tools {
+
+namespace {
+
+constexpr std::size_t kPositional = 2;
+
+// The interpreter lock released for the life of the object, and taken back for the
+// progress callback. The lock is held again when the object goes, also when a C++
+// exception unwinds through it.
+class LockReleased {
+  public:
+    LockReleased() : saved_(PyEval_SaveThread()) {}
+    ~LockReleased() { PyEval_RestoreThread(saved_); }
+    LockReleased(const LockReleased&) = delete;
+    LockReleased& operator=(const LockReleased&) = delete;
+
+    template <class F> auto with_lock(F&& body) {
+        PyEval_RestoreThread(saved_);
+        auto result = body();
+        saved_ = PyEval_SaveThread();
+        return result;
+    }
+
+  private:
+    PyThreadState* saved_;
+};
+
+struct Arguments {
+    std::filesystem::path raw;
+    std::filesystem::path out;
+    exporter::ConversionOptions options;
+    PyObject* progress = nullptr; // borrowed; null without a callback
+};
+
+bool to_path(PyObject* object, const char* param, std::filesystem::path& out) {
+    PyRef text = PyRef::steal(to_path_str(object, "write_mzml", param));
+    if (!text) return false;
+    std::optional<std::filesystem::path> path;
+    if (!fs_path(text.get(), path)) return false;
+    if (!path) {
+        PyErr_Format(PyExc_ValueError, "%s cannot name a file: %R", param, text.get());
+        return false;
+    }
+    out = std::move(*path);
+    return true;
+}
+
+bool to_ims_layout(PyObject* object, exporter::ImsLayout& out) {
+    if (object == nullptr) return true;
+    if (PyUnicode_Check(object)) {
+        if (PyUnicode_CompareWithASCIIString(object, "combined") == 0) {
+            out = exporter::ImsLayout::Combined;
+            return true;
+        }
+        if (PyUnicode_CompareWithASCIIString(object, "per-bin") == 0) {
+            out = exporter::ImsLayout::PerBin;
+            return true;
+        }
+    }
+    PyErr_Format(PyExc_ValueError, "ims must be \"combined\" or \"per-bin\", not %R", object);
+    return false;
+}
+
+bool to_threads(PyObject* object, unsigned& out) {
+    if (object == nullptr) return true;
+    std::uint32_t threads = 0;
+    if (!to_u32(object, "threads", threads)) return false;
+    if (threads == 0) {
+        PyErr_SetString(PyExc_ValueError, "threads must be at least 1");
+        return false;
+    }
+    out = threads;
+    return true;
+}
+
+bool parse(PyObject* args, PyObject* kwds, Arguments& out) {
+    if (PyTuple_GET_SIZE(args) > static_cast<Py_ssize_t>(kPositional)) {
+        PyErr_Format(PyExc_TypeError, "write_mzml() takes %zu positional arguments but %zd were given",
+                     kPositional, PyTuple_GET_SIZE(args));
+        return false;
+    }
+    static constexpr std::array<const char*, 7> params{"raw_path",       "out_path", "compression", "ims",
+                                                       "skip_lock_mass", "threads",  "progress"};
+    std::array<PyObject*, 7> bound{};
+    if (!bind_arguments(args, kwds, "write_mzml", params, bound, kPositional)) return false;
+    bool compression = true;
+    if (!to_path(bound[0], params[0], out.raw) || !to_path(bound[1], params[1], out.out) ||
+        !to_flag(bound[2], true, compression) || !to_ims_layout(bound[3], out.options.ims) ||
+        !to_flag(bound[4], false, out.options.skip_lock_mass) || !to_threads(bound[5], out.options.threads))
+        return false;
+    out.options.compression = compression ? mzml::Compression::Zlib : mzml::Compression::None;
+    if (bound[6] != nullptr && bound[6] != Py_None) {
+        if (!PyCallable_Check(bound[6])) {
+            PyErr_Format(PyExc_TypeError, "progress must be callable or None, not %T", bound[6]);
+            return false;
+        }
+        out.progress = bound[6];
+    }
+    return true;
+}
+
+} // namespace
+
+PyObject* write_mzml(PyObject*, PyObject* args, PyObject* kwds) {
+    return guarded([&]() -> PyObject* {
+        Arguments arguments;
+        if (!parse(args, kwds, arguments)) return nullptr;
+        PyRef callback = PyRef::borrow(arguments.progress);
+        PyRef raised; // what the callback raised, to raise again once the lock is back
+        std::optional<Result<exporter::ConversionSummary>> summary;
+        {
+            LockReleased released;
+            exporter::Progress progress;
+            if (callback) {
+                progress = [&](std::uint64_t done, std::uint64_t total) -> Result<void> {
+                    return released.with_lock([&]() -> Result<void> {
+                        PyRef answer = PyRef::steal(
+                            PyObject_CallFunction(callback.get(), "KK", static_cast<unsigned long long>(done),
+                                                  static_cast<unsigned long long>(total)));
+                        if (answer) return {};
+                        raised = PyRef::steal(PyErr_GetRaisedException());
+                        return parse_error("stopped: the progress callback raised an exception");
+                    });
+                };
+            }
+            summary.emplace(
+                exporter::convert_to_mzml(arguments.raw, arguments.out, arguments.options, progress));
+        }
+        if (raised) {
+            PyErr_SetRaisedException(raised.release());
+            return nullptr;
+        }
+        if (!*summary) return raise_runtime(summary->error());
+        return PyLong_FromUnsignedLongLong(static_cast<unsigned long long>((*summary)->spectra));
+    });
+}
+
+const char write_mzml_doc[] =
+    "write_mzml(raw_path, out_path, *, compression=True, ims='combined', skip_lock_mass=False, threads=1, "
+    "progress=None)\n--\n\n"
+    "Converts the run at raw_path to one indexed mzML 1.1 file at out_path and returns the number of\n"
+    "spectra written. The file is written under a temporary name and renamed once complete: a failure\n"
+    "leaves nothing at out_path. compression: zlib (True) or none for the arrays; ims: one spectrum per\n"
+    "ion-mobility scan with a drift-time array (\"combined\") or one per drift bin (\"per-bin\");\n"
+    "skip_lock_mass leaves the lock-mass functions out; threads decode and encode (the bytes written\n"
+    "are the same for any number). progress(done_scans, total_scans) is called between batches; an\n"
+    "exception it raises stops the conversion and propagates. Errors raise RuntimeError.";
+
+} // namespace tarnvale::py::tools
