@@ -146,7 +146,7 @@ class _Bars:
         if outcome.ok:
             self._print(f"wrote {outcome.output} ({_count(outcome)})", sys.stdout)
         else:
-            self._print(f"tarnvale convert: error: {outcome.path}: {outcome.error}", sys.stderr)
+            self._print(f"tarnvale convert: error: {_naming_the_run(outcome)}", sys.stderr)
         if self._files is not None:
             self._files.update(1)
 
@@ -155,6 +155,12 @@ class _Bars:
             print(line, file=stream, flush=True)
         else:
             self._tqdm.write(line, file=stream)
+
+
+def _naming_the_run(outcome: Outcome) -> str:
+    """The error, after the run's path unless the message names the run already."""
+    error = outcome.error or ""
+    return error if os.path.basename(os.path.normpath(outcome.path)) in error else f"{outcome.path}: {error}"
 
 
 def _count(outcome: Outcome) -> str:

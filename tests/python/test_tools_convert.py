@@ -89,8 +89,8 @@ def test_failed_runs_are_reported_and_the_others_convert(runs: dict[str, str], t
     assert [line.split(" (")[0] for line in out.splitlines()] == [f"wrote {outdir}/sample{suffix}", f"wrote {outdir}/xevo{suffix}"]
     lines = err.splitlines()
     assert len(lines) == 2
-    assert lines[0].startswith(f"tarnvale convert: error: {runs['bad']}: ") and "bad.raw" in lines[0]
-    assert lines[1].startswith(f"tarnvale convert: error: {runs['missing']}: ") and "is not a directory" in lines[1]
+    assert lines[0].startswith("tarnvale convert: error: ") and "bad.raw" in lines[0] and "scan size" in lines[0]
+    assert lines[1].startswith("tarnvale convert: error: ") and runs["missing"] in lines[1] and "not a directory" in lines[1]
     assert _listing(outdir) == [f"sample{suffix}", f"xevo{suffix}"]
 
 
@@ -179,7 +179,7 @@ def test_python_batch_reports_outcomes_in_order(runs: dict[str, str], tmp_path: 
     ]
     assert seen == [runs["xevo"], runs["missing"]]
     assert progress and progress[-1] == (runs["xevo"], 2, 2)
-    assert "is not a directory" in (outcomes[1].error or "")
+    assert "not a directory" in (outcomes[1].error or "") and runs["missing"] in (outcomes[1].error or "")
     with pytest.raises(ValueError, match="mzml output takes no option threads"):
         tt.convert_many([runs["xevo"]], tmp_path, threads=2)
 
