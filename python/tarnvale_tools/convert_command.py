@@ -100,7 +100,7 @@ class _ClusterError(Exception):
 def _connect(address: str) -> Any:
     client = optional_module("dask.distributed", "--dask needs dask.distributed", "dask").Client
     try:
-        return client(address, timeout=30)
+        return client(address, timeout=10)
     except (OSError, TimeoutError, ValueError) as error:
         raise _ClusterError(f"cannot reach the Dask scheduler at {address}: {error}") from None
 
@@ -138,8 +138,8 @@ class _Bars:
             return
         if run != self._run:
             self._run = run
+            self._scans.set_description(os.path.basename(os.path.normpath(run)), refresh=False)
             self._scans.reset(total=total)
-            self._scans.set_description(os.path.basename(os.path.normpath(run)))
         self._scans.update(done - self._scans.n)
 
     def outcome(self, outcome: Outcome) -> None:
