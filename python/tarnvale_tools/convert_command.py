@@ -12,7 +12,7 @@ import sys
 from pathlib import Path
 from typing import Any
 
-from .export import FORMATS, MissingExtra, Outcome, convert_many, optional_module
+from .export import FORMATS, MAX_JOBS, MissingExtra, Outcome, convert_many, optional_module
 
 EXIT_FAILED = 1
 EXIT_USAGE = 2
@@ -31,7 +31,7 @@ def add_parser(subparsers: Any) -> None:
     parser.add_argument("-o", "--outdir", type=Path, required=True, metavar="OUTDIR",
                         help="directory for the output files (created if missing)")
     parser.add_argument("--format", choices=list(FORMATS), default="mzml", help="output format (default: mzml)")
-    parser.add_argument("--jobs", type=positive_int, default=1, metavar="N",
+    parser.add_argument("--jobs", type=job_count, default=1, metavar="N",
                         help="threads per conversion (default: 1)")
     parser.add_argument("--no-compression", action="store_true", help="mzML: binary arrays without zlib")
     parser.add_argument("--ims", choices=["combined", "per-bin"], default=None,
@@ -43,13 +43,13 @@ def add_parser(subparsers: Any) -> None:
     parser.set_defaults(run=run, parser=parser)
 
 
-def positive_int(text: str) -> int:
+def job_count(text: str) -> int:
     try:
         value = int(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"must be 1 or more, not {text!r}")
+    if not 1 <= value <= MAX_JOBS:
+        raise argparse.ArgumentTypeError(f"must be from 1 to {MAX_JOBS}, not {text!r}")
     return value
 
 

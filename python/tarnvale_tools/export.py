@@ -42,6 +42,9 @@ Progress = Callable[[int, int], object]
 ImsLayout = Literal["combined", "per-bin"]
 Format = Literal["mzml", "parquet"]
 
+MAX_JOBS = 256
+"""The most threads the core's writers take for one run."""
+
 FORMATS: Mapping[str, str] = {"mzml": ".mzML", "parquet": ".parquet"}
 """Output format -> the extension its files get."""
 
@@ -296,8 +299,8 @@ _OPTIONS: Mapping[str, frozenset[str]] = {
 
 
 def _check_options(format: Format, jobs: int, options: Mapping[str, Any]) -> None:
-    if isinstance(jobs, bool) or not isinstance(jobs, int) or jobs < 1:
-        raise ValueError(f"jobs must be a whole number of at least 1, not {jobs!r}")
+    if isinstance(jobs, bool) or not isinstance(jobs, int) or not 1 <= jobs <= MAX_JOBS:
+        raise ValueError(f"jobs must be a whole number from 1 to {MAX_JOBS}, not {jobs!r}")
     unknown = sorted(set(options) - _OPTIONS[format])
     if unknown:
         raise ValueError(f"{format} output takes no option {', '.join(unknown)}")

@@ -119,7 +119,8 @@ def test_an_older_file_stays_until_a_conversion_succeeds(runs: dict[str, str], t
 @pytest.mark.parametrize(
     ("args", "message"),
     [
-        (["--jobs", "0"], "argument --jobs: must be 1 or more, not '0'"),
+        (["--jobs", "0"], "argument --jobs: must be from 1 to 256, not '0'"),
+        (["--jobs", "257"], "argument --jobs: must be from 1 to 256, not '257'"),
         (["--jobs", "two"], "argument --jobs: not a whole number: 'two'"),
         (["--format", "csv"], "argument --format: invalid choice: 'csv'"),
         (["--ims", "stacked"], "argument --ims: invalid choice: 'stacked'"),

@@ -89,14 +89,6 @@ def test_same_bytes_whatever_the_thread_count(write_raw, tmp_path: Path) -> None
     assert len({out.read_bytes() for out in files}) == 1
 
 
-def test_progress_after_each_function(write_raw, tmp_path: Path) -> None:
-    path = write_raw(samples.sample())
-    calls: list[tuple[int, int]] = []
-    tt.write_parquet(path, tmp_path / "out.parquet", progress=lambda done, total: calls.append((done, total)))
-    scans = [f.n_scans for f in tt.Run(path).functions]
-    assert calls == [(sum(scans[: i + 1]), sum(scans)) for i in range(len(scans))]
-
-
 @pytest.mark.parametrize(
     ("damage", "message"),
     [
