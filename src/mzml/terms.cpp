@@ -51,6 +51,8 @@ constexpr std::array table = {
     TermInfo{Term::FlowRateChromatogram, "MS:1003020", "flow rate chromatogram"},
     TermInfo{Term::AbsorptionChromatogram, "MS:1000812", "absorption chromatogram"},
     TermInfo{Term::EmissionChromatogram, "MS:1000813", "emission chromatogram"},
+    TermInfo{Term::ElectromagneticRadiationChromatogram, "MS:1000811",
+             "electromagnetic radiation chromatogram"},
     TermInfo{Term::WatersRawFormat, "MS:1000526", "Waters raw format"},
     TermInfo{Term::WatersNativeIdFormat, "MS:1000769", "Waters nativeID format"},
     TermInfo{Term::Sha1Checksum, "MS:1000569", "SHA-1"},

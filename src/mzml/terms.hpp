@@ -54,6 +54,7 @@ enum class Term : std::uint8_t {
     FlowRateChromatogram,
     AbsorptionChromatogram,
     EmissionChromatogram,
+    ElectromagneticRadiationChromatogram,
     // source file, software, processing
     WatersRawFormat,
     WatersNativeIdFormat,

@@ -135,7 +135,7 @@ def test_terms_are_in_the_ontologies(sample_writer: Path, sample_dir: Path, voca
     ("parent", "children"),
     [
         ("MS:1000031", ["MS:1000126", "MS:1002726", "MS:1001777", "MS:1001781", "MS:1003183"]),  # instrument model
-        ("MS:1000626", ["MS:1000235", "MS:1000628", "MS:1003019", "MS:1002715", "MS:1003020", "MS:1000812"]),
+        ("MS:1000626", ["MS:1000235", "MS:1000628", "MS:1003019", "MS:1002715", "MS:1003020", "MS:1000812", "MS:1000811"]),
         ("MS:1000513", ["MS:1000514", "MS:1000515", "MS:1003153", "MS:1000595", "MS:1000786", "MS:1000822"]),
         ("MS:1000044", ["MS:1000133"]),  # dissociation method: completes the activation
         ("MS:1000524", ["MS:1000579", "MS:1000580", "MS:1003226"]),  # data file content
