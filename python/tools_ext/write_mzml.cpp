@@ -1,6 +1,7 @@
 // write_mzml(raw_path, out_path, *, compression=True, ims="combined",
 // skip_lock_mass=False, threads=1, progress=None) -> int. The conversion runs
-// without the interpreter lock; the progress callback gets it back between batches.
+// without the interpreter lock; between batches it takes the lock back to check for
+// signals and to call the progress callback.
 #include "tools_ext/write_mzml.hpp"
 
 #include <array>
@@ -127,19 +128,21 @@ PyObject* write_mzml(PyObject*, PyObject* args, PyObject* kwds) {
         std::optional<Result<exporter::ConversionSummary>> summary;
         {
             LockReleased released;
-            exporter::Progress progress;
-            if (callback) {
-                progress = [&](std::uint64_t done, std::uint64_t total) -> Result<void> {
-                    return released.with_lock([&]() -> Result<void> {
+            // Between batches, with the lock: a pending signal (Ctrl-C) stops the
+            // conversion as an exception from the callback does.
+            const exporter::Progress progress = [&](std::uint64_t done, std::uint64_t total) -> Result<void> {
+                return released.with_lock([&]() -> Result<void> {
+                    if (PyErr_CheckSignals() == 0) {
+                        if (!callback) return {};
                         PyRef answer = PyRef::steal(
                             PyObject_CallFunction(callback.get(), "KK", static_cast<unsigned long long>(done),
                                                   static_cast<unsigned long long>(total)));
                         if (answer) return {};
-                        raised = PyRef::steal(PyErr_GetRaisedException());
-                        return parse_error("stopped: the progress callback raised an exception");
-                    });
-                };
-            }
+                    }
+                    raised = PyRef::steal(PyErr_GetRaisedException());
+                    return parse_error("stopped by an exception between batches");
+                });
+            };
             summary.emplace(
                 exporter::convert_to_mzml(arguments.raw, arguments.out, arguments.options, progress));
         }

@@ -13,8 +13,8 @@ using columns::FunctionColumns;
 
 // A strict total order on doubles (NaN included), so that sorting is defined for any
 // decoded value and gives the same order everywhere.
-bool precedes(double a, double b) { return std::strong_order(a, b) < 0; }
-bool same(double a, double b) { return std::strong_order(a, b) == 0; }
+bool precedes(double a, double b) { return std::is_lt(std::strong_order(a, b)); }
+bool same(double a, double b) { return std::is_eq(std::strong_order(a, b)); }
 
 std::size_t begin_of(const FunctionColumns& batch, std::size_t i) {
     return static_cast<std::size_t>(batch.scan_offsets.view()[i]);
@@ -41,10 +41,9 @@ mzml::SpectrumInput BatchSpectra::scan_input(const FunctionPlan& plan, const Fun
 // Every scan's points in a copy of the batch's arrays, each scan sorted on its own:
 // by m/z then drift time, or by drift time then m/z. The sort is stable, so points
 // equal in both keep the order they were decoded in.
-void BatchSpectra::reorder(const FunctionColumns& batch, bool by_drift_first) {
+void BatchSpectra::reorder(const FunctionColumns& batch, std::span<const double> drift, bool by_drift_first) {
     const std::span<const double> mz = batch.mz.view();
     const std::span<const float> intensity = batch.intensity.view();
-    const std::span<const double> drift = batch.drift_time_ms->view();
     const auto by_mz = [&](std::size_t a, std::size_t b) {
         if (!same(mz[a], mz[b])) return precedes(mz[a], mz[b]);
         return precedes(drift[a], drift[b]);
@@ -123,7 +122,7 @@ void BatchSpectra::build(const FunctionPlan& plan, const FunctionColumns& batch,
                          ImsLayout layout) {
     inputs_.clear();
     const bool ion_mobility = batch.drift_time_ms.has_value();
-    if (ion_mobility) reorder(batch, layout == ImsLayout::PerBin);
+    if (batch.drift_time_ms) reorder(batch, batch.drift_time_ms->view(), layout == ImsLayout::PerBin);
     const double scan_time_ms = static_cast<double>(plan.entry->info.scan_time_s) * 1000.0;
     for (std::size_t i = 0; i < batch.n_scans(); ++i) {
         mzml::SpectrumInput s = scan_input(plan, batch, first_scan, i);

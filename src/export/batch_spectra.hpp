@@ -27,7 +27,7 @@ class BatchSpectra {
   private:
     mzml::SpectrumInput scan_input(const FunctionPlan& plan, const columns::FunctionColumns& batch,
                                    std::uint64_t first_scan, std::size_t i) const;
-    void reorder(const columns::FunctionColumns& batch, bool by_drift_first);
+    void reorder(const columns::FunctionColumns& batch, std::span<const double> drift, bool by_drift_first);
     void add_bins(mzml::SpectrumInput scan, std::size_t begin, std::size_t end, double scan_time_ms);
 
     std::vector<std::size_t> order_;

@@ -20,8 +20,8 @@ enum class ImsLayout : std::uint8_t {
 // whatever the run's size. A batch ends at `scans` scans or before the scan that
 // would take its data bytes over `bytes`; it always holds at least one scan.
 struct BatchLimits {
-    std::uint64_t scans = 4096;
-    std::uint64_t bytes = std::uint64_t{32} << 20;
+    std::uint64_t scans = 1024;
+    std::uint64_t bytes = std::uint64_t{8} << 20;
 };
 
 struct ConversionOptions {
