@@ -19,8 +19,10 @@ unit:
 	$(TOOLCHAIN) scripts/test.sh $(BUILD_DIR)
 	scripts/pyopenms-check.sh $(BUILD_DIR)/mzml-samples
 
+# pyopenms checks the demo's mzML files on the host's Python 3.11, as in the test target.
 demo:
 	$(TOOLCHAIN) scripts/demo.sh $(BUILD_DIR)
+	scripts/pyopenms-check.sh $(BUILD_DIR)/demo-mzml
 
 build:
 	$(TOOLCHAIN) scripts/build.sh $(BUILD_DIR)

@@ -55,4 +55,7 @@ PY
 "$py" "$top/examples/inspect_raw.py" "$work/demo/sample.raw" >/dev/null
 "$py" "$top/examples/whole_run_numpy.py" "$work/demo/sample.raw" >/dev/null
 "$work/venv/bin/tarnvale" plot "$work/demo/lcms.raw" -o "$work/quicklook.png" >/dev/null
-echo "check-install: imports, stubs, mypy --strict on tarnvale_tools and the examples, the example runs and tarnvale plot all pass"
+"$work/venv/bin/tarnvale" convert "$work/demo/sample.raw" "$work/demo/lcms.raw" -o "$work/mzml" >/dev/null
+test -s "$work/mzml/sample.mzML" && test -s "$work/mzml/lcms.mzML"
+"$work/venv/bin/tarnvale" info "$work/demo/lcms.raw" --json | "$py" -c 'import json, sys; json.load(sys.stdin)'
+echo "check-install: imports, stubs, mypy --strict on tarnvale_tools and the examples, the example runs, tarnvale plot, convert and info all pass"

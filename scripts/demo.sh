@@ -2,8 +2,10 @@
 # Builds the module, writes three synthetic .raw directories (a SYNAPT run with
 # functions in encodings A, B and D plus chromatogram channels, a Xevo run in
 # encoding C and a SYNAPT LC-IMS run), prints what the example inspector reads
-# from the first two and draws the quick-look picture of the LC run
-# (BUILD_DIR/quicklook.png).
+# from the first two, draws the quick-look picture of the LC run
+# (BUILD_DIR/quicklook.png), converts the three runs to mzML (BUILD_DIR/demo-mzml)
+# and prints each validator's verdict on them. The Makefile's demo target then runs
+# pyopenms on them, outside the toolchain root (scripts/pyopenms-check.sh).
 #   scripts/demo.sh BUILD_DIR
 set -euo pipefail
 build=${1:-build}
@@ -26,3 +28,15 @@ run "$demo/xevo.raw" --scan 3
 # The quick-look picture of the LC run (README shows a copy, docs/quicklook.png).
 printf '\n$ tarnvale plot %s/lcms.raw -o %s/quicklook.png --xic 420.7321 524.2648 785.8426 --ppm 30\n\n' "$demo" "$build"
 python3 -m tarnvale_tools plot "$demo/lcms.raw" -o "$build/quicklook.png" --xic 420.7321 524.2648 785.8426 --ppm 30
+
+# The three runs as indexed mzML, and what the validators make of them.
+mzml=$build/demo-mzml
+rm -rf "$mzml"
+printf '\n$ tarnvale convert %s/sample.raw %s/xevo.raw %s/lcms.raw -o %s --jobs 2\n\n' "$demo" "$demo" "$demo" "$mzml"
+python3 -m tarnvale_tools convert "$demo/sample.raw" "$demo/xevo.raw" "$demo/lcms.raw" -o "$mzml" --jobs 2
+printf '\n$ tarnvale info %s/lcms.raw --json   (the first 24 lines)\n\n' "$demo"
+python3 -m tarnvale_tools info "$demo/lcms.raw" --json >"$build/lcms-info.json"
+head -n 24 "$build/lcms-info.json"
+printf '\nValidators\n\n'
+PYTHONPATH="$PYTHONPATH:$here" python3 "$here/mzml_verdicts.py" \
+    "$demo/sample.raw" "$mzml/sample.mzML" "$demo/xevo.raw" "$mzml/xevo.mzML" "$demo/lcms.raw" "$mzml/lcms.mzML"

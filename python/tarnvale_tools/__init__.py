@@ -29,7 +29,10 @@ from typing import Literal, SupportsFloat, SupportsIndex
 from . import _core
 from ._core import Chromatograms, Columns
 
-__all__ = ["Run", "Columns", "Chromatograms", "Header", "Function", "Channel"]
+__all__ = [
+    "Run", "Columns", "Chromatograms", "Header", "Function", "Channel",
+    "Outcome", "convert_many", "write_mzml", "write_parquet",
+]
 
 OnError = Literal["fail", "skip"]
 Tolerance = SupportsFloat | Sequence[SupportsFloat] | None
@@ -182,3 +185,7 @@ class Run:
         numbers = [function.index for function in self.functions]
         scans = [function.n_scans for function in self.functions]
         return f"Run({self.path!r}, functions={numbers}, scans={scans})"
+
+
+# After Run and Function, which the export module uses.
+from .export import Outcome, convert_many, write_mzml, write_parquet  # noqa: E402

@@ -7,12 +7,14 @@ from __future__ import annotations
 import argparse
 from collections.abc import Sequence
 
-from . import plot_command
+from . import convert_command, info_command, plot_command
 
 
 def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(prog="tarnvale", description="Waters MassLynx .raw runs at the command line.")
     subparsers = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
+    convert_command.add_parser(subparsers)
+    info_command.add_parser(subparsers)
     plot_command.add_parser(subparsers)
     args = parser.parse_args(argv)
     try:

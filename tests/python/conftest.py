@@ -76,3 +76,9 @@ def run_fresh() -> Callable[..., subprocess.CompletedProcess[str]]:
         return subprocess.run(command, env=env, capture_output=True, text=True, timeout=timeout)
 
     return run
+
+
+def pytest_configure(config: pytest.Config) -> None:
+    # scripts/test.sh leaves these out of the sanitizer run: they start processes and
+    # check nothing the plain run does not.
+    config.addinivalue_line("markers", "cluster: starts a local Dask cluster; runs once per `make test`")
