@@ -50,8 +50,8 @@ TEST(ScanIndexTest, VariantAFieldsAreRead) {
     });
     ScanIndex index = parse_ok(bytes);
     ASSERT_TRUE(index.is_variant_a());
-    const auto& records = *index.variant_a();
-    ASSERT_EQ(records.size(), 2u);
+    ASSERT_EQ(index.size(), 2u);
+    const ScanIndexA records[] = {index.record_a(0), index.record_a(1)};
     EXPECT_EQ(records[0].offset, 0u);
     EXPECT_EQ(records[0].n_points, 0xABCDEFu);
     EXPECT_EQ(records[0].rt_min, 1.25f);
@@ -70,8 +70,8 @@ TEST(ScanIndexTest, VariantBFieldsAreRead) {
     });
     ScanIndex index = parse_ok(bytes);
     ASSERT_FALSE(index.is_variant_a());
-    const auto& records = *index.variant_b();
-    ASSERT_EQ(records.size(), 2u);
+    ASSERT_EQ(index.size(), 2u);
+    const ScanIndexB records[] = {index.record_b(0), index.record_b(1)};
     EXPECT_EQ(records[0].offset, 4096u);
     EXPECT_EQ(records[0].rt_min, 0.75f);
     EXPECT_EQ(records[1].offset, 12u);
@@ -177,7 +177,7 @@ TEST(ScanIndexTest, TieReadAsVariantBTakesFieldsFromThirtyByteRecords) {
     ASSERT_EQ(index.size(), 11u);
     // Record k of the B reading: offset at byte 30k + 22, rt_min at 30k + 12.
     for (std::size_t k = 0; k < 11; ++k) {
-        EXPECT_EQ(index.variant_b()->at(k).offset, load_u32(bytes.data() + 30 * k + 22));
+        EXPECT_EQ(index.record_b(k).offset, load_u32(bytes.data() + 30 * k + 22));
         EXPECT_EQ(index.rt_min(k), load_f32(bytes.data() + 30 * k + 12));
     }
 }
@@ -189,7 +189,7 @@ TEST(ScanIndexTest, FromPathReadsTheFileAndPassesErrorsOn) {
     auto index = ScanIndex::from_path(dir.write("_FUNC001.IDX", testing::index_b({{.offset = 8}})));
     ASSERT_TRUE(index.has_value());
     EXPECT_FALSE(index->is_variant_a());
-    EXPECT_EQ(index->variant_b()->at(0).offset, 8u);
+    EXPECT_EQ(index->record_b(0).offset, 8u);
 
     auto missing = ScanIndex::from_path(dir.path() / "_FUNC002.IDX");
     ASSERT_FALSE(missing.has_value());
