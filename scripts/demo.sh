@@ -5,6 +5,7 @@
 # from the first two and draws the quick-look picture of the LC run
 # (BUILD_DIR/quicklook.png).
 #   scripts/demo.sh BUILD_DIR
+# Build type: that of scripts/build.sh (RelWithDebInfo), sharing the test build.
 set -euo pipefail
 build=${1:-build}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)

@@ -2,7 +2,9 @@
 // for lengths that fit both strides, field extraction and failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <format>
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -200,6 +202,30 @@ TEST(ScanIndexTest, FromPathReadsTheFileAndPassesErrorsOn) {
     ASSERT_FALSE(bad_size.has_value());
     EXPECT_EQ(bad_size.error().to_string(),
               "parse error: _FUNCnnn.IDX: size 50 is not a multiple of 22 (Variant A) or 30 (Variant B)");
+}
+
+// The index keeps the bytes it was given or read, and its copies share them: each
+// reads the same fields after the original, and the input, are gone.
+TEST(ScanIndexTest, CopiesReadTheSameFieldsAfterTheOriginalIsGone) {
+    testing::TempDir dir;
+    const std::vector<IndexARecord> expected = ordered_a_records(5, 700);
+    std::vector<std::uint8_t> bytes = testing::index_a(expected);
+    std::optional<ScanIndex> from_memory = parse_ok(bytes);
+    auto read = ScanIndex::from_path(dir.write("_FUNC001.IDX", bytes));
+    ASSERT_TRUE(read.has_value());
+    std::optional<ScanIndex> from_file = std::move(*read);
+    std::ranges::fill(bytes, std::uint8_t{0xEE});
+    for (std::optional<ScanIndex>* original : {&from_memory, &from_file}) {
+        const ScanIndex copy = **original;
+        original->reset();
+        ASSERT_EQ(copy.size(), expected.size());
+        for (std::size_t k = 0; k < expected.size(); ++k) {
+            EXPECT_EQ(copy.offset(k), expected[k].offset);
+            EXPECT_EQ(copy.n_points(k), expected[k].n_points);
+            EXPECT_EQ(copy.rt_min(k), expected[k].rt_min);
+            EXPECT_EQ(copy.record_a(k).n_points, expected[k].n_points);
+        }
+    }
 }
 
 TEST(ScanIndexTest, RecordParsersIgnoreATrailingRemainder) {
