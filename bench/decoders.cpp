@@ -187,11 +187,13 @@ class Repetitions : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type != Run::RT_Iteration || run.skipped) {
-                if (run.skipped) std::printf("%s: %s\n", run.benchmark_name().c_str(), run.skip_message.c_str());
+                if (run.skipped)
+                    std::printf("%s: %s\n", run.benchmark_name().c_str(), run.skip_message.c_str());
                 continue;
             }
             const auto found = run.counters.find("per_record");
-            if (found != run.counters.end()) seconds_[run.run_name.function_name].push_back(found->second.value);
+            if (found != run.counters.end())
+                seconds_[run.run_name.function_name].push_back(found->second.value);
         }
     }
 

@@ -130,7 +130,9 @@ long minor_faults() {
 // first time cost the kernel a fault each, which matters beside the reads themselves.
 void BM_open(benchmark::State& state) {
     const fs::path& dir = large().dir;
-    { auto warm = Reader::open(dir); }
+    {
+        auto warm = Reader::open(dir);
+    }
     const long faults_before = minor_faults();
     for (auto _ : state) {
         auto reader = Reader::open(dir);

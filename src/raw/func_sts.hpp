@@ -30,7 +30,7 @@ struct ChannelDescriptor {
 
 struct FuncSts {
     std::vector<ChannelDescriptor> descriptors;
-    std::span<const std::uint8_t> data; // n_records × scan_record_size bytes, in `bytes`
+    std::span<const std::uint8_t> data;      // n_records × scan_record_size bytes, in `bytes`
     std::shared_ptr<const ByteBuffer> bytes; // the file as read, kept rather than copied
     std::size_t scan_record_size = 1;
     std::size_t n_records = 0;

@@ -65,13 +65,15 @@ ScanIndexA read_record_a(const std::uint8_t* record) {
 }
 
 ScanIndexB read_record_b(const std::uint8_t* record) {
-    return {.offset = load_u32(record + index_fields::kOffsetB), .rt_min = load_f32(record + index_fields::kRtMin)};
+    return {.offset = load_u32(record + index_fields::kOffsetB),
+            .rt_min = load_f32(record + index_fields::kRtMin)};
 }
 
 template <class Record, class Read> std::vector<Record> read_all(Bytes bytes, std::size_t stride, Read read) {
     std::vector<Record> records;
     records.reserve(bytes.size() / stride);
-    for (std::size_t at = 0; bytes.size() - at >= stride; at += stride) records.push_back(read(bytes.data() + at));
+    for (std::size_t at = 0; bytes.size() - at >= stride; at += stride)
+        records.push_back(read(bytes.data() + at));
     return records;
 }
 

@@ -144,7 +144,8 @@ void copy_to_slots(const std::uint8_t* block, std::size_t count, bool ends_scan,
             __builtin_shufflevector(pair, pair, 0, 1, 2, 3, 4, 5, 6, 7, 6, 7, 8, 9, 10, 11, 12, 13);
         std::memcpy(slots + 16 * j, &two_slots, sizeof two_slots);
     }
-    for (std::size_t i = 2 * shuffled; i < count; ++i) store_le64(slots + 8 * i, LayoutA::load_exact(block + 6 * i));
+    for (std::size_t i = 2 * shuffled; i < count; ++i)
+        store_le64(slots + 8 * i, LayoutA::load_exact(block + 6 * i));
 }
 
 // The output from point `written` on.

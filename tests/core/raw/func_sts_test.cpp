@@ -46,10 +46,10 @@ TEST(FuncSts, PreambleOnlyFileHasNoDescriptorsAndNoRecords) {
 
 // The statistics keep the bytes they were given, and their copies share them.
 TEST(FuncSts, CopiesReadTheSameValuesAfterTheOriginalIsGone) {
-    std::vector<std::uint8_t> file = func_sts_file(
-        {.descriptors = {{.type_code = kStsF32, .offset = 4, .name = "Collision Energy"}},
-         .scan_record_size = 16,
-         .records = sixteen_byte_records(4)});
+    std::vector<std::uint8_t> file =
+        func_sts_file({.descriptors = {{.type_code = kStsF32, .offset = 4, .name = "Collision Energy"}},
+                       .scan_record_size = 16,
+                       .records = sixteen_byte_records(4)});
     std::optional<FuncSts> original = parse_ok(file);
     std::ranges::fill(file, std::uint8_t{0xEE});
     const FuncSts copy = *original;

@@ -345,9 +345,11 @@ Reference decode_with_path(char encoding, Bytes scan, const DecodeContext& c, De
                                   : encoding == 'C' ? decode_encoding_c_into(scan, c, into, path)
                                                     : decode_encoding_d_into(scan, c, into, path);
     EXPECT_EQ(std::bit_cast<std::uint64_t>(out.mz[room]), kUnwrittenBits) << "mz written past the room";
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(out.intensity[room]), kUnwrittenBits32) << "intensity past the room";
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(out.intensity[room]), kUnwrittenBits32)
+        << "intensity past the room";
     if (encoding == 'B') {
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(out.drift[room]), kUnwrittenBits) << "drift time past the room";
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(out.drift[room]), kUnwrittenBits)
+            << "drift time past the room";
     }
     if (!written) return failure(written.error().to_string());
     EXPECT_LE(*written, room);
@@ -441,9 +443,11 @@ std::vector<std::pair<std::string, Scans>> scan_cases() {
         {"gaps in the first block only",
          random_scans(1100, 12, [](std::size_t i, std::mt19937_64&) { return i == 5; })},
         {"gaps in every other block of 256",
-         random_scans(1300, 13, [](std::size_t i, std::mt19937_64& r) { return (i / 256) % 2 == 0 && r() % 3 == 0; })},
+         random_scans(1300, 13,
+                      [](std::size_t i, std::mt19937_64& r) { return (i / 256) % 2 == 0 && r() % 3 == 0; })},
         {"gaps in every third block of 256",
-         random_scans(1300, 14, [](std::size_t i, std::mt19937_64&) { return (i / 256) % 3 == 1 && i % 256 == 255; })},
+         random_scans(1300, 14,
+                      [](std::size_t i, std::mt19937_64&) { return (i / 256) % 3 == 1 && i % 256 == 255; })},
         // Odd record counts, and counts just past and short of a block: encoding A's
         // records at the end of a scan are read one at a time.
         {"three records", random_scans(3, 15, [](std::size_t, std::mt19937_64&) { return false; })},
