@@ -1,17 +1,22 @@
 #!/usr/bin/env python3
-"""End-to-end cost of the Python module, as ratios against plain file reads.
+"""End-to-end cost of the tarnvale module, as ratios to floors measured in the same run.
 
-Writes a synthetic acquisition (one encoding-A function, SCANS scans of POINTS
-points each), then measures in the same run:
+Writes synthetic acquisitions, then measures, best of REPEATS with the measures
+interleaved so that a busy moment hits them alike:
 
-- opening: ``RawReader(path)`` against reading every metadata and index file
-  with ``open().read()``;
-- reading: ``read_spectrum`` plus fetching ``mz`` and ``intensity`` as lists for
-  every scan, against reading each scan's bytes with ``os.pread`` alone, and
-  against the same bytes decoded by numpy (when installed) into arrays.
+- open: ``RawReader(path)`` against reading every file that an open reads with
+  ``Path.read_bytes()`` (and measuring each .DAT file with ``os.stat``), for a small
+  directory (one function of 400 scans) and a large one (4 functions x 50,000 scans);
+- spectrum: ``read_spectrum`` plus fetching ``mz`` and ``intensity`` as lists, for one
+  scan of 1,000 and one of 100,000 points, against the floor of any reader that hands
+  out lists: ``os.pread`` of the scan's bytes and building the same number of Python
+  floats (``tolist`` of prepared double and float arrays);
+- sweep: every scan of a 50,000-scan function read that way, in scans per second,
+  against the same floor per scan.
 
-Run with the module on ``PYTHONPATH`` and ``scripts/`` importable, for example
-``PYTHONPATH=build/python python3 bench/end_to_end.py``.
+Run with the module on ``PYTHONPATH``, for example
+``PYTHONPATH=build-bench/python python3 bench/end_to_end.py`` (``make bench`` does,
+with the Release build that ``pip install .`` also makes).
 """
 
 from __future__ import annotations
@@ -28,88 +33,149 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "scripts"))
 import rawfixture  # noqa: E402
 import tarnvale  # noqa: E402
 
-SCANS = 400
-POINTS = 2000
-REPEATS = 5
+REPEATS = 7
+TEMPLATES = 16
+LARGE_FUNCTIONS = 4
+LARGE_SCANS = int(os.environ.get("SCANS_LARGE", 50_000))
+LARGE_POINTS = 10
+SMALL_SCANS = 400
+SMALL_POINTS = 200
 
 
-def build(path: Path) -> None:
-    peaks = [(100.0 + 0.45 * i, 1 + (i * 37) % 5000) for i in range(POINTS)]
-    scan = rawfixture.scan_a(0.0, peaks)
-    scans = [rawfixture.Scan(0.01 * (i + 1), records=scan.records) for i in range(SCANS)]
-    header = rawfixture.RunHeader(instrument="QTOF", cal=[rawfixture.CalLine(1, [0.0, 1.0], "T1")])
-    rawfixture.RawDir(header=header, functions=[rawfixture.Function("A", scans)]).write(path)
+def _records_a(points: int, seed: int) -> bytes:
+    out = []
+    for i in range(points):
+        intensity = 1 + (seed * 7919 + i * 104729) % 65535
+        out.append(rawfixture.record_a(intensity, *rawfixture.encode_a(50.0 + 1950.0 * (i + 0.5) / points)))
+    return b"".join(out)
 
 
-def best(fn: Callable[[], None]) -> float:
-    times = []
+def _function(scan_points: list[int], seed: int) -> rawfixture.Function:
+    """Encoding A scans of the given sizes, from a few templates per size."""
+    templates = {points: [_records_a(points, seed + t) for t in range(TEMPLATES)] for points in set(scan_points)}
+    data = [templates[points][i % TEMPLATES] for i, points in enumerate(scan_points)]
+    scans = [rawfixture.Scan(0.001 * i, data=d, n_points=p) for i, (d, p) in enumerate(zip(data, scan_points))]
+    function = rawfixture.Function("A", scans, rawfixture.FunctionRecord(mz_low=50.0, mz_high=2000.0))
+    function.data_bytes = b"".join(data)
+    return function
+
+
+def build(path: Path, functions: list[list[int]]) -> None:
+    header = rawfixture.RunHeader(
+        instrument="XEVO-G2XSQTOF",
+        cal=[rawfixture.CalLine(n + 1, [0.0131, 0.99987654321, 3.1e-7], "T1") for n in range(len(functions))],
+    )
+    built = [_function(points, 100 * n) for n, points in enumerate(functions)]
+    rawfixture.RawDir(header=header, functions=built).write(path)
+
+
+def best_of(measures: dict[str, Callable[[], None]]) -> dict[str, float]:
+    best = {name: float("inf") for name in measures}
     for _ in range(REPEATS):
-        start = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - start)
-    return min(times)
+        for name, measure in measures.items():
+            start = time.perf_counter()
+            measure()
+            best[name] = min(best[name], time.perf_counter() - start)
+    return best
+
+
+def plain_open(path: Path) -> Callable[[], None]:
+    """Reads what an open reads: every file but the scans' data, which is only measured."""
+    whole = sorted(p for p in path.iterdir() if p.suffix.upper() != ".DAT")
+    measured = sorted(p for p in path.iterdir() if p.suffix.upper() == ".DAT")
+
+    def read() -> None:
+        for file in whole:
+            file.read_bytes()
+        for file in measured:
+            os.stat(file)
+
+    return read
+
+
+def spectrum_pair(path: Path, reader: tarnvale.RawReader, scan: int, points: int, offset: int):
+    """read_spectrum with its lists, and the floor: the scan's bytes and as many floats as lists."""
+    doubles = memoryview(bytes(8 * points)).cast("d")
+    floats = memoryview(bytes(4 * points)).cast("f")
+    fd = os.open(path / "_FUNC001.DAT", os.O_RDONLY)
+
+    def ours() -> None:
+        spectrum = reader.read_spectrum(1, scan)
+        spectrum.mz
+        spectrum.intensity
+
+    def floor() -> None:
+        os.pread(fd, 6 * points, offset)
+        doubles.tolist()
+        floats.tolist()
+
+    return ours, floor, fd
 
 
 def main() -> int:
     with tempfile.TemporaryDirectory() as tmp:
-        path = Path(tmp) / "bench.raw"
-        build(path)
-        metadata = [path / name for name in ("_HEADER.TXT", "_extern.inf", "_FUNCTNS.INF", "_FUNC001.IDX")]
-        record = 6 * POINTS
+        small = Path(tmp) / "small.raw"
+        build(small, [[SMALL_POINTS] * SMALL_SCANS])
+        large = Path(tmp) / "large.raw"
+        build(large, [[LARGE_POINTS] * LARGE_SCANS for _ in range(LARGE_FUNCTIONS)])
+        spectra = Path(tmp) / "spectra.raw"
+        build(spectra, [[1_000, 100_000]])
 
-        def open_reader() -> None:
-            tarnvale.RawReader(str(path))
+        spectra_reader = tarnvale.RawReader(str(spectra))
+        one_k, one_k_floor, fd1 = spectrum_pair(spectra, spectra_reader, 0, 1_000, 0)
+        hundred_k, hundred_k_floor, fd2 = spectrum_pair(spectra, spectra_reader, 1, 100_000, 6 * 1_000)
 
-        def read_metadata() -> None:
-            for file in metadata:
-                file.read_bytes()
-            os.stat(path / "_FUNC001.DAT")
+        large_reader = tarnvale.RawReader(str(large))
+        doubles = memoryview(bytes(8 * LARGE_POINTS)).cast("d")
+        floats = memoryview(bytes(4 * LARGE_POINTS)).cast("f")
+        fd3 = os.open(large / "_FUNC001.DAT", os.O_RDONLY)
 
-        reader = tarnvale.RawReader(str(path))
-
-        def read_spectra() -> None:
-            for scan in range(SCANS):
-                spectrum = reader.read_spectrum(1, scan)
+        def sweep() -> None:
+            for scan in range(LARGE_SCANS):
+                spectrum = large_reader.read_spectrum(1, scan)
                 spectrum.mz
                 spectrum.intensity
 
-        def read_bytes() -> None:
-            fd = os.open(path / "_FUNC001.DAT", os.O_RDONLY)
-            try:
-                for scan in range(SCANS):
-                    os.pread(fd, record, scan * record)
-            finally:
+        def sweep_floor() -> None:
+            size = 6 * LARGE_POINTS
+            for scan in range(LARGE_SCANS):
+                os.pread(fd3, size, scan * size)
+                doubles.tolist()
+                floats.tolist()
+
+        try:
+            t = best_of(
+                {
+                    "open small": lambda: tarnvale.RawReader(str(small)),
+                    "open small floor": plain_open(small),
+                    "open large": lambda: tarnvale.RawReader(str(large)),
+                    "open large floor": plain_open(large),
+                    "1k": one_k,
+                    "1k floor": one_k_floor,
+                    "100k": hundred_k,
+                    "100k floor": hundred_k_floor,
+                    "sweep": sweep,
+                    "sweep floor": sweep_floor,
+                }
+            )
+        finally:
+            for fd in (fd1, fd2, fd3):
                 os.close(fd)
 
-        results = {
-            "open": (best(open_reader), best(read_metadata), "plain metadata reads"),
-            "read all scans": (best(read_spectra), best(read_bytes), "os.pread of each scan"),
-        }
-        try:
-            import numpy as np
-
-            dtype = np.dtype([("intensity", "<u2"), ("exponent", "u1"), ("mantissa", "u1", 3)])
-
-            def numpy_decode() -> None:
-                fd = os.open(path / "_FUNC001.DAT", os.O_RDONLY)
-                try:
-                    for scan in range(SCANS):
-                        rec = np.frombuffer(os.pread(fd, record, scan * record), dtype=dtype)
-                        m = rec["mantissa"].astype(np.uint32)
-                        mantissa = m[:, 0] | (m[:, 1] << 8) | (m[:, 2] << 16)
-                        raw = np.ldexp(mantissa.astype(np.float64), (rec["exponent"] >> 4).astype(np.int32) - 24)
-                        (np.sqrt(raw) ** 2).tolist()
-                        rec["intensity"].astype(np.float32).tolist()
-                finally:
-                    os.close(fd)
-
-            results["read all scans (numpy)"] = (best(read_spectra), best(numpy_decode), "numpy decode to lists")
-        except ImportError:
-            pass
-
-        print(f"{SCANS} scans x {POINTS} points, encoding A; best of {REPEATS}")
-        for name, (ours, base, label) in results.items():
-            print(f"{name:24s} tarnvale {ours * 1e3:8.2f} ms   {label} {base * 1e3:8.2f} ms   ratio {ours / base:5.2f}x")
+    rows = [
+        (f"open, 1 function x {SMALL_SCANS} scans", "open small", "plain reads of its files"),
+        (f"open, {LARGE_FUNCTIONS} functions x {LARGE_SCANS:,} scans", "open large", "plain reads of its files"),
+        ("read_spectrum + lists, 1,000 points", "1k", "pread + building the floats"),
+        ("read_spectrum + lists, 100,000 points", "100k", "pread + building the floats"),
+        (f"sweep of {LARGE_SCANS:,} scans x {LARGE_POINTS} points", "sweep", "pread + building the floats"),
+    ]
+    print(f"best of {REPEATS}, interleaved")
+    print(f"| {'measure':42s} | {'tarnvale':>10s} | {'floor':>10s} | {'ratio':>6s} | floor |")
+    print(f"|{'-' * 44}|{'-' * 12}|{'-' * 12}|{'-' * 8}|-------|")
+    for label, key, floor in rows:
+        ours, base = t[key], t[key + " floor"]
+        print(f"| {label:42s} | {ours * 1e3:7.3f} ms | {base * 1e3:7.3f} ms | {ours / base:5.2f}x | {floor} |")
+    print(f"sweep: {LARGE_SCANS / t['sweep']:,.0f} scans/s (floor {LARGE_SCANS / t['sweep floor']:,.0f} scans/s)")
     return 0
 
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmarks optimised and runs every one of them.
 #   scripts/bench.sh BUILD_DIR [benchmark arguments]
+# Build type: Release (-O3), the one pip install . uses (pyproject.toml), so that the
+# figures are those of the installed module.
 set -euo pipefail
 build=${1:-build-bench}
 shift || true

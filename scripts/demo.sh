@@ -7,6 +7,7 @@
 # and prints each validator's verdict on them. The Makefile's demo target then runs
 # pyopenms on them, outside the toolchain root (scripts/pyopenms-check.sh).
 #   scripts/demo.sh BUILD_DIR
+# Build type: that of scripts/build.sh (RelWithDebInfo), sharing the test build.
 set -euo pipefail
 build=${1:-build}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)

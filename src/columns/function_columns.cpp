@@ -205,11 +205,7 @@ Result<FunctionColumns> read_columns(const Reader& reader, const FunctionEntry& 
 
 Column<float> retention_times(const FunctionEntry& entry) {
     std::vector<float> rt(entry.scans.size());
-    std::visit(
-        [&](const auto& records) {
-            for (std::size_t scan = 0; scan < records.size(); ++scan) rt[scan] = records[scan].rt_min;
-        },
-        entry.scans.records);
+    for (std::size_t scan = 0; scan < rt.size(); ++scan) rt[scan] = entry.scans.rt_min(scan);
     return Column<float>::from_vector(std::move(rt));
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <format>
+#include <memory>
+#include <utility>
 
 #include "byte_cursor.hpp"
 #include "bytes.hpp"
@@ -69,7 +71,14 @@ double load_channel_value(ChannelEncoding encoding, const std::uint8_t* at) {
 } // namespace
 
 Result<FuncSts> FuncSts::from_bytes(std::span<const std::uint8_t> bytes) {
-    ByteCursor file(bytes, "_FUNCnnn.STS");
+    TV_ASSIGN_OR_RETURN(ByteBuffer copy, ByteBuffer::allocate(bytes.size()));
+    std::ranges::copy(bytes, copy.begin());
+    return from_buffer(std::move(copy));
+}
+
+Result<FuncSts> FuncSts::from_buffer(ByteBuffer buffer) {
+    auto kept = std::make_shared<const ByteBuffer>(std::move(buffer));
+    ByteCursor file(kept->span(), "_FUNCnnn.STS");
     TV_RETURN_IF_ERROR(file.need(kPreambleSize));
     const std::uint64_t data_offset = file.u16_at(0);
     const std::uint64_t record_size = file.u16_at(4);
@@ -93,13 +102,13 @@ Result<FuncSts> FuncSts::from_bytes(std::span<const std::uint8_t> bytes) {
 
     sts.scan_record_size = record_size;
     sts.n_records = file.remaining() / record_size;
-    const Bytes records = file.rest().first(sts.n_records * record_size);
-    sts.data.assign(records.begin(), records.end());
+    sts.data = file.rest().first(sts.n_records * record_size);
+    sts.bytes = std::move(kept);
     return sts;
 }
 
 Result<FuncSts> FuncSts::from_path(const std::filesystem::path& path) {
-    return parse_file(path, kIndexFileLimit, &from_bytes);
+    return parse_file(path, kIndexFileLimit, &from_buffer);
 }
 
 std::optional<double> FuncSts::value_at(const ChannelDescriptor& descriptor, std::size_t scan) const {

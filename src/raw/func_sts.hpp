@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "error.hpp"
+#include "io.hpp"
 
 namespace tarnvale::raw {
 
@@ -28,11 +30,15 @@ struct ChannelDescriptor {
 
 struct FuncSts {
     std::vector<ChannelDescriptor> descriptors;
-    std::vector<std::uint8_t> data; // n_records × scan_record_size bytes
+    std::span<const std::uint8_t> data;      // n_records × scan_record_size bytes, in `bytes`
+    std::shared_ptr<const ByteBuffer> bytes; // the file as read, kept rather than copied
     std::size_t scan_record_size = 1;
     std::size_t n_records = 0;
 
+    // Copies the bytes.
     static Result<FuncSts> from_bytes(std::span<const std::uint8_t> bytes);
+    // Keeps the buffer.
+    static Result<FuncSts> from_buffer(ByteBuffer bytes);
     static Result<FuncSts> from_path(const std::filesystem::path& path);
 
     std::optional<double> value_at(const ChannelDescriptor& descriptor, std::size_t scan) const;

@@ -1,11 +1,12 @@
 #include "raw/index.hpp"
 
+#include <algorithm>
 #include <format>
 #include <string_view>
 
-#include "byte_cursor.hpp"
 #include "log.hpp"
 #include "raw/parse_file.hpp"
+#include "size_limits.hpp"
 
 namespace tarnvale::raw {
 
@@ -21,10 +22,10 @@ constexpr std::size_t kMarkerOffset = 7;
 // `bytes` holds whole Variant A records.
 bool looks_like_variant_a(Bytes bytes) {
     std::uint32_t previous = 0;
-    for (ByteCursor file(bytes, "_FUNCnnn.IDX"); file.remaining() > 0;) {
-        const ByteCursor record = file.take(kIndexStrideA);
-        if (record.u8_at(kMarkerOffset) != kVariantAMarker) return false;
-        const std::uint32_t offset = record.u32_at(0);
+    for (std::size_t at = 0; at < bytes.size(); at += kIndexStrideA) {
+        const std::uint8_t* record = bytes.data() + at;
+        if (record[kMarkerOffset] != kVariantAMarker) return false;
+        const std::uint32_t offset = load_u32(record + index_fields::kOffsetA);
         if (offset < previous) return false;
         previous = offset;
     }
@@ -42,34 +43,8 @@ bool choose_variant_a_for_ambiguous_length(Bytes bytes) {
     return variant_a;
 }
 
-} // namespace
-
-std::vector<ScanIndexA> parse_variant_a(Bytes bytes) {
-    std::vector<ScanIndexA> records;
-    records.reserve(bytes.size() / kIndexStrideA);
-    for (ByteCursor file(bytes, "_FUNCnnn.IDX"); file.remaining() >= kIndexStrideA;) {
-        const ByteCursor record = file.take(kIndexStrideA);
-        records.push_back({
-            .offset = record.u32_at(0),
-            .n_points = record.u32_at(4) & 0xFFFFFF, // byte 7 is the layout marker
-            .rt_min = record.f32_at(12),
-            .aux_word = record.u16_at(16),
-        });
-    }
-    return records;
-}
-
-std::vector<ScanIndexB> parse_variant_b(Bytes bytes) {
-    std::vector<ScanIndexB> records;
-    records.reserve(bytes.size() / kIndexStrideB);
-    for (ByteCursor file(bytes, "_FUNCnnn.IDX"); file.remaining() >= kIndexStrideB;) {
-        const ByteCursor record = file.take(kIndexStrideB);
-        records.push_back({.offset = record.u32_at(22), .rt_min = record.f32_at(12)});
-    }
-    return records;
-}
-
-Result<ScanIndex> ScanIndex::from_bytes(Bytes bytes) {
+// Which layout the file's length (and, for a length both fit, its records) selects.
+Result<bool> choose_variant_a(Bytes bytes) {
     const std::size_t length = bytes.size();
     const bool fits_a = length % kIndexStrideA == 0;
     const bool fits_b = length % kIndexStrideB == 0;
@@ -78,22 +53,85 @@ Result<ScanIndex> ScanIndex::from_bytes(Bytes bytes) {
             std::format("_FUNCnnn.IDX: size {} is not a multiple of {} (Variant A) or {} (Variant B)", length,
                         kIndexStrideA, kIndexStrideB));
     }
-    bool variant_a = fits_a;
-    if (fits_a && fits_b && length > 0) variant_a = choose_variant_a_for_ambiguous_length(bytes);
-    if (variant_a) return ScanIndex{parse_variant_a(bytes)};
-    return ScanIndex{parse_variant_b(bytes)};
+    if (fits_a && fits_b && length > 0) return choose_variant_a_for_ambiguous_length(bytes);
+    return fits_a;
+}
+
+ScanIndexA read_record_a(const std::uint8_t* record) {
+    return {.offset = load_u32(record + index_fields::kOffsetA),
+            .n_points = load_u32(record + index_fields::kPointsA) & 0xFF'FFFF,
+            .rt_min = load_f32(record + index_fields::kRtMin),
+            .aux_word = load_u16(record + index_fields::kAuxWordA)};
+}
+
+ScanIndexB read_record_b(const std::uint8_t* record) {
+    return {.offset = load_u32(record + index_fields::kOffsetB),
+            .rt_min = load_f32(record + index_fields::kRtMin)};
+}
+
+template <class Record, class Read> std::vector<Record> read_all(Bytes bytes, std::size_t stride, Read read) {
+    std::vector<Record> records;
+    records.reserve(bytes.size() / stride);
+    for (std::size_t at = 0; bytes.size() - at >= stride; at += stride)
+        records.push_back(read(bytes.data() + at));
+    return records;
+}
+
+} // namespace
+
+std::vector<ScanIndexA> parse_variant_a(Bytes bytes) {
+    return read_all<ScanIndexA>(bytes, kIndexStrideA, read_record_a);
+}
+
+std::vector<ScanIndexB> parse_variant_b(Bytes bytes) {
+    return read_all<ScanIndexB>(bytes, kIndexStrideB, read_record_b);
+}
+
+ScanIndexA ScanIndex::record_a(std::size_t scan) const { return read_record_a(record(scan)); }
+
+ScanIndexB ScanIndex::record_b(std::size_t scan) const { return read_record_b(record(scan)); }
+
+std::uint64_t ScanIndex::largest_end(std::uint64_t record_width) const {
+    // This runs over every record of every function at each open: two records per
+    // step, each into its own maximum, so that the loop's own steps count half.
+    const auto end_of = [record_width](const std::uint8_t* record) {
+        return std::uint64_t{load_u32(record + index_fields::kOffsetA)} +
+               std::uint64_t{load_u32(record + index_fields::kPointsA) & 0xFF'FFFF} * record_width;
+    };
+    const std::uint8_t* record = records_;
+    const std::uint8_t* const pairs_end = records_ + (count_ / 2) * 2 * kIndexStrideA;
+    std::uint64_t even = 0;
+    std::uint64_t odd = 0;
+    for (; record != pairs_end; record += 2 * kIndexStrideA) {
+        even = std::max(even, end_of(record));
+        odd = std::max(odd, end_of(record + kIndexStrideA));
+    }
+    if (count_ % 2 != 0) even = std::max(even, end_of(record));
+    return std::max(even, odd);
+}
+
+Result<ScanIndex> ScanIndex::from_buffer(ByteBuffer bytes) {
+    TV_ASSIGN_OR_RETURN(const bool variant_a, choose_variant_a(bytes.span()));
+    ScanIndex index;
+    index.variant_a_ = variant_a;
+    index.stride_ = variant_a ? kIndexStrideA : kIndexStrideB;
+    index.count_ = bytes.size() / index.stride_;
+    if (index.count_ > 0) {
+        auto kept = std::make_shared<const ByteBuffer>(std::move(bytes));
+        index.records_ = kept->data();
+        index.bytes_ = std::move(kept);
+    }
+    return index;
+}
+
+Result<ScanIndex> ScanIndex::from_bytes(Bytes bytes) {
+    TV_ASSIGN_OR_RETURN(ByteBuffer copy, ByteBuffer::allocate(bytes.size()));
+    std::ranges::copy(bytes, copy.begin());
+    return from_buffer(std::move(copy));
 }
 
 Result<ScanIndex> ScanIndex::from_path(const std::filesystem::path& path) {
-    return parse_file(path, kIndexFileLimit, &from_bytes);
-}
-
-std::size_t ScanIndex::size() const {
-    return std::visit([](const auto& list) { return list.size(); }, records);
-}
-
-float ScanIndex::rt_min(std::size_t scan) const {
-    return std::visit([scan](const auto& list) { return list[scan].rt_min; }, records);
+    return parse_file(path, kIndexFileLimit, &from_buffer);
 }
 
 } // namespace tarnvale::raw

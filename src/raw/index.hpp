@@ -3,11 +3,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
-#include <variant>
 #include <vector>
 
+#include "bytes.hpp"
 #include "error.hpp"
+#include "io.hpp"
 
 namespace tarnvale::raw {
 
@@ -26,17 +28,55 @@ struct ScanIndexB {
     float rt_min = 0;
 };
 
-struct ScanIndex {
-    std::variant<std::vector<ScanIndexA>, std::vector<ScanIndexB>> records;
+// Where each field lies in a record.
+namespace index_fields {
+inline constexpr std::size_t kOffsetA = 0;
+inline constexpr std::size_t kPointsA = 4; // 24 bits; byte 7 is the layout marker
+inline constexpr std::size_t kRtMin = 12;  // both layouts
+inline constexpr std::size_t kAuxWordA = 16;
+inline constexpr std::size_t kOffsetB = 22;
+} // namespace index_fields
 
-    bool is_variant_a() const { return records.index() == 0; }
-    const std::vector<ScanIndexA>* variant_a() const { return std::get_if<0>(&records); }
-    const std::vector<ScanIndexB>* variant_b() const { return std::get_if<1>(&records); }
-    std::size_t size() const;
-    float rt_min(std::size_t scan) const; // scan < size()
+// The file's bytes as read, kept whole: a field is loaded from its record when asked
+// for, so that opening a function makes no pass over its records and no second copy
+// of them. Copies share the bytes, which never change.
+class ScanIndex {
+  public:
+    ScanIndex() = default;
 
+    bool is_variant_a() const { return variant_a_; }
+    std::size_t size() const { return count_; }
+
+    // scan < size() for all of these; record_a and n_points only for Variant A,
+    // record_b only for Variant B.
+    std::uint32_t offset(std::size_t scan) const {
+        return variant_a_ ? load_u32(record(scan) + index_fields::kOffsetA)
+                          : load_u32(record(scan) + index_fields::kOffsetB);
+    }
+    std::uint32_t n_points(std::size_t scan) const {
+        return load_u32(record(scan) + index_fields::kPointsA) & 0xFF'FFFF;
+    }
+    float rt_min(std::size_t scan) const { return load_f32(record(scan) + index_fields::kRtMin); }
+    ScanIndexA record_a(std::size_t scan) const;
+    ScanIndexB record_b(std::size_t scan) const;
+    // Variant A: the largest offset + n_points × record_width over the records (0
+    // without records), in 64 bits.
+    std::uint64_t largest_end(std::uint64_t record_width) const;
+
+    // Copies the bytes.
     static Result<ScanIndex> from_bytes(std::span<const std::uint8_t> bytes);
+    // Keeps the buffer.
+    static Result<ScanIndex> from_buffer(ByteBuffer bytes);
     static Result<ScanIndex> from_path(const std::filesystem::path& path);
+
+  private:
+    const std::uint8_t* record(std::size_t scan) const { return records_ + scan * stride_; }
+
+    std::shared_ptr<const ByteBuffer> bytes_;
+    const std::uint8_t* records_ = nullptr;
+    std::size_t count_ = 0;
+    std::size_t stride_ = kIndexStrideA;
+    bool variant_a_ = true;
 };
 
 // Whole records of each layout; a trailing remainder is ignored.

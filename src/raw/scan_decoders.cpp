@@ -190,7 +190,7 @@ template <class Layout> std::size_t count_points(Bytes records) {
             value = Layout::load_exact(record);
         else
             value = Layout::load(record);
-        if (Layout::has_point(value)) ++count;
+        if (records::has_point<Layout>(value)) ++count;
     }
     return count;
 }

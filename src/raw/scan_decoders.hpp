@@ -64,8 +64,9 @@ struct PointOutput {
 };
 
 // Each writes the scan's points to `out` and returns how many it wrote: the same
-// values, bit for bit, and the same errors as decode_encoding_x. After an error the
-// arrays hold unspecified values.
+// values, bit for bit, and the same errors as decode_encoding_x. The arrays past
+// the points returned (within the room), and after an error the whole room, hold
+// unspecified values: the decoders use them as scratch.
 Result<std::size_t> decode_encoding_a_into(std::span<const std::uint8_t> scan, const DecodeContext& context,
                                            PointOutput out);
 Result<std::size_t> decode_encoding_b_into(std::span<const std::uint8_t> scan, const DecodeContext& context,

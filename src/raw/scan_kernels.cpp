@@ -119,15 +119,34 @@ template <bool kPositive, class Body> Outcome with_calibration(const DecodeConte
     }
 }
 
-// ---------------------------------------------------------------- record slots
+// ---------------------------------------------------------------- walking records
 
-// The conversion loops read records from 8-byte slots: the 8-byte encodings
-// straight from the scan, encoding A from a block copied into slots (a 6-byte
-// stride is an access pattern the compiler does not vectorise).
-template <class Layout> struct Slots {
-    const std::uint8_t* at;
-    std::uint64_t operator()(std::size_t i) const { return Layout::load(at + 8 * i); }
-};
+// Calls visit(i, record) for each of `count` records stored 8 bytes apart at
+// `records`, in order, in a loop the compiler vectorises.
+template <class Layout, class Visit>
+void visit_records(const std::uint8_t* records, std::size_t count, Visit&& visit) {
+    for (std::size_t i = 0; i < count; ++i) visit(i, Layout::load(records + 8 * i));
+}
+
+// Encoding A's records are copied into 8-byte slots first: a 6-byte stride is an
+// access pattern GCC does not vectorise. Two records at a time go through one
+// 16-byte shuffle (bytes 0..7 and 6..13 of the 16 at the pair; a slot's last two
+// bytes are never read), which reads 4 bytes past the pair: the scan's last pair
+// and an odd record are copied exactly, one at a time.
+void copy_to_slots(const std::uint8_t* block, std::size_t count, bool ends_scan, std::uint8_t* slots) {
+    using Bytes16 = std::uint8_t __attribute__((vector_size(16)));
+    const std::size_t shuffled = ends_scan && count >= 2 ? count / 2 - 1 : count / 2;
+#pragma GCC unroll 4
+    for (std::size_t j = 0; j < shuffled; ++j) {
+        Bytes16 pair;
+        std::memcpy(&pair, block + 12 * j, sizeof pair);
+        const Bytes16 two_slots =
+            __builtin_shufflevector(pair, pair, 0, 1, 2, 3, 4, 5, 6, 7, 6, 7, 8, 9, 10, 11, 12, 13);
+        std::memcpy(slots + 16 * j, &two_slots, sizeof two_slots);
+    }
+    for (std::size_t i = 2 * shuffled; i < count; ++i)
+        store_le64(slots + 8 * i, LayoutA::load_exact(block + 6 * i));
+}
 
 // The output from point `written` on.
 PointOutput advanced(PointOutput out, std::size_t written) {
@@ -135,106 +154,182 @@ PointOutput advanced(PointOutput out, std::size_t written) {
             out.drift_time_ms == nullptr ? nullptr : out.drift_time_ms + written};
 }
 
+// Whether every record of a block carries a decodable point, from three bitwise
+// reductions that the conversion loop carries along: the bits set in every record,
+// the bits set in any, and a flag per record whose intensity field (as a 32-bit
+// integer f, the lanes in which the intensity is converted) is zero. (f − 1) & ~f
+// has bit 31 set exactly when f is zero: the subtraction then borrows through all
+// 32 bits, and otherwise sets bit 31 only if it leaves f below 2^31, which f
+// itself then had set.
+template <class Layout> class BlockCheck {
+  public:
+    void add(std::uint64_t record) {
+        in_all_ &= record;
+        in_any_ |= record;
+        const std::uint32_t intensity = records::intensity_field<Layout>(record);
+        zero_intensity_ |= (intensity - 1) & ~intensity;
+    }
+    bool every_record_decodable() const {
+        return (zero_intensity_ & 0x8000'0000u) == 0 && (in_all_ & Layout::kRequired) == Layout::kRequired &&
+               (in_any_ & Layout::kForbidden) == 0;
+    }
+
+  private:
+    std::uint64_t in_all_ = ~std::uint64_t{0};
+    std::uint64_t in_any_ = 0;
+    std::uint32_t zero_intensity_ = 0;
+};
+
 // ---------------------------------------------------------------- conversions
 
-template <class Layout, class Source>
-void write_intensities(Source records, std::size_t count, float* __restrict intensity) {
-    for (std::size_t i = 0; i < count; ++i) intensity[i] = Layout::intensity(records(i));
+// Writes the points of a block. A and D write m/z and intensity in one loop, so
+// that everything else runs beside the square roots. B and C take two loops: the
+// first writes each record's intensity and, where its m/z goes, the flight time;
+// the second turns those into m/z in place. Storing the flight time in between
+// changes nothing (it is a double either way), and two shorter chains of dependent
+// operations keep more records in flight than one long one: on the long chain the
+// out-of-order core runs out of scheduler entries for waiting vector operations
+// long before it runs out of execution units.
+template <class Layout, class Points> struct PointWriter {
+    const Points& points;
+    double* __restrict mz;
+    float* __restrict intensity;
+
+    PointWriter(const Points& p, PointOutput out) : points(p), mz(out.mz), intensity(out.intensity) {}
+    // The loop over the records.
+    void operator()(std::size_t i, std::uint64_t record) const {
+        if constexpr (Points::kTwoLoops)
+            mz[i] = points.argument(record);
+        else
+            mz[i] = points.mz(points.argument(record));
+        intensity[i] = Layout::intensity(record);
+    }
+    // The second loop, after the first one.
+    void finish(std::size_t count) const {
+        if constexpr (Points::kTwoLoops) {
+            for (std::size_t i = 0; i < count; ++i) mz[i] = points.mz(mz[i]);
+        }
+    }
+};
+
+template <class Points, class VisitAll>
+void write_drift_times(const Points& points, PointOutput out, VisitAll visit_all) {
+    if constexpr (Points::kDrift) {
+        if (out.drift_time_ms == nullptr) return;
+        double* __restrict drift = out.drift_time_ms;
+        visit_all([&](std::size_t i, std::uint64_t record) { drift[i] = points.drift_time_ms(record); });
+    }
 }
 
 // A and D: raw m/z -> (calibrated sqrt(raw))². raw is always positive (its
 // mantissa has the top bit set), so fabs changes nothing; it only tells the
 // compiler that sqrt cannot fail, which lets it use vector square roots.
 template <class Layout, class Calibration> struct RawMzPoints {
+    static constexpr bool kDrift = false;
+    static constexpr bool kTwoLoops = false;
     Calibration calibrated;
 
-    template <class Source> void operator()(Source records, std::size_t count, PointOutput out) const {
-        double* __restrict mz = out.mz;
-        for (std::size_t i = 0; i < count; ++i) {
-            const double c = calibrated(std::sqrt(std::fabs(Layout::raw_mz(records(i)))));
-            mz[i] = c * c;
-        }
-        write_intensities<Layout>(records, count, out.intensity);
+    double argument(std::uint64_t record) const { return std::sqrt(std::fabs(Layout::raw_mz(record))); }
+    double mz(double root) const {
+        const double c = calibrated(root);
+        return c * c;
     }
 };
 
 // B and C: flight time t (µs) -> (calibrated t / tof_k_us)², with t from
-// `flight_time(record)`; B also writes drift times when asked for them.
-template <class FlightTime, class Calibration, bool kDrift> struct FlightTimePoints {
+// `flight_time(record)`; B also has drift times.
+template <class FlightTime, class Calibration, bool kWithDrift> struct FlightTimePoints {
+    static constexpr bool kDrift = kWithDrift;
+    static constexpr bool kTwoLoops = true;
     FlightTime flight_time;
     Calibration calibrated;
     double tof_k_us;
     double scan_time_ms;
 
-    template <class Source> void operator()(Source records, std::size_t count, PointOutput out) const {
-        double* __restrict mz = out.mz;
-        for (std::size_t i = 0; i < count; ++i) {
-            const double ratio = calibrated(flight_time(records(i))) / tof_k_us;
-            mz[i] = ratio * ratio;
-        }
-        write_intensities<LayoutBC>(records, count, out.intensity);
-        if constexpr (kDrift) {
-            if (out.drift_time_ms == nullptr) return;
-            double* __restrict drift = out.drift_time_ms;
-            for (std::size_t i = 0; i < count; ++i)
-                drift[i] = LayoutBC::word(records(i)) * scan_time_ms * kInverse2Pow16;
-        }
+    double argument(std::uint64_t record) const { return flight_time(record); }
+    double mz(double t) const {
+        const double ratio = calibrated(t) / tof_k_us;
+        return ratio * ratio;
+    }
+    double drift_time_ms(std::uint64_t record) const {
+        return LayoutBC::word(record) * scan_time_ms * kInverse2Pow16;
     }
 };
 
 // ---------------------------------------------------------------- blocks
 
-using SlotBuffer = std::array<std::uint8_t, 8 * kBlockRecords>;
+using PackBuffer = std::array<std::uint8_t, 8 * kBlockRecords>;
 
-// Copies `count` records of encoding A into slots; `ends_scan`: the last of them
-// is the scan's last record, which a load that reads past it cannot fetch.
-void copy_to_slots(const std::uint8_t* block, std::size_t count, bool ends_scan, std::uint8_t* slots) {
-    const std::size_t by_wide_load = ends_scan ? count - 1 : count;
-    for (std::size_t i = 0; i < by_wide_load; ++i) store_le64(slots + 8 * i, LayoutA::load(block + 6 * i));
-    if (ends_scan) store_le64(slots + 8 * by_wide_load, LayoutA::load_exact(block + 6 * by_wide_load));
-}
-
-// How many records carry a point that can be decoded.
-template <class Layout> std::size_t count_decodable(Slots<Layout> records, std::size_t count) {
-    std::size_t decodable = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t record = records(i);
-        decodable += static_cast<std::size_t>(Layout::has_point(record)) &
-                     static_cast<std::size_t>(Layout::valid(record));
-    }
-    return decodable;
-}
-
-// Copies the records with a point to the front of `kept` (which may be where they
-// are), without branches; returns how many.
+// Copies the records with a point to `packed` (which may be where they are), 8
+// bytes each, without branches; returns how many.
 template <class Layout>
-std::size_t keep_points(Slots<Layout> records, std::size_t count, std::uint8_t* kept) {
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t record = records(i);
-        store_le64(kept + 8 * n, record);
-        n += static_cast<std::size_t>(Layout::has_point(record));
-    }
-    return n;
+std::size_t keep_points(const std::uint8_t* block, std::size_t count, std::uint8_t* packed) {
+    std::size_t kept = 0;
+    visit_records<Layout>(block, count, [&](std::size_t, std::uint64_t record) {
+        records::store_le64(packed + 8 * kept, record);
+        kept += static_cast<std::size_t>(records::has_point<Layout>(record));
+    });
+    return kept;
 }
 
-template <class Layout> std::optional<std::uint64_t> first_invalid(Slots<Layout> records, std::size_t count) {
-    if constexpr (Layout::kChecked) {
-        std::size_t valid = 0;
-        for (std::size_t i = 0; i < count; ++i) valid += static_cast<std::size_t>(Layout::valid(records(i)));
+template <class Layout>
+std::optional<std::uint64_t> first_invalid(const std::uint8_t* packed, std::size_t count) {
+    if constexpr (Layout::kRequired != 0 || Layout::kForbidden != 0) {
+        std::size_t valid = 0; // counted without branches first: an invalid record is rare
+        visit_records<Layout>(packed, count, [&](std::size_t, std::uint64_t record) {
+            valid += static_cast<std::size_t>(records::valid<Layout>(record));
+        });
         if (valid == count) return std::nullopt;
         for (std::size_t i = 0; i < count; ++i) {
-            if (!Layout::valid(records(i))) return records(i);
+            const std::uint64_t record = Layout::load(packed + 8 * i);
+            if (!records::valid<Layout>(record)) return record;
         }
     }
     return std::nullopt;
 }
 
+// Writes the points of every record of the block; says whether every record
+// carries a decodable point (when not, what was written is no result).
+template <class Layout, class Points>
+bool write_all_checked(const Points& points, const std::uint8_t* block, std::size_t count, PointOutput out) {
+    const PointWriter<Layout, Points> write(points, out);
+    BlockCheck<Layout> check;
+    visit_records<Layout>(block, count, [&](std::size_t i, std::uint64_t record) {
+        check.add(record);
+        write(i, record);
+    });
+    if (!check.every_record_decodable()) return false;
+    write.finish(count);
+    write_drift_times(points, out, [&](auto visit) { visit_records<Layout>(block, count, visit); });
+    return true;
+}
+
+// Writes the points of the records with a point: packs them into `buffer`, checks
+// and converts them from there. Returns how many, or the first record with a point
+// that cannot be decoded.
+template <class Layout, class Points>
+Outcome write_kept(const Points& points, const std::uint8_t* block, std::size_t count, PackBuffer& buffer,
+                   PointOutput out) {
+    const std::size_t kept = keep_points<Layout>(block, count, buffer.data());
+    if (auto invalid = first_invalid<Layout>(buffer.data(), kept)) return {0, invalid};
+    const PointWriter<Layout, Points> write(points, out);
+    visit_records<Layout>(buffer.data(), kept, write);
+    write.finish(kept);
+    write_drift_times(points, out, [&](auto visit) { visit_records<Layout>(buffer.data(), kept, visit); });
+    return {kept, std::nullopt};
+}
+
+// Walks the scan block by block. A block is first converted as it is, with the
+// check carried along; when the check finds a record without a decodable point,
+// what was written is dropped and the block goes through write_kept. Once a block
+// needed that, the next ones go to write_kept directly, until one turns out to have
+// a point in every record.
 template <class Layout, class Points>
 Outcome decode_records(Bytes scan, const Points& points, PointOutput out) {
     const std::size_t total = scan.size() / Layout::kSize;
-    alignas(64) SlotBuffer buffer;
+    alignas(64) PackBuffer buffer;
     std::size_t written = 0;
+    bool expect_gaps = false;
     for (std::size_t first = 0; first < total; first += kBlockRecords) {
         const std::size_t count = std::min(kBlockRecords, total - first);
         const std::uint8_t* block = scan.data() + first * Layout::kSize;
@@ -242,17 +337,15 @@ Outcome decode_records(Bytes scan, const Points& points, PointOutput out) {
             copy_to_slots(block, count, first + count == total, buffer.data());
             block = buffer.data();
         }
-        const Slots<Layout> records{block};
-        if (count_decodable(records, count) == count) {
-            points(records, count, advanced(out, written));
+        const PointOutput at = advanced(out, written);
+        if (!expect_gaps && write_all_checked<Layout>(points, block, count, at)) {
             written += count;
             continue;
         }
-        const std::size_t kept = keep_points(records, count, buffer.data());
-        const Slots<Layout> kept_records{buffer.data()};
-        if (auto invalid = first_invalid(kept_records, kept)) return {written, invalid};
-        points(kept_records, kept, advanced(out, written));
-        written += kept;
+        const Outcome kept = write_kept<Layout>(points, block, count, buffer, at);
+        if (kept.invalid_record) return {written, kept.invalid_record};
+        written += kept.written;
+        expect_gaps = kept.written < count;
     }
     return {written, std::nullopt};
 }

@@ -49,7 +49,7 @@ EncodingChoice choose_encoding(const raw::ScanIndex& scans, bool synapt) {
         return synapt ? EncodingChoice{Encoding::B, EncodingReason::SynaptB}
                       : EncodingChoice{Encoding::C, EncodingReason::NotSynaptB};
     }
-    switch (variant_a_record_width(*scans.variant_a()).value_or(0)) {
+    switch (variant_a_record_width(scans).value_or(0)) {
     case 8:
         return {Encoding::D, EncodingReason::EightByteA};
     case 6:
@@ -270,12 +270,8 @@ Result<DecodedScan> Reader::decode_scan(std::uint32_t func_index, std::uint64_t 
 std::uint32_t record_width(Encoding encoding) { return encoding == Encoding::A ? 6 : 8; }
 
 ScanRanges::ScanRanges(const FunctionEntry& entry)
-    : count_(entry.scans.size()), width_(record_width(entry.encoding)), dat_len_(entry.dat_len) {
-    if (const auto* records = entry.scans.variant_a())
-        records_a_ = records->data();
-    else
-        records_b_ = entry.scans.variant_b()->data();
-}
+    : scans_(entry.scans), count_(entry.scans.size()), width_(record_width(entry.encoding)),
+      dat_len_(entry.dat_len), variant_a_(entry.scans.is_variant_a()) {}
 
 ByteRange scan_byte_range(const FunctionEntry& entry, std::uint64_t scan) { return ScanRanges(entry)(scan); }
 
@@ -296,28 +292,23 @@ Error scan_error(const std::filesystem::path& dir, std::uint32_t func_index, std
                           std::move(inner));
 }
 
-std::optional<std::uint32_t> variant_a_record_width(std::span<const raw::ScanIndexA> records) {
-    for (std::size_t i = 1; i < records.size(); ++i) {
-        const raw::ScanIndexA& prev = records[i - 1];
-        const raw::ScanIndexA& cur = records[i];
-        if (cur.offset <= prev.offset || prev.n_points == 0) continue;
-        const std::uint32_t distance = cur.offset - prev.offset;
-        if (distance % prev.n_points != 0) continue;
-        const std::uint32_t width = distance / prev.n_points;
+std::optional<std::uint32_t> variant_a_record_width(const raw::ScanIndex& scans) {
+    for (std::size_t i = 1; i < scans.size(); ++i) {
+        const std::uint32_t offset = scans.offset(i);
+        const std::uint32_t previous_offset = scans.offset(i - 1);
+        const std::uint32_t previous_points = scans.n_points(i - 1);
+        if (offset <= previous_offset || previous_points == 0) continue;
+        const std::uint32_t distance = offset - previous_offset;
+        if (distance % previous_points != 0) continue;
+        const std::uint32_t width = distance / previous_points;
         if (width == 6 || width == 8) return width;
     }
     return std::nullopt;
 }
 
 std::optional<std::uint64_t> index_end(const raw::ScanIndex& scans, Encoding encoding) {
-    const auto* records = scans.variant_a();
-    if (records == nullptr || records->empty()) return std::nullopt;
-    const std::uint64_t width = record_width(encoding);
-    std::uint64_t end = 0;
-    for (const raw::ScanIndexA& record : *records) {
-        end = std::max(end, std::uint64_t{record.offset} + std::uint64_t{record.n_points} * width);
-    }
-    return end;
+    if (!scans.is_variant_a() || scans.size() == 0) return std::nullopt;
+    return scans.largest_end(record_width(encoding));
 }
 
 double tof_k_us(double lteff_mm, double veff_v) {

@@ -94,12 +94,12 @@ class ScanRanges {
     ByteRange operator()(std::uint64_t scan) const {
         std::uint64_t offset = 0;
         std::uint64_t size = 0;
-        if (records_a_ != nullptr) {
-            offset = records_a_[scan].offset;
-            size = std::uint64_t{records_a_[scan].n_points} * width_;
+        if (variant_a_) {
+            offset = scans_.offset(scan);
+            size = std::uint64_t{scans_.n_points(scan)} * width_;
         } else {
-            offset = records_b_[scan].offset;
-            const std::uint64_t next = scan + 1 < count_ ? records_b_[scan + 1].offset : dat_len_;
+            offset = scans_.offset(scan);
+            const std::uint64_t next = scan + 1 < count_ ? scans_.offset(scan + 1) : dat_len_;
             size = next >= offset ? next - offset : 0;
         }
         const std::uint64_t available = offset > dat_len_ ? 0 : dat_len_ - offset;
@@ -107,11 +107,11 @@ class ScanRanges {
     }
 
   private:
-    const raw::ScanIndexA* records_a_ = nullptr;
-    const raw::ScanIndexB* records_b_ = nullptr;
+    raw::ScanIndex scans_; // shares the index's bytes
     std::uint64_t count_ = 0;
     std::uint64_t width_ = 0;
     std::uint64_t dat_len_ = 0;
+    bool variant_a_ = true;
 };
 
 // The byte range of one scan (scan < entry.scans.size()), as ScanRanges gives it.
@@ -125,7 +125,7 @@ Error scan_error(const std::filesystem::path& dir, std::uint32_t func_index, std
                  Error inner);
 
 // 6 or 8 from the spacing of scan offsets, or none when no pair decides.
-std::optional<std::uint32_t> variant_a_record_width(std::span<const raw::ScanIndexA> records);
+std::optional<std::uint32_t> variant_a_record_width(const raw::ScanIndex& scans);
 
 // How many .DAT bytes a Variant A index addresses (none for Variant B or no records).
 std::optional<std::uint64_t> index_end(const raw::ScanIndex& scans, Encoding encoding);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,20 @@ TEST(FuncSts, PreambleOnlyFileHasNoDescriptorsAndNoRecords) {
     EXPECT_EQ(sts.scan_record_size, 4u);
     EXPECT_FALSE(sts.collision_energy(0));
     EXPECT_FALSE(sts.etd_fragmentation_mode(0));
+}
+
+// The statistics keep the bytes they were given, and their copies share them.
+TEST(FuncSts, CopiesReadTheSameValuesAfterTheOriginalIsGone) {
+    std::vector<std::uint8_t> file =
+        func_sts_file({.descriptors = {{.type_code = kStsF32, .offset = 4, .name = "Collision Energy"}},
+                       .scan_record_size = 16,
+                       .records = sixteen_byte_records(4)});
+    std::optional<FuncSts> original = parse_ok(file);
+    std::ranges::fill(file, std::uint8_t{0xEE});
+    const FuncSts copy = *original;
+    original.reset();
+    ASSERT_EQ(copy.n_records, 4u);
+    for (std::size_t s = 0; s < 4; ++s) EXPECT_EQ(copy.collision_energy(s), static_cast<float>(s + 1) * 1.5f);
 }
 
 TEST(FuncSts, CountsWholeRecordsAndIgnoresTrailingPart) {

@@ -2,7 +2,9 @@
 // for lengths that fit both strides, field extraction and failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <format>
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -50,8 +52,8 @@ TEST(ScanIndexTest, VariantAFieldsAreRead) {
     });
     ScanIndex index = parse_ok(bytes);
     ASSERT_TRUE(index.is_variant_a());
-    const auto& records = *index.variant_a();
-    ASSERT_EQ(records.size(), 2u);
+    ASSERT_EQ(index.size(), 2u);
+    const ScanIndexA records[] = {index.record_a(0), index.record_a(1)};
     EXPECT_EQ(records[0].offset, 0u);
     EXPECT_EQ(records[0].n_points, 0xABCDEFu);
     EXPECT_EQ(records[0].rt_min, 1.25f);
@@ -70,8 +72,8 @@ TEST(ScanIndexTest, VariantBFieldsAreRead) {
     });
     ScanIndex index = parse_ok(bytes);
     ASSERT_FALSE(index.is_variant_a());
-    const auto& records = *index.variant_b();
-    ASSERT_EQ(records.size(), 2u);
+    ASSERT_EQ(index.size(), 2u);
+    const ScanIndexB records[] = {index.record_b(0), index.record_b(1)};
     EXPECT_EQ(records[0].offset, 4096u);
     EXPECT_EQ(records[0].rt_min, 0.75f);
     EXPECT_EQ(records[1].offset, 12u);
@@ -177,7 +179,7 @@ TEST(ScanIndexTest, TieReadAsVariantBTakesFieldsFromThirtyByteRecords) {
     ASSERT_EQ(index.size(), 11u);
     // Record k of the B reading: offset at byte 30k + 22, rt_min at 30k + 12.
     for (std::size_t k = 0; k < 11; ++k) {
-        EXPECT_EQ(index.variant_b()->at(k).offset, load_u32(bytes.data() + 30 * k + 22));
+        EXPECT_EQ(index.record_b(k).offset, load_u32(bytes.data() + 30 * k + 22));
         EXPECT_EQ(index.rt_min(k), load_f32(bytes.data() + 30 * k + 12));
     }
 }
@@ -189,7 +191,7 @@ TEST(ScanIndexTest, FromPathReadsTheFileAndPassesErrorsOn) {
     auto index = ScanIndex::from_path(dir.write("_FUNC001.IDX", testing::index_b({{.offset = 8}})));
     ASSERT_TRUE(index.has_value());
     EXPECT_FALSE(index->is_variant_a());
-    EXPECT_EQ(index->variant_b()->at(0).offset, 8u);
+    EXPECT_EQ(index->record_b(0).offset, 8u);
 
     auto missing = ScanIndex::from_path(dir.path() / "_FUNC002.IDX");
     ASSERT_FALSE(missing.has_value());
@@ -200,6 +202,30 @@ TEST(ScanIndexTest, FromPathReadsTheFileAndPassesErrorsOn) {
     ASSERT_FALSE(bad_size.has_value());
     EXPECT_EQ(bad_size.error().to_string(),
               "parse error: _FUNCnnn.IDX: size 50 is not a multiple of 22 (Variant A) or 30 (Variant B)");
+}
+
+// The index keeps the bytes it was given or read, and its copies share them: each
+// reads the same fields after the original, and the input, are gone.
+TEST(ScanIndexTest, CopiesReadTheSameFieldsAfterTheOriginalIsGone) {
+    testing::TempDir dir;
+    const std::vector<IndexARecord> expected = ordered_a_records(5, 700);
+    std::vector<std::uint8_t> bytes = testing::index_a(expected);
+    std::optional<ScanIndex> from_memory = parse_ok(bytes);
+    auto read = ScanIndex::from_path(dir.write("_FUNC001.IDX", bytes));
+    ASSERT_TRUE(read.has_value());
+    std::optional<ScanIndex> from_file = std::move(*read);
+    std::ranges::fill(bytes, std::uint8_t{0xEE});
+    for (std::optional<ScanIndex>* original : {&from_memory, &from_file}) {
+        const ScanIndex copy = **original;
+        original->reset();
+        ASSERT_EQ(copy.size(), expected.size());
+        for (std::size_t k = 0; k < expected.size(); ++k) {
+            EXPECT_EQ(copy.offset(k), expected[k].offset);
+            EXPECT_EQ(copy.n_points(k), expected[k].n_points);
+            EXPECT_EQ(copy.rt_min(k), expected[k].rt_min);
+            EXPECT_EQ(copy.record_a(k).n_points, expected[k].n_points);
+        }
+    }
 }
 
 TEST(ScanIndexTest, RecordParsersIgnoreATrailingRemainder) {

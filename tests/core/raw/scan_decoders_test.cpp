@@ -327,31 +327,32 @@ Reference reference_bc(Bytes scan, const DecodeContext& c, bool with_fraction) {
 }
 
 // A value no decoder writes (a signalling NaN; arithmetic only ever yields quiet ones),
-// which shows a write past the points a decoder reports.
+// which shows a write past the room a decoder is given.
 constexpr std::uint64_t kUnwrittenBits = 0xFFF1'2345'6789'ABCD;
 constexpr std::uint32_t kUnwrittenBits32 = 0xFF81'2345;
 
 // Decodes with the record loops of `path` into arrays with room for every record
-// and one more; checks that nothing past the points reported was written.
+// and one more, which must stay untouched.
 Reference decode_with_path(char encoding, Bytes scan, const DecodeContext& c, DecoderPath path) {
-    const std::size_t room = max_points(scan, encoding == 'A' ? kRecordWidthA : kRecordWidthD) + 1;
+    const std::size_t room = max_points(scan, encoding == 'A' ? kRecordWidthA : kRecordWidthD);
     Reference out;
-    out.mz.assign(room, std::bit_cast<double>(kUnwrittenBits));
-    out.intensity.assign(room, std::bit_cast<float>(kUnwrittenBits32));
-    if (encoding == 'B') out.drift.assign(room, std::bit_cast<double>(kUnwrittenBits));
+    out.mz.assign(room + 1, std::bit_cast<double>(kUnwrittenBits));
+    out.intensity.assign(room + 1, std::bit_cast<float>(kUnwrittenBits32));
+    if (encoding == 'B') out.drift.assign(room + 1, std::bit_cast<double>(kUnwrittenBits));
     const PointOutput into{out.mz.data(), out.intensity.data(), encoding == 'B' ? out.drift.data() : nullptr};
     Result<std::size_t> written = encoding == 'A'   ? decode_encoding_a_into(scan, c, into, path)
                                   : encoding == 'B' ? decode_encoding_b_into(scan, c, into, path)
                                   : encoding == 'C' ? decode_encoding_c_into(scan, c, into, path)
                                                     : decode_encoding_d_into(scan, c, into, path);
-    if (!written) return failure(written.error().to_string());
-    for (std::size_t i = *written; i < room; ++i) {
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(out.mz[i]), kUnwrittenBits) << "mz written at " << i;
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(out.intensity[i]), kUnwrittenBits32) << "intensity at " << i;
-        if (encoding == 'B') {
-            EXPECT_EQ(std::bit_cast<std::uint64_t>(out.drift[i]), kUnwrittenBits) << "drift time at " << i;
-        }
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(out.mz[room]), kUnwrittenBits) << "mz written past the room";
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(out.intensity[room]), kUnwrittenBits32)
+        << "intensity past the room";
+    if (encoding == 'B') {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(out.drift[room]), kUnwrittenBits)
+            << "drift time past the room";
     }
+    if (!written) return failure(written.error().to_string());
+    EXPECT_LE(*written, room);
     out.mz.resize(*written);
     out.intensity.resize(*written);
     if (encoding == 'B') out.drift.resize(*written);
@@ -390,22 +391,32 @@ template <class Dropped> Scans random_scans(std::size_t count, std::uint64_t see
     std::vector<testing::Record8> d, bc;
     for (std::size_t i = 0; i < count; ++i) {
         const bool drop = dropped(i, random);
-        const auto intensity = static_cast<std::uint16_t>(drop ? 0 : 1 + random() % 65535);
-        const auto exponent = static_cast<std::uint8_t>((random() % 16) << 4);
-        a.push_back(drop ? record_a(0, 0x0F, 0x123456)
-                         : record_a(intensity, exponent, 0x800000 | (random() & 0x7FFFFF)));
-        const auto exponent_d = static_cast<std::uint32_t>(random() % 32);
+        // Every ninth record takes the extremes of its fields in turn: smallest and
+        // largest exponents and fractions, and the largest intensities.
+        const std::size_t extreme = i % 9 < 4 ? i % 9 : 4;
+        const bool high = i % 2 != 0;
+        auto intensity = static_cast<std::uint16_t>(drop ? 0 : 1 + random() % 65535);
+        if (!drop && extreme < 4) intensity = high ? 0xFFFF : 1;
+        auto exponent = static_cast<std::uint8_t>((random() % 16) << 4);
+        std::uint32_t mantissa = 0x800000 | (random() & 0x7FFFFF);
+        if (extreme < 2) exponent = high ? 0xF0 : 0x00;
+        if (extreme >= 2 && extreme < 4) mantissa = high ? 0xFFFFFF : 0x800000;
+        a.push_back(drop ? record_a(0, 0x0F, 0x123456) : record_a(intensity, exponent, mantissa));
+        auto exponent_d = static_cast<std::uint32_t>(random() % 32);
+        std::uint32_t fraction_d = static_cast<std::uint32_t>(random()) & 0x3FFFFFF;
+        if (extreme < 2) exponent_d = high ? 31 : 0;
+        if (extreme >= 2 && extreme < 4) fraction_d = high ? 0x3FFFFFF : 0;
         std::uint32_t intensity_word = static_cast<std::uint32_t>(random() >> 32) | 1u;
         if (i % 5 == 0) intensity_word = ((intensity_word | 0x80000000u) & 0xFFFFFF00u) | 0x80u; // f32 tie
         if (i % 7 == 0) intensity_word = 0xFFFFFFFFu >> (random() % 32);
-        d.push_back(drop
-                        ? record_d(0, 0x12345)
-                        : record_d(intensity_word, (exponent_d << 27) | (1u << 26) | (random() & 0x3FFFFFF)));
+        d.push_back(drop ? record_d(0, 0x12345)
+                         : record_d(intensity_word, (exponent_d << 27) | (1u << 26) | fraction_d));
         auto position = static_cast<std::uint16_t>(random());
+        auto word = static_cast<std::uint16_t>(random());
+        if (extreme < 4) position = word = high ? 0xFFFF : 0;
         if (i == 0) position = 1000;
         if (i == count - 1) position = 60000;
-        bc.push_back(record_bc(intensity, static_cast<std::uint16_t>(random()), position,
-                               static_cast<std::uint16_t>(random())));
+        bc.push_back(record_bc(intensity, word, position, static_cast<std::uint16_t>(random())));
     }
     return {join(a), join(d), join(bc)};
 }
@@ -427,6 +438,23 @@ std::vector<std::pair<std::string, Scans>> scan_cases() {
         {"last dropped", random_scans(513, 9, [](std::size_t i, std::mt19937_64&) { return i == 512; })},
         {"all dropped", random_scans(300, 10, [](std::size_t, std::mt19937_64&) { return true; })},
         {"two records", random_scans(2, 11, [](std::size_t, std::mt19937_64&) { return false; })},
+        // Blocks with gaps before, between and after blocks without (the decoders
+        // change strategy from block to block).
+        {"gaps in the first block only",
+         random_scans(1100, 12, [](std::size_t i, std::mt19937_64&) { return i == 5; })},
+        {"gaps in every other block of 256",
+         random_scans(1300, 13,
+                      [](std::size_t i, std::mt19937_64& r) { return (i / 256) % 2 == 0 && r() % 3 == 0; })},
+        {"gaps in every third block of 256",
+         random_scans(1300, 14,
+                      [](std::size_t i, std::mt19937_64&) { return (i / 256) % 3 == 1 && i % 256 == 255; })},
+        // Odd record counts, and counts just past and short of a block: encoding A's
+        // records at the end of a scan are read one at a time.
+        {"three records", random_scans(3, 15, [](std::size_t, std::mt19937_64&) { return false; })},
+        {"255 records", random_scans(255, 16, [](std::size_t, std::mt19937_64&) { return false; })},
+        {"257 records, last block dropped",
+         random_scans(257, 17, [](std::size_t i, std::mt19937_64&) { return i == 256; })},
+        {"511 records", random_scans(511, 18, [](std::size_t i, std::mt19937_64&) { return i == 509; })},
     };
 }
 

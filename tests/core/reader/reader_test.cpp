@@ -66,12 +66,11 @@ index_records(std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> pai
     return out;
 }
 
-// The same records as the reader holds them.
-std::vector<raw::ScanIndexA> scan_index_a(const std::vector<IndexARecord>& records) {
-    std::vector<raw::ScanIndexA> out;
-    out.reserve(records.size());
-    for (const auto& r : records) out.push_back({r.offset, r.n_points, r.rt_min, r.aux_word});
-    return out;
+// The records as the reader reads them from an index file.
+raw::ScanIndex scan_index_a(const std::vector<IndexARecord>& records) {
+    auto index = raw::ScanIndex::from_bytes(testing::index_a(records));
+    EXPECT_TRUE(index.has_value());
+    return index ? std::move(*index) : raw::ScanIndex{};
 }
 
 std::string replaced(std::string text, std::string_view key, const std::string& value) {
@@ -251,14 +250,19 @@ TEST(VariantARecordWidth, FirstDecidingPairWins) {
 
 TEST(IndexEnd, MaximumOverRecordsIn64Bits) {
     auto a = [](std::initializer_list<std::pair<std::uint32_t, std::uint32_t>> pairs) {
-        return raw::ScanIndex{scan_index_a(index_records(pairs))};
+        return scan_index_a(index_records(pairs));
     };
     EXPECT_EQ(index_end(a({}), Encoding::A), std::nullopt);
-    EXPECT_EQ(index_end(raw::ScanIndex{std::vector<raw::ScanIndexB>{{0, 0}}}, Encoding::C), std::nullopt);
+    EXPECT_EQ(index_end(*raw::ScanIndex::from_bytes(testing::index_b({{}})), Encoding::C), std::nullopt);
     EXPECT_EQ(index_end(a({{0, 125}, {1000, 10}}), Encoding::D), 1080u);
     EXPECT_EQ(index_end(a({{0, 125}, {1000, 10}}), Encoding::A), 1060u);
     EXPECT_EQ(index_end(a({{2000, 0}, {1000, 10}}), Encoding::B), 2000u); // not the last record's end
     EXPECT_EQ(index_end(a({{0xFFFFFFFFu, 0xFFFFFFu}}), Encoding::D), 0xFFFFFFFFull + 0xFFFFFFull * 8);
+    // The records are taken two at a time: the largest end at either place of a pair
+    // and in an odd last record.
+    EXPECT_EQ(index_end(a({{0, 1}, {9000, 1}, {0, 1}, {0, 1}}), Encoding::A), 9006u);
+    EXPECT_EQ(index_end(a({{0, 1}, {0, 1}, {9000, 1}, {0, 1}}), Encoding::A), 9006u);
+    EXPECT_EQ(index_end(a({{0, 1}, {0, 1}, {0, 1}, {0, 1}, {9000, 2}}), Encoding::D), 9016u);
 }
 
 TEST(ReaderOpen, IndexBeyondDataWarnsAndKeepsFunction) {
