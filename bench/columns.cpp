@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <format>
 #include <fstream>
 #include <map>
@@ -89,6 +90,7 @@ struct Prepared {
     explicit Prepared(const Dataset& wanted) : set(wanted) {
         std::mt19937 random(static_cast<unsigned>(set.encoding) * 1000 + static_cast<unsigned>(set.points));
         std::vector<std::vector<std::uint8_t>> templates;
+        templates.reserve(kTemplates);
         for (std::size_t k = 0; k < kTemplates; ++k) templates.push_back(scan_bytes(set, random));
         FunctionSpec function;
         function.info = {.scan_time_s = 0.5f,
@@ -206,7 +208,7 @@ ChromatogramRequest xic_request(std::size_t targets) {
     return request;
 }
 
-void chromatograms_bench(benchmark::State& state, Dataset set, ChromatogramRequest request) {
+void chromatograms_bench(benchmark::State& state, Dataset set, const ChromatogramRequest& request) {
     const Prepared& data = prepared(set);
     for (auto _ : state) {
         auto traces = read_chromatograms(*data.reader, data.entry(), request, {1, OnError::Fail, 0});
@@ -265,11 +267,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
             const std::string n = set.name();
             const double points = static_cast<double>(set.scans * set.points);
             auto t = [&](const std::string& what) {
-                auto found = best_.find(what + "/" + n);
+                auto found = best_.find(std::format("{}/{}", what, n));
                 return found == best_.end() ? 0.0 : found->second;
             };
             auto peak = [&](const std::string& what) {
-                auto found = peaks_.find(what + "/" + n);
+                auto found = peaks_.find(std::format("{}/{}", what, n));
                 return found == peaks_.end() ? 0.0 : found->second;
             };
             const double one = t("columns_1T");
@@ -287,7 +289,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     const std::size_t scans = scan_count();
     std::vector<Dataset> sets;
     for (std::size_t points : {std::size_t{4}, std::size_t{1000}})
@@ -318,4 +320,7 @@ int main(int argc, char** argv) {
     reporter.print_table(sets);
     benchmark::Shutdown();
     return 0;
+} catch (const std::exception& error) {
+    std::fprintf(stderr, "bench_columns: %s\n", error.what());
+    return 1;
 }

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <format>
 #include <map>
 #include <random>
@@ -272,7 +273,7 @@ void print_summary(const Repetitions& runs) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     // Interleaved repetitions by default: the machine is shared and its speed drifts.
     std::vector<char*> arguments(argv, argv + argc);
     std::string interleave = "--benchmark_enable_random_interleaving=true";
@@ -287,4 +288,7 @@ int main(int argc, char** argv) {
     print_summary(reporter);
     benchmark::Shutdown();
     return 0;
+} catch (const std::exception& error) {
+    std::fprintf(stderr, "bench_decoders: %s\n", error.what());
+    return 1;
 }

@@ -83,8 +83,8 @@ PyObject* traces_of(PyObject* self, const columns::ChromatogramRequest& request)
     const columns::Chromatograms& traces = *computed;
     std::vector<PyRef> views;
     views.push_back(PyRef::steal(memoryview_of(traces.rt_min)));
-    if (request.tic) views.push_back(PyRef::steal(memoryview_of(*traces.tic)));
-    if (request.base_peak) {
+    if (traces.tic) views.push_back(PyRef::steal(memoryview_of(*traces.tic)));
+    if (traces.base_peak_mz && traces.base_peak_intensity) {
         views.push_back(PyRef::steal(memoryview_of(*traces.base_peak_mz)));
         views.push_back(PyRef::steal(memoryview_of(*traces.base_peak_intensity)));
     }

@@ -56,4 +56,6 @@ PyModuleDef module_def = {
 
 } // namespace tarnvale::py::tools
 
+// The name is the one CPython looks for in a module named _core.
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 PyMODINIT_FUNC PyInit__core() { return PyModuleDef_Init(&tarnvale::py::tools::module_def); }

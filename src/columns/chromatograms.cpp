@@ -166,6 +166,7 @@ Result<Chromatograms> read_chromatograms(const Reader& reader, const FunctionEnt
 
     TV_ASSIGN_OR_RETURN(Traces traces, Traces::make(request, static_cast<std::size_t>(n)));
     std::vector<TraceSink> sinks;
+    sinks.reserve(ranges.size());
     for (std::size_t k = 0; k < ranges.size(); ++k) sinks.emplace_back(traces);
     std::vector<Result<void>> results(ranges.size());
     std::vector<std::optional<Error>> first_skipped(ranges.size());

@@ -89,7 +89,7 @@ TEST(PageArray, MovingDownKeepsTheBytesAndShrinkingKeepsThePrefix) {
         std::size_t to, from, bytes;
     };
     const Move moves[] = {
-        {0, 100, 3 << 20}, {4096, 4096 * 700, 5 << 20}, {10, 11, 12345}, {0, 0, 100}, {7, 9, 0}};
+        {0, 100, 3 << 20}, {4096, std::size_t{4096} * 700, 5 << 20}, {10, 11, 12345}, {0, 0, 100}, {7, 9, 0}};
     for (const Move& move : moves) {
         auto pages = PageArray::reserve(move.from + move.bytes + 1);
         ASSERT_TRUE(pages);

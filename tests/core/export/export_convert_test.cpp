@@ -8,9 +8,9 @@
 #include <functional>
 #include <limits>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "export/batch_spectra.hpp"
@@ -215,8 +215,23 @@ struct FailureCase {
     const char* name;
     std::function<std::filesystem::path(const TempDir&)> make_raw;
     ConversionOptions options;
-    const char* message; // a regular expression over the whole error text
+    const char* message; // pieces of the error text, in order, with ".*" between them
 };
+
+// Whether the pieces of `pattern` between ".*" appear in `text` in order (what the
+// cases need of a regular expression, without <regex>, which sanitizer builds reject).
+bool contains_in_order(std::string_view text, std::string_view pattern) {
+    std::size_t from = 0;
+    while (true) {
+        const std::size_t gap = pattern.find(".*");
+        const std::string_view piece = pattern.substr(0, gap);
+        const std::size_t at = text.find(piece, from);
+        if (at == std::string_view::npos) return false;
+        from = at + piece.size();
+        if (gap == std::string_view::npos) return true;
+        pattern.remove_prefix(gap + 2);
+    }
+}
 
 std::filesystem::path damaged_scan(const TempDir& temp) {
     RawDirSpec spec;
@@ -242,7 +257,7 @@ TEST_P(FailureTest, NamesTheRunAndLeavesNoFile) {
     ASSERT_FALSE(summary.has_value());
     const std::string text = summary.error().to_string();
     EXPECT_TRUE(text.starts_with("converting " + raw.string() + ": ")) << text;
-    EXPECT_TRUE(std::regex_search(text, std::regex(GetParam().message))) << text;
+    EXPECT_TRUE(contains_in_order(text, GetParam().message)) << text;
     EXPECT_EQ(directory_names(out.path()), std::vector<std::string>{});
 }
 
