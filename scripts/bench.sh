@@ -21,4 +21,6 @@ if compgen -G "$build/python/tarnvale*.so" >/dev/null; then
     PYTHONPATH="$PWD/$build/python" python3 bench/end_to_end.py
     echo "== tools_end_to_end.py"
     PYTHONPATH="$PWD/$build/python" python3 bench/tools_end_to_end.py
+    echo "== export_vs_psims.py"
+    PYTHONPATH="$PWD/$build/python" python3 bench/export_vs_psims.py
 fi
