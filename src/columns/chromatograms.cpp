@@ -56,12 +56,18 @@ struct Traces {
         const auto s = static_cast<std::size_t>(scan);
         if (!tic.empty()) tic[s] = total_intensity(intensity);
         if (!base_peak_mz.empty()) {
-            std::size_t best = 0;
-            for (std::size_t i = 1; i < intensity.size(); ++i)
-                if (intensity[i] > intensity[best]) best = i;
             if (!intensity.empty()) {
+                // The greatest value kept in a register: comparing against
+                // intensity[best] would make every step wait for a load.
+                std::size_t best = 0;
+                float greatest = intensity[0];
+                for (std::size_t i = 1; i < intensity.size(); ++i) {
+                    const bool greater = intensity[i] > greatest;
+                    greatest = greater ? intensity[i] : greatest;
+                    best = greater ? i : best;
+                }
                 base_peak_mz[s] = mz[best];
-                base_peak_intensity[s] = intensity[best];
+                base_peak_intensity[s] = greatest;
             }
         }
         if (n_targets > 0) {
