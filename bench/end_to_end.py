@@ -69,9 +69,10 @@ def build(path: Path, functions: list[list[int]]) -> None:
     rawfixture.RawDir(header=header, functions=built).write(path)
 
 
-def best_of(measures: dict[str, Callable[[], None]]) -> dict[str, float]:
+def best_of(measures: dict[str, Callable[[], None]], repeats: int = REPEATS) -> dict[str, float]:
+    """Each measure's best time, the measures interleaved so that a busy moment hits them alike."""
     best = {name: float("inf") for name in measures}
-    for _ in range(REPEATS):
+    for _ in range(repeats):
         for name, measure in measures.items():
             start = time.perf_counter()
             measure()

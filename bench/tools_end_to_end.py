@@ -24,13 +24,14 @@ import os
 import subprocess
 import sys
 import tempfile
-import time
-from collections.abc import Callable
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "scripts"))
 
 import rawfixture  # noqa: E402
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import end_to_end  # noqa: E402
 
 import tarnvale  # noqa: E402
 import tarnvale_tools as tt  # noqa: E402
@@ -69,17 +70,6 @@ def build(path: Path, encoding: str, scans: int, points: int) -> None:
         cal=[rawfixture.CalLine(1, [0.0131, 0.99987654321, 3.1e-7], "T1")],
     )
     rawfixture.RawDir(header=header, functions=[function]).write(path)
-
-
-def best_of(measures: dict[str, Callable[[], None]]) -> dict[str, float]:
-    """Each measure's best time, the measures interleaved so that a busy moment hits them alike."""
-    best = {name: float("inf") for name in measures}
-    for _ in range(REPEATS):
-        for name, measure in measures.items():
-            start = time.perf_counter()
-            measure()
-            best[name] = min(best[name], time.perf_counter() - start)
-    return best
 
 
 MEMORY_CHILD = r"""
@@ -122,14 +112,15 @@ def measure(path: Path, scans: int, points: int) -> dict[str, float]:
             spectrum.mz
             spectrum.intensity
 
-    times = best_of(
+    times = end_to_end.best_of(
         {
             "columns 1T": lambda: run.columns(1),
             "columns 2T": lambda: run.columns(1, threads=2),
             "tic": lambda: run.tic(1),
             "xic100": lambda: run.xic(1, targets, ppm=10),
             "sweep": sweep,
-        }
+        },
+        REPEATS,
     )
     times["sweep"] *= scans / len(sample)
     times["memory"] = peak_memory_ratio(path, 1)
