@@ -124,11 +124,11 @@ def choose_function(run: Run, func_index: int | None) -> Function:
     if not run.functions:
         raise QuickLookError(f"{run.name} has no readable function")
     if func_index is not None:
-        for function in run.functions:
-            if function.index == func_index:
-                return function
-        numbers = ", ".join(str(f.index) for f in run.functions)
-        raise QuickLookError(f"{run.name} has no function {func_index} (functions: {numbers})")
+        try:
+            return run.function(func_index)
+        except RuntimeError:
+            numbers = ", ".join(str(f.index) for f in run.functions)
+            raise QuickLookError(f"{run.name} has no function {func_index} (functions: {numbers})") from None
     return min(run.functions, key=_survey_rank)
 
 
