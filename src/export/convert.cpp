@@ -112,6 +112,8 @@ Result<void> Conversion::write_channels(mzml::Writer& writer) const {
                 std::format("chromatogram channel {}: {}", channel.index, points.error().message()));
         std::vector<double> time;
         std::vector<double> values;
+        time.reserve(points->size());
+        values.reserve(points->size());
         for (const raw::ChromPoint& point : *points) {
             time.push_back(static_cast<double>(point.rt_min));
             values.push_back(static_cast<double>(point.value));
