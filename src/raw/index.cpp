@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "log.hpp"
+#include "raw/decoder_path.hpp"
+#include "raw/index_extent.hpp"
 #include "raw/parse_file.hpp"
 #include "size_limits.hpp"
 
@@ -91,23 +93,8 @@ ScanIndexA ScanIndex::record_a(std::size_t scan) const { return read_record_a(re
 
 ScanIndexB ScanIndex::record_b(std::size_t scan) const { return read_record_b(record(scan)); }
 
-std::uint64_t ScanIndex::largest_end(std::uint64_t record_width) const {
-    // This runs over every record of every function at each open: two records per
-    // step, each into its own maximum, so that the loop's own steps count half.
-    const auto end_of = [record_width](const std::uint8_t* record) {
-        return std::uint64_t{load_u32(record + index_fields::kOffsetA)} +
-               std::uint64_t{load_u32(record + index_fields::kPointsA) & 0xFF'FFFF} * record_width;
-    };
-    const std::uint8_t* record = records_;
-    const std::uint8_t* const pairs_end = records_ + (count_ / 2) * 2 * kIndexStrideA;
-    std::uint64_t even = 0;
-    std::uint64_t odd = 0;
-    for (; record != pairs_end; record += 2 * kIndexStrideA) {
-        even = std::max(even, end_of(record));
-        odd = std::max(odd, end_of(record + kIndexStrideA));
-    }
-    if (count_ % 2 != 0) even = std::max(even, end_of(record));
-    return std::max(even, odd);
+std::uint64_t ScanIndex::largest_end(std::uint32_t record_width) const {
+    return largest_record_end(records_, count_, record_width, best_decoder_path());
 }
 
 Result<ScanIndex> ScanIndex::from_buffer(ByteBuffer bytes) {

@@ -61,7 +61,7 @@ class ScanIndex {
     ScanIndexB record_b(std::size_t scan) const;
     // Variant A: the largest offset + n_points × record_width over the records (0
     // without records), in 64 bits.
-    std::uint64_t largest_end(std::uint64_t record_width) const;
+    std::uint64_t largest_end(std::uint32_t record_width) const;
 
     // Copies the bytes.
     static Result<ScanIndex> from_bytes(std::span<const std::uint8_t> bytes);

@@ -17,17 +17,6 @@ std::unexpected<QueryError> refuse(std::string message) {
 }
 std::unexpected<QueryError> refuse(const Error& error) { return std::unexpected(QueryError(error)); }
 
-// Unlike the Reader's own reading of the table, this one keeps the records of
-// functions that could not be opened, and adds no context to a parse failure.
-QueryResult<raw::FunctionTable> read_function_table(const DirectoryListing& listing) {
-    auto found = listing.find("_FUNCTNS.INF", LocateStyle::Quiet);
-    if (!found) return refuse(found.error());
-    if (!*found) return refuse("_FUNCTNS.INF not found");
-    auto table = raw::FunctionTable::from_path(**found);
-    if (!table) return refuse(table.error());
-    return std::move(*table);
-}
-
 // "reading <path>: <error>" for a file that was found but could not be read.
 QueryError reading_failed(const std::filesystem::path& path, Error error) {
     return QueryError(Error::context(std::format("reading {}", display_path(path)), std::move(error)));
@@ -48,12 +37,10 @@ QueryResult<Acquisition> Acquisition::open(const std::filesystem::path& dir) {
     // The tables are found in the listing the Reader's open made: one listing per open.
     auto opened = Reader::open_listed(dir);
     if (!opened) return refuse(opened.error());
-    auto& [reader, listing] = *opened;
-    auto function_table = read_function_table(listing);
-    if (!function_table) return std::unexpected(std::move(function_table).error());
-    auto channel_table = read_channel_table(listing);
+    auto channel_table = read_channel_table(opened->listing);
     if (!channel_table) return std::unexpected(std::move(channel_table).error());
-    return Acquisition(std::move(reader), std::move(*function_table), std::move(*channel_table));
+    return Acquisition(std::move(opened->reader), std::move(opened->function_table),
+                       std::move(*channel_table));
 }
 
 QueryResult<const FunctionEntry*> Acquisition::function(std::uint32_t func_index) const {

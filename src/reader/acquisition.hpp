@@ -23,8 +23,8 @@ namespace tarnvale {
 class Acquisition {
   public:
     // Opens `dir` (already known to be a directory) and reads all of its metadata:
-    // Reader::open, then _FUNCTNS.INF a second time and _CHROMS.INF when present,
-    // both located without log lines in the listing the Reader's open made.
+    // Reader::open (which keeps the whole function table), then _CHROMS.INF when
+    // present, located without log lines in the listing the Reader's open made.
     static QueryResult<Acquisition> open(const std::filesystem::path& dir);
 
     const Reader& reader() const { return reader_; }

@@ -183,11 +183,11 @@ Result<DecodedSpectrum> decode_bytes(Encoding encoding, std::span<const std::uin
 } // namespace
 
 Result<Reader> Reader::open(const std::filesystem::path& path) {
-    TV_ASSIGN_OR_RETURN(auto opened, open_listed(path));
-    return std::move(opened.first);
+    TV_ASSIGN_OR_RETURN(OpenedReader opened, open_listed(path));
+    return std::move(opened.reader);
 }
 
-Result<std::pair<Reader, DirectoryListing>> Reader::open_listed(const std::filesystem::path& path) {
+Result<OpenedReader> Reader::open_listed(const std::filesystem::path& path) {
     Reader reader;
     reader.dir = path;
     TV_LOG(log::Level::Debug, kTarget, std::format("opening {}", display_path(reader.dir)));
@@ -216,7 +216,8 @@ Result<std::pair<Reader, DirectoryListing>> Reader::open_listed(const std::files
     TV_LOG(log::Level::Debug, kTarget,
            std::format("opened {}: {} of {} functions readable", reader.name, reader.functions.size(),
                        table.functions.size()));
-    return std::pair(std::move(reader), std::move(listing));
+    return OpenedReader{
+        .reader = std::move(reader), .listing = std::move(listing), .function_table = std::move(table)};
 }
 
 std::optional<double> FunctionEntry::collision_energy(std::uint64_t scan) const {

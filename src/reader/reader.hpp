@@ -55,6 +55,8 @@ struct DecodedScan {
     float rt_min = 0;
 };
 
+struct OpenedReader;
+
 struct Reader {
     std::filesystem::path dir;
     std::string name;
@@ -64,13 +66,20 @@ struct Reader {
 
     static Result<Reader> open(const std::filesystem::path& path);
     // As open, also handing out the one listing of the directory that every file of the
-    // open was found in, for callers that look up more files of the same open.
-    static Result<std::pair<Reader, DirectoryListing>> open_listed(const std::filesystem::path& path);
+    // open was found in, for callers that look up more files of the same open, and the
+    // whole function table, records of functions that could not be opened included.
+    static Result<OpenedReader> open_listed(const std::filesystem::path& path);
 
     // The first entry with this function number, or null.
     const FunctionEntry* function(std::uint32_t number) const;
 
     Result<DecodedScan> decode_scan(std::uint32_t func_index, std::uint64_t scan_index) const;
+};
+
+struct OpenedReader {
+    Reader reader;
+    DirectoryListing listing;
+    raw::FunctionTable function_table;
 };
 
 // Bytes per data record: 6 for encoding A, 8 for the others.

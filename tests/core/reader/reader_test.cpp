@@ -258,8 +258,7 @@ TEST(IndexEnd, MaximumOverRecordsIn64Bits) {
     EXPECT_EQ(index_end(a({{0, 125}, {1000, 10}}), Encoding::A), 1060u);
     EXPECT_EQ(index_end(a({{2000, 0}, {1000, 10}}), Encoding::B), 2000u); // not the last record's end
     EXPECT_EQ(index_end(a({{0xFFFFFFFFu, 0xFFFFFFu}}), Encoding::D), 0xFFFFFFFFull + 0xFFFFFFull * 8);
-    // The records are taken two at a time: the largest end at either place of a pair
-    // and in an odd last record.
+    // The largest end at the start, the middle and the end of the records.
     EXPECT_EQ(index_end(a({{0, 1}, {9000, 1}, {0, 1}, {0, 1}}), Encoding::A), 9006u);
     EXPECT_EQ(index_end(a({{0, 1}, {0, 1}, {9000, 1}, {0, 1}}), Encoding::A), 9006u);
     EXPECT_EQ(index_end(a({{0, 1}, {0, 1}, {0, 1}, {0, 1}, {9000, 2}}), Encoding::D), 9016u);
