@@ -40,14 +40,8 @@ std::vector<std::string_view> split_lines(std::string_view text) {
     return lines;
 }
 
-bool is_unicode_whitespace(char32_t c) {
+bool is_non_ascii_whitespace(char32_t c) {
     switch (c) {
-    case 0x09:
-    case 0x0A:
-    case 0x0B:
-    case 0x0C:
-    case 0x0D:
-    case 0x20:
     case 0x85:
     case 0xA0:
     case 0x1680:

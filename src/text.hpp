@@ -16,7 +16,11 @@ std::vector<std::string_view> split_lines(std::string_view text);
 std::string_view trim(std::string_view text);
 std::string_view trim_start(std::string_view text);
 std::string_view trim_end(std::string_view text);
-bool is_unicode_whitespace(char32_t c);
+bool is_non_ascii_whitespace(char32_t c);
+inline bool is_unicode_whitespace(char32_t c) {
+    if (c < 0x80) return c == 0x20 || (c >= 0x09 && c <= 0x0D);
+    return is_non_ascii_whitespace(c);
+}
 
 // Splits at runs of Unicode white space, dropping empty pieces.
 std::vector<std::string_view> split_whitespace(std::string_view text);

@@ -45,10 +45,9 @@ constexpr std::array<char16_t, 32> kCp1252High{
 } // namespace
 
 // The substitution practice recommended by Unicode, which CPython's "replace" error handler follows too.
-Utf8Char decode_utf8_at(std::string_view text, std::size_t at) {
+Utf8Char decode_utf8_multibyte_at(std::string_view text, std::size_t at) {
     const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
     const std::uint8_t lead = byte(at);
-    if (lead < 0x80) return {lead, 1, true};
 
     std::size_t needed;                   // continuation bytes after the lead byte
     std::uint8_t low = 0x80, high = 0xBF; // allowed range of the first continuation byte

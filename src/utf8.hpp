@@ -18,9 +18,17 @@ struct Utf8Char {
     bool valid;
 };
 
+// decode_utf8_at for a lead byte of 0x80 or more.
+Utf8Char decode_utf8_multibyte_at(std::string_view text, std::size_t at);
+
 // Decodes the character at `at` (< text.size()). An invalid sequence consumes its
 // maximal prefix that could still begin a well-formed sequence, at least one byte.
-Utf8Char decode_utf8_at(std::string_view text, std::size_t at);
+// ASCII, nearly all of the metadata files' text, is decided here without a call.
+inline Utf8Char decode_utf8_at(std::string_view text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    if (lead < 0x80) return {lead, 1, true};
+    return decode_utf8_multibyte_at(text, at);
+}
 
 // Decodes UTF-8, replacing each maximal invalid subsequence with U+FFFD.
 std::string lossy_utf8(std::span<const std::uint8_t> bytes);

@@ -269,6 +269,9 @@ TEST(NumberedName, PadsToThreeDigits) {
     EXPECT_EQ(numbered_name("_FUNC", 1000, ".IDX"), "_FUNC1000.IDX");
     EXPECT_EQ(numbered_name("_CHRO", 0, ".DAT"), "_CHRO000.DAT");
     EXPECT_EQ(numbered_name("_FUNC", 4294967295u, ".DAT"), "_FUNC4294967295.DAT");
+    EXPECT_EQ(numbered_name("_FUNC", 99, ".DAT"), "_FUNC099.DAT");
+    EXPECT_EQ(numbered_name("_FUNC", 100, ".DAT"), "_FUNC100.DAT");
+    EXPECT_EQ(numbered_name("", 18446744073709551615ull, ""), "18446744073709551615");
 }
 
 } // namespace
