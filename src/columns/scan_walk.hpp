@@ -86,7 +86,10 @@ template <class Sink> class ScanWalk {
     Chunk gather(std::uint64_t first, std::uint64_t last);
     Result<void> decode_chunk(const Chunk& chunk, Bytes data);
     Result<void> decode_chunk_scan_by_scan(const Chunk& chunk);
-    Result<void> decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data);
+    // Scans [begin, end) of the chunk, whose bytes follow each other: `bytes` of them
+    // from scan `begin` on, `records` records.
+    Result<void> decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
+                            std::size_t bytes, std::size_t records);
     Result<void> decode_one(std::uint64_t scan, Bytes bytes);
     Result<void> failed(std::uint64_t scan, Error error);
     std::span<std::uint8_t> buffer(std::size_t bytes);
@@ -170,10 +173,10 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chu
             continue;
         }
         std::size_t end = i + 1;
+        std::uint64_t next_offset = range.offset + range.length;
+        std::uint64_t records = width.records(range.length);
         if (across && width.whole(range.length)) {
             // Extend the run over whole scans that follow on in the file.
-            std::uint64_t next_offset = range.offset + range.length;
-            std::uint64_t records = width.records(range.length);
             for (; end < ranges_.size(); ++end) {
                 const ByteRange& next = ranges_[end];
                 if (next.length == 0) continue;
@@ -185,7 +188,8 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chu
             }
         }
         if (end - i > 1)
-            TV_RETURN_IF_ERROR(decode_run(chunk, i, end, data));
+            TV_RETURN_IF_ERROR(decode_run(chunk, i, end, data, static_cast<std::size_t>(next_offset - range.offset),
+                                          static_cast<std::size_t>(records)));
         else
             TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_of(chunk, i, data)));
         i = end;
@@ -194,14 +198,11 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chu
 }
 
 template <class Sink>
-Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data) {
+Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
+                                        std::size_t bytes, std::size_t records) {
     const RecordWidth width = job_.width;
     const std::size_t start = static_cast<std::size_t>(ranges_[begin].offset - chunk.lo);
-    std::size_t size = 0;
-    for (std::size_t i = begin; i < end; ++i) size += static_cast<std::size_t>(ranges_[i].length);
-    const Bytes bytes = data.subspan(start, size);
-    const auto records = static_cast<std::size_t>(width.records(size));
-    auto decoded = decode_into(job_.entry.encoding, bytes, job_.context, sink_.room(records));
+    auto decoded = decode_into(job_.entry.encoding, data.subspan(start, bytes), job_.context, sink_.room(records));
     if (!decoded) {
         // Find the scan that fails: decode_scan's error names it.
         for (std::size_t i = begin; i < end; ++i)

@@ -137,14 +137,19 @@ INSTANTIATE_TEST_SUITE_P(Encodings, ColumnsMatchDecodeScan,
                                                 s.scans, s.max_points);
                          });
 
-TEST(Columns, PerScanValuesComeFromTheIndexAndTheStatistics) {
+// The workers fill the per-scan values of their own scans: every split gives the same.
+class PerScanValues : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(PerScanValues, ComeFromTheIndexAndTheStatistics) {
+    const unsigned threads = GetParam();
     for (std::uint32_t seed = 1; seed <= 8; ++seed) {
         std::mt19937 random(seed);
         TempDir temp;
         const Reader reader = open_reader(write_raw_dir(temp, random_raw_dir(random, {'D', 30, 4, false})));
         const FunctionEntry& entry = reader.functions.front();
-        auto columns = read_columns(reader, entry, {});
+        auto columns = read_columns(reader, entry, {threads, OnError::Fail, 0});
         ASSERT_TRUE(columns);
+        ASSERT_EQ(columns->rt_min.size(), entry.scans.size());
         EXPECT_EQ(columns->function, 1u);
         EXPECT_EQ(columns->encoding, entry.encoding);
         ASSERT_EQ(columns->collision_energy.has_value(), entry.sts.has_value());
@@ -161,6 +166,8 @@ TEST(Columns, PerScanValuesComeFromTheIndexAndTheStatistics) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Threads, PerScanValues, ::testing::Values(1u, 2u, 8u));
 
 // The data file changes between opening and reading: columns fail where decode_scan fails.
 struct FileChange {
