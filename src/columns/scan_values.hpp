@@ -38,8 +38,7 @@ class ScanValues {
     };
 
     explicit ScanValues(const FunctionEntry& entry) : entry_(&entry), n_(entry.scans.size()) {}
-    static Result<std::optional<Channel>> reserve_channel(const FunctionEntry& entry,
-                                                          std::string_view name);
+    static Result<std::optional<Channel>> reserve_channel(const FunctionEntry& entry, std::string_view name);
     std::optional<Column<double>> take(std::optional<Channel>& channel) const;
 
     const FunctionEntry* entry_;

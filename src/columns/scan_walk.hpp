@@ -41,11 +41,14 @@ namespace tarnvale::columns {
 struct FunctionJob {
     FunctionJob(const Reader& reader_, const FunctionEntry& entry_, const Options& options,
                 std::uint64_t total_bytes, std::size_t workers);
+    FunctionJob(const FunctionJob&) = delete;
+    FunctionJob& operator=(const FunctionJob&) = delete;
 
     const Reader& reader;
     const FunctionEntry& entry;
     ScanRanges ranges;
     raw::DecodeContext context;
+    raw::FunctionDecoder decoder; // refers to `context`: a job stays where it is built
     RecordWidth width;
     std::size_t chunk_bytes;
     OnError on_error;
@@ -188,7 +191,8 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chu
             }
         }
         if (end - i > 1)
-            TV_RETURN_IF_ERROR(decode_run(chunk, i, end, data, static_cast<std::size_t>(next_offset - range.offset),
+            TV_RETURN_IF_ERROR(decode_run(chunk, i, end, data,
+                                          static_cast<std::size_t>(next_offset - range.offset),
                                           static_cast<std::size_t>(records)));
         else
             TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_of(chunk, i, data)));
@@ -202,7 +206,7 @@ Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, s
                                         std::size_t bytes, std::size_t records) {
     const RecordWidth width = job_.width;
     const std::size_t start = static_cast<std::size_t>(ranges_[begin].offset - chunk.lo);
-    auto decoded = decode_into(job_.entry.encoding, data.subspan(start, bytes), job_.context, sink_.room(records));
+    auto decoded = job_.decoder.decode(data.subspan(start, bytes), sink_.room(records));
     if (!decoded) {
         // Find the scan that fails: decode_scan's error names it.
         for (std::size_t i = begin; i < end; ++i)
@@ -220,8 +224,8 @@ Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, s
 }
 
 template <class Sink> Result<void> ScanWalk<Sink>::decode_one(std::uint64_t scan, Bytes bytes) {
-    auto decoded = decode_into(job_.entry.encoding, bytes, job_.context,
-                               sink_.room(static_cast<std::size_t>(job_.width.records(bytes.size()))));
+    auto decoded =
+        job_.decoder.decode(bytes, sink_.room(static_cast<std::size_t>(job_.width.records(bytes.size()))));
     if (!decoded) return failed(scan, std::move(decoded).error());
     sink_.done(scan, *decoded);
     return {};

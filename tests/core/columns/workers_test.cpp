@@ -69,7 +69,7 @@ TEST(SplitBlocks, CutsAtBlockEdgesWithExactWeightsBefore) {
         {{100, 100, 100, 100, 100, 100, 100}, 2, 2, {4}}, // the last block holds one scan
         {{100, 100, 100, 100, 100, 100, 100, 100}, 4, 2, {2, 4, 6}},
         {{900, 0, 0, 0, 0, 0, 0, 0, 0}, 3, 3, {3, 6}}, // the heavy block alone, then a block each
-        {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 2, 4, {8}}, // the first edge at or past half the cost
+        {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 2, 4, {8}},   // the first edge at or past half the cost
     };
     for (const BlockCase& c : cases) {
         const std::uint64_t n = c.bytes.size();
