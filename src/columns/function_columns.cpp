@@ -88,8 +88,8 @@ std::uint64_t physical_memory() {
 }
 
 // Functions this many times larger than kSplitBlock scans per worker are split at
-// multiples of kSplitBlock scans, from sums taken in the pass that finds the bound:
-// one pass over the scans on the calling thread instead of two.
+// multiples of kSplitBlock scans, from sums per block that the workers take in
+// parallel: the calling thread is left no pass over all scans of its own.
 constexpr std::uint64_t kSplitBlock = 1024;
 constexpr std::uint64_t kBlocksPerWorker = 8;
 
@@ -105,36 +105,57 @@ bool split_by_blocks(std::uint64_t n, std::size_t workers) {
     return workers > 1 && n / kSplitBlock >= kBlocksPerWorker * workers;
 }
 
+Error too_many_points(const Reader& reader, const FunctionEntry& entry) {
+    return Error::context(
+        std::format("{} function {}", display_path(reader.dir), entry.number),
+        Error::parse(std::format(
+            "the index addresses more points than the {} bytes of memory of this machine can hold",
+            physical_memory())));
+}
+
+// The records of scans [first, last), or none once they pass `limit`.
+std::optional<std::uint64_t> records_within(const FunctionEntry& entry, std::uint64_t first,
+                                            std::uint64_t last, std::uint64_t limit) {
+    const RecordWidth width(record_width(entry.encoding));
+    const ScanRanges ranges(entry);
+    std::uint64_t points = 0;
+    for (std::uint64_t scan = first; scan < last; ++scan) {
+        const std::uint64_t records = width.records(ranges(scan).length);
+        if (records > limit - points) return std::nullopt;
+        points += records;
+    }
+    return points;
+}
+
 // Fails when the bound cannot be held in memory at all, which only a damaged index
 // can make happen.
 Result<PointBound> point_bound(const Reader& reader, const FunctionEntry& entry, std::size_t workers) {
-    const RecordWidth width(record_width(entry.encoding));
-    const ScanRanges ranges(entry);
     const std::uint64_t n = entry.scans.size();
     const std::uint64_t limit = physical_memory() / bytes_per_point(entry.encoding);
     PointBound bound;
-    const bool blocks = split_by_blocks(n, workers);
-    const std::uint64_t block = blocks ? kSplitBlock : std::max<std::uint64_t>(n, 1);
-    if (blocks) bound.before_block.reserve(static_cast<std::size_t>(n / kSplitBlock) + 2);
-    for (std::uint64_t first = 0; first < n; first += block) {
-        if (blocks) bound.before_block.push_back(bound.points);
-        const std::uint64_t last = std::min(n, first + block);
-        std::uint64_t points = bound.points;
-        for (std::uint64_t scan = first; scan < last; ++scan) {
-            const std::uint64_t records = width.records(ranges(scan).length);
-            if (records > limit - points) {
-                return fail(
-                    Error::context(std::format("{} function {}", display_path(reader.dir), entry.number),
-                                   Error::parse(std::format(
-                                       "the index addresses more points than the {} bytes of memory of this "
-                                       "machine can hold",
-                                       physical_memory()))));
-            }
-            points += records;
-        }
-        bound.points = points;
+    if (!split_by_blocks(n, workers)) {
+        const std::optional<std::uint64_t> points = records_within(entry, 0, n, limit);
+        if (!points) return fail(too_many_points(reader, entry));
+        bound.points = *points;
+        return bound;
     }
-    if (blocks) bound.before_block.push_back(bound.points);
+    // Each worker sums its share of the blocks; a block past the limit is recorded as over it.
+    const std::uint64_t blocks = (n + kSplitBlock - 1) / kSplitBlock;
+    std::vector<std::uint64_t> per_block(static_cast<std::size_t>(blocks));
+    run_workers(workers, [&](std::size_t k) {
+        for (std::uint64_t b = blocks * k / workers; b < blocks * (k + 1) / workers; ++b) {
+            const std::uint64_t first = b * kSplitBlock;
+            per_block[b] =
+                records_within(entry, first, std::min(n, first + kSplitBlock), limit).value_or(limit + 1);
+        }
+    });
+    bound.before_block.reserve(static_cast<std::size_t>(blocks) + 1);
+    for (const std::uint64_t points : per_block) {
+        if (points > limit - bound.points) return fail(too_many_points(reader, entry));
+        bound.before_block.push_back(bound.points);
+        bound.points += points;
+    }
+    bound.before_block.push_back(bound.points);
     return bound;
 }
 
