@@ -227,7 +227,7 @@ Result<FunctionColumns> read_columns(const Reader& reader, const FunctionEntry& 
     const std::span<std::uint64_t> offsets(typed<std::uint64_t>(offset_pages),
                                            static_cast<std::size_t>(n) + 1);
     offsets[0] = 0;
-    TV_ASSIGN_OR_RETURN(ScanValues scan_values, ScanValues::reserve(entry));
+    ScanValues scan_values(entry);
     const FunctionJob job(reader, entry, options, bound * record_width(entry.encoding), ranges.size());
     TV_ASSIGN_OR_RETURN(PointArrays arrays, reserve_points(entry.encoding, bound));
 

@@ -37,34 +37,27 @@ std::optional<Column<double>> statistics_column(const FunctionEntry& entry, std:
     return Column<double>::from_vector(std::move(values));
 }
 
-Result<ScanValues> ScanValues::reserve(const FunctionEntry& entry) {
-    ScanValues values(entry);
-    TV_ASSIGN_OR_RETURN(values.rt_min_, reserve_elements<float>(values.n_));
-    TV_ASSIGN_OR_RETURN(values.collision_energy_, reserve_channel(entry, raw::kCollisionEnergy));
-    TV_ASSIGN_OR_RETURN(values.etd_fragmentation_mode_, reserve_channel(entry, raw::kEtdFragmentationMode));
-    return values;
-}
+ScanValues::ScanValues(const FunctionEntry& entry)
+    : entry_(&entry), n_(entry.scans.size()), rt_min_(std::make_shared_for_overwrite<float[]>(n_)),
+      collision_energy_(reserve_channel(raw::kCollisionEnergy)),
+      etd_fragmentation_mode_(reserve_channel(raw::kEtdFragmentationMode)) {}
 
-Result<std::optional<ScanValues::Channel>> ScanValues::reserve_channel(const FunctionEntry& entry,
-                                                                       std::string_view name) {
-    const raw::ChannelDescriptor* descriptor = find_channel(entry, name);
-    if (descriptor == nullptr) return std::optional<Channel>();
-    TV_ASSIGN_OR_RETURN(PageArray values, reserve_elements<double>(entry.scans.size()));
-    return std::optional<Channel>(Channel{descriptor, std::move(values)});
+std::optional<ScanValues::Channel> ScanValues::reserve_channel(std::string_view name) const {
+    const raw::ChannelDescriptor* descriptor = find_channel(*entry_, name);
+    if (descriptor == nullptr) return std::nullopt;
+    return Channel{descriptor, std::make_shared_for_overwrite<double[]>(n_)};
 }
 
 void ScanValues::fill(std::uint64_t first, std::uint64_t last) const {
-    fill_retention_times(*entry_, first, last, reinterpret_cast<float*>(rt_min_.data()));
+    fill_retention_times(*entry_, first, last, rt_min_.get());
     for (const std::optional<Channel>* channel : {&collision_energy_, &etd_fragmentation_mode_}) {
-        if (*channel)
-            fill_channel(*entry_, *(*channel)->descriptor, first, last,
-                         reinterpret_cast<double*>((*channel)->values.data()));
+        if (*channel) fill_channel(*entry_, *(*channel)->descriptor, first, last, (*channel)->values.get());
     }
 }
 
-std::optional<Column<double>> ScanValues::take(std::optional<Channel>& channel) const {
+std::optional<Column<double>> ScanValues::take(const std::optional<Channel>& channel) const {
     if (!channel) return std::nullopt;
-    return column_over<double>(std::move(channel->values), n_);
+    return Column<double>(channel->values, channel->values.get(), n_);
 }
 
 } // namespace tarnvale::columns

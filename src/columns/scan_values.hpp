@@ -3,12 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 
 #include "columns/column.hpp"
-#include "columns/page_array.hpp"
-#include "error.hpp"
 #include "reader/reader.hpp"
 
 namespace tarnvale::columns {
@@ -20,30 +19,33 @@ std::optional<Column<double>> statistics_column(const FunctionEntry& entry, std:
 
 // The same columns, filled a range of scans at a time by the workers that decode
 // those scans, so that no pass over all scans is left for one thread afterwards.
+// The arrays come from the heap, uninitialised: every element is filled, and a
+// heap block freed by an earlier read is reused without faulting its pages in again.
 class ScanValues {
   public:
-    static Result<ScanValues> reserve(const FunctionEntry& entry);
+    explicit ScanValues(const FunctionEntry& entry);
 
     // Scans [first, last); ranges of different calls must not overlap.
     void fill(std::uint64_t first, std::uint64_t last) const;
 
-    Column<float> take_rt_min() { return column_over<float>(std::move(rt_min_), n_); }
-    std::optional<Column<double>> take_collision_energy() { return take(collision_energy_); }
-    std::optional<Column<double>> take_etd_fragmentation_mode() { return take(etd_fragmentation_mode_); }
+    Column<float> take_rt_min() { return Column<float>(rt_min_, rt_min_.get(), n_); }
+    std::optional<Column<double>> take_collision_energy() const { return take(collision_energy_); }
+    std::optional<Column<double>> take_etd_fragmentation_mode() const {
+        return take(etd_fragmentation_mode_);
+    }
 
   private:
     struct Channel {
         const raw::ChannelDescriptor* descriptor = nullptr;
-        PageArray values;
+        std::shared_ptr<double[]> values;
     };
 
-    explicit ScanValues(const FunctionEntry& entry) : entry_(&entry), n_(entry.scans.size()) {}
-    static Result<std::optional<Channel>> reserve_channel(const FunctionEntry& entry, std::string_view name);
-    std::optional<Column<double>> take(std::optional<Channel>& channel) const;
+    std::optional<Channel> reserve_channel(std::string_view name) const;
+    std::optional<Column<double>> take(const std::optional<Channel>& channel) const;
 
     const FunctionEntry* entry_;
     std::size_t n_;
-    PageArray rt_min_;
+    std::shared_ptr<float[]> rt_min_;
     std::optional<Channel> collision_energy_;
     std::optional<Channel> etd_fragmentation_mode_;
 };
