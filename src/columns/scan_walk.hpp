@@ -67,7 +67,7 @@ template <class Sink> class ScanWalk {
     ScanWalk(const FunctionJob& job, Sink& sink, const FirstFailure* first_failure = nullptr,
              std::size_t worker = 0)
         : job_(job), sink_(sink), first_failure_(first_failure), worker_(worker) {
-        ranges_.reserve(kChunkScans);
+        ranges_.resize(kChunkScans);
     }
 
     // Decodes scans [range.first, range.last). With OnError::Fail the first scan that
@@ -106,7 +106,7 @@ template <class Sink> class ScanWalk {
     Sink& sink_;
     const FirstFailure* first_failure_;
     std::size_t worker_;
-    std::vector<ByteRange> ranges_; // of the scans of the current chunk
+    std::vector<ByteRange> ranges_; // of the scans of the current chunk, from its first on
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t capacity_ = 0;
     std::optional<Error> first_skipped_;
@@ -142,10 +142,11 @@ template <class Sink> Result<void> ScanWalk<Sink>::run(ScanRange range) {
 
 template <class Sink>
 typename ScanWalk<Sink>::Chunk ScanWalk<Sink>::gather(std::uint64_t first, std::uint64_t last) {
-    ranges_.clear();
     Chunk chunk{first, first, 0, 0};
     bool holds_bytes = false;
-    for (std::uint64_t scan = first; scan < last && ranges_.size() < kChunkScans; ++scan) {
+    const std::uint64_t end = std::min(last, first + kChunkScans);
+    std::uint64_t scan = first;
+    for (; scan < end; ++scan) {
         const ByteRange range = job_.ranges(scan);
         if (range.length != 0) {
             // Within dat_len, so the end cannot overflow.
@@ -158,17 +159,21 @@ typename ScanWalk<Sink>::Chunk ScanWalk<Sink>::gather(std::uint64_t first, std::
             chunk.hi = hi;
             holds_bytes = true;
         }
-        ranges_.push_back(range);
-        chunk.last = scan + 1;
-        if (range.length > kScanLimit.bytes) break;
+        ranges_[static_cast<std::size_t>(scan - first)] = range;
+        if (range.length > kScanLimit.bytes) {
+            ++scan;
+            break;
+        }
     }
+    chunk.last = scan;
     return chunk;
 }
 
 template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chunk, Bytes data) {
     const bool across = decodes_across_scans(job_.entry.encoding);
     const RecordWidth width = job_.width;
-    for (std::size_t i = 0; i < ranges_.size();) {
+    const auto count = static_cast<std::size_t>(chunk.last - chunk.first);
+    for (std::size_t i = 0; i < count;) {
         const ByteRange& range = ranges_[i];
         if (range.length == 0) {
             sink_.done(chunk.first + i, 0);
@@ -180,7 +185,7 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chu
         std::uint64_t records = width.records(range.length);
         if (across && width.whole(range.length)) {
             // Extend the run over whole scans that follow on in the file.
-            for (; end < ranges_.size(); ++end) {
+            for (; end < count; ++end) {
                 const ByteRange& next = ranges_[end];
                 if (next.length == 0) continue;
                 if (next.offset != next_offset || !width.whole(next.length)) break;
@@ -232,7 +237,7 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_one(std::uint64_t scan
 }
 
 template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk_scan_by_scan(const Chunk& chunk) {
-    for (std::size_t i = 0; i < ranges_.size(); ++i) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(chunk.last - chunk.first); ++i) {
         const std::uint64_t scan = chunk.first + i;
         if (ranges_[i].length == 0) {
             sink_.done(scan, 0);
