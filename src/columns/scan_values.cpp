@@ -11,14 +11,10 @@ void fill_retention_times(const FunctionEntry& entry, std::uint64_t first, std::
     for (std::uint64_t scan = first; scan < last; ++scan) out[scan] = entry.scans.rt_min(scan);
 }
 
-void fill_channel(const FunctionEntry& entry, const raw::ChannelDescriptor& channel, std::uint64_t first,
+void fill_channel(const raw::FuncSts& sts, const raw::ChannelDescriptor& channel, std::uint64_t first,
                   std::uint64_t last, double* out) {
     for (std::uint64_t scan = first; scan < last; ++scan)
-        out[scan] = entry.sts->value_at(channel, scan).value_or(std::numeric_limits<double>::quiet_NaN());
-}
-
-const raw::ChannelDescriptor* find_channel(const FunctionEntry& entry, std::string_view name) {
-    return entry.sts ? entry.sts->channel(name) : nullptr;
+        out[scan] = sts.value_at(channel, scan).value_or(std::numeric_limits<double>::quiet_NaN());
 }
 
 } // namespace
@@ -30,10 +26,11 @@ Column<float> retention_times(const FunctionEntry& entry) {
 }
 
 std::optional<Column<double>> statistics_column(const FunctionEntry& entry, std::string_view channel) {
-    const raw::ChannelDescriptor* descriptor = find_channel(entry, channel);
+    if (!entry.sts) return std::nullopt;
+    const raw::ChannelDescriptor* descriptor = entry.sts->channel(channel);
     if (descriptor == nullptr) return std::nullopt;
     std::vector<double> values(entry.scans.size());
-    fill_channel(entry, *descriptor, 0, values.size(), values.data());
+    fill_channel(*entry.sts, *descriptor, 0, values.size(), values.data());
     return Column<double>::from_vector(std::move(values));
 }
 
@@ -43,15 +40,17 @@ ScanValues::ScanValues(const FunctionEntry& entry)
       etd_fragmentation_mode_(reserve_channel(raw::kEtdFragmentationMode)) {}
 
 std::optional<ScanValues::Channel> ScanValues::reserve_channel(std::string_view name) const {
-    const raw::ChannelDescriptor* descriptor = find_channel(*entry_, name);
+    if (!entry_->sts) return std::nullopt;
+    const raw::ChannelDescriptor* descriptor = entry_->sts->channel(name);
     if (descriptor == nullptr) return std::nullopt;
-    return Channel{descriptor, std::make_shared_for_overwrite<double[]>(n_)};
+    return Channel{&*entry_->sts, descriptor, std::make_shared_for_overwrite<double[]>(n_)};
 }
 
 void ScanValues::fill(std::uint64_t first, std::uint64_t last) const {
     fill_retention_times(*entry_, first, last, rt_min_.get());
     for (const std::optional<Channel>* channel : {&collision_energy_, &etd_fragmentation_mode_}) {
-        if (*channel) fill_channel(*entry_, *(*channel)->descriptor, first, last, (*channel)->values.get());
+        if (*channel)
+            fill_channel(*(*channel)->sts, *(*channel)->descriptor, first, last, (*channel)->values.get());
     }
 }
 

@@ -36,6 +36,7 @@ class ScanValues {
 
   private:
     struct Channel {
+        const raw::FuncSts* sts = nullptr;
         const raw::ChannelDescriptor* descriptor = nullptr;
         std::shared_ptr<double[]> values;
     };
