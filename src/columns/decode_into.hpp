@@ -1,5 +1,5 @@
-// Decoding a scan's records straight into caller-owned arrays, with the decoder of
-// the function's encoding.
+// Record counts of a function's scans, and which encodings decode a run of whole
+// scans in one call.
 #pragma once
 
 #include <cstddef>
@@ -26,12 +26,6 @@ class RecordWidth {
   private:
     bool eight_;
 };
-
-// Decodes `scan` into `out` (room for scan.size() / record width points; drift
-// times are written for encoding B only, when out.drift_time_ms is set); the number
-// of points. The values are those of Reader::decode_scan for the same bytes, bit for bit.
-Result<std::size_t> decode_into(Encoding encoding, Bytes scan, const raw::DecodeContext& context,
-                                PointOutput out);
 
 // The points that records of encoding A or D decode to, without decoding them.
 std::size_t count_points(Encoding encoding, Bytes records);

@@ -8,6 +8,7 @@
 
 #include "columns/column.hpp"
 #include "columns/options.hpp"
+#include "columns/scan_values.hpp"
 #include "error.hpp"
 #include "reader/reader.hpp"
 
@@ -44,10 +45,5 @@ Result<FunctionColumns> read_columns(const Reader& reader, const FunctionEntry& 
 // one's error (the first worker's that skipped any).
 void log_skipped(const FunctionEntry& entry, std::span<const std::uint64_t> skipped,
                  std::span<const std::optional<Error>> first_per_worker);
-
-// Per-scan values that need no decoding.
-Column<float> retention_times(const FunctionEntry& entry);
-// A statistics channel per scan (NaN where a scan has no value), or none without the channel.
-std::optional<Column<double>> statistics_column(const FunctionEntry& entry, std::string_view channel);
 
 } // namespace tarnvale::columns

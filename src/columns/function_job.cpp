@@ -20,7 +20,7 @@ std::size_t chunk_size(const Options& options, std::uint64_t total_bytes, std::s
 FunctionJob::FunctionJob(const Reader& reader_, const FunctionEntry& entry_, const Options& options,
                          std::uint64_t total_bytes, std::size_t workers)
     : reader(reader_), entry(entry_), ranges(entry_), context(decode_context(entry_, reader_.extern_inf)),
-      width(record_width(entry_.encoding)), chunk_bytes(chunk_size(options, total_bytes, workers)),
-      on_error(options.on_error) {}
+      decoder(encoding_letter(entry_.encoding), context), width(record_width(entry_.encoding)),
+      chunk_bytes(chunk_size(options, total_bytes, workers)), on_error(options.on_error) {}
 
 } // namespace tarnvale::columns

@@ -41,11 +41,14 @@ namespace tarnvale::columns {
 struct FunctionJob {
     FunctionJob(const Reader& reader_, const FunctionEntry& entry_, const Options& options,
                 std::uint64_t total_bytes, std::size_t workers);
+    FunctionJob(const FunctionJob&) = delete;
+    FunctionJob& operator=(const FunctionJob&) = delete;
 
     const Reader& reader;
     const FunctionEntry& entry;
     ScanRanges ranges;
     raw::DecodeContext context;
+    raw::FunctionDecoder decoder; // refers to `context`: a job stays where it is built
     RecordWidth width;
     std::size_t chunk_bytes;
     OnError on_error;
@@ -64,7 +67,7 @@ template <class Sink> class ScanWalk {
     ScanWalk(const FunctionJob& job, Sink& sink, const FirstFailure* first_failure = nullptr,
              std::size_t worker = 0)
         : job_(job), sink_(sink), first_failure_(first_failure), worker_(worker) {
-        ranges_.reserve(kChunkScans);
+        ranges_.resize(kChunkScans);
     }
 
     // Decodes scans [range.first, range.last). With OnError::Fail the first scan that
@@ -86,7 +89,10 @@ template <class Sink> class ScanWalk {
     Chunk gather(std::uint64_t first, std::uint64_t last);
     Result<void> decode_chunk(const Chunk& chunk, Bytes data);
     Result<void> decode_chunk_scan_by_scan(const Chunk& chunk);
-    Result<void> decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data);
+    // Scans [begin, end) of the chunk, whose bytes follow each other: `bytes` of them
+    // from scan `begin` on, `records` records.
+    Result<void> decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
+                            std::size_t bytes, std::size_t records);
     Result<void> decode_one(std::uint64_t scan, Bytes bytes);
     Result<void> failed(std::uint64_t scan, Error error);
     std::span<std::uint8_t> buffer(std::size_t bytes);
@@ -100,7 +106,7 @@ template <class Sink> class ScanWalk {
     Sink& sink_;
     const FirstFailure* first_failure_;
     std::size_t worker_;
-    std::vector<ByteRange> ranges_; // of the scans of the current chunk
+    std::vector<ByteRange> ranges_; // of the scans of the current chunk, from its first on
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t capacity_ = 0;
     std::optional<Error> first_skipped_;
@@ -136,10 +142,11 @@ template <class Sink> Result<void> ScanWalk<Sink>::run(ScanRange range) {
 
 template <class Sink>
 typename ScanWalk<Sink>::Chunk ScanWalk<Sink>::gather(std::uint64_t first, std::uint64_t last) {
-    ranges_.clear();
     Chunk chunk{first, first, 0, 0};
     bool holds_bytes = false;
-    for (std::uint64_t scan = first; scan < last && ranges_.size() < kChunkScans; ++scan) {
+    const std::uint64_t end = std::min(last, first + kChunkScans);
+    std::uint64_t scan = first;
+    for (; scan < end; ++scan) {
         const ByteRange range = job_.ranges(scan);
         if (range.length != 0) {
             // Within dat_len, so the end cannot overflow.
@@ -152,17 +159,21 @@ typename ScanWalk<Sink>::Chunk ScanWalk<Sink>::gather(std::uint64_t first, std::
             chunk.hi = hi;
             holds_bytes = true;
         }
-        ranges_.push_back(range);
-        chunk.last = scan + 1;
-        if (range.length > kScanLimit.bytes) break;
+        ranges_[static_cast<std::size_t>(scan - first)] = range;
+        if (range.length > kScanLimit.bytes) {
+            ++scan;
+            break;
+        }
     }
+    chunk.last = scan;
     return chunk;
 }
 
 template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chunk, Bytes data) {
     const bool across = decodes_across_scans(job_.entry.encoding);
     const RecordWidth width = job_.width;
-    for (std::size_t i = 0; i < ranges_.size();) {
+    const auto count = static_cast<std::size_t>(chunk.last - chunk.first);
+    for (std::size_t i = 0; i < count;) {
         const ByteRange& range = ranges_[i];
         if (range.length == 0) {
             sink_.done(chunk.first + i, 0);
@@ -170,11 +181,11 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chu
             continue;
         }
         std::size_t end = i + 1;
+        std::uint64_t next_offset = range.offset + range.length;
+        std::uint64_t records = width.records(range.length);
         if (across && width.whole(range.length)) {
             // Extend the run over whole scans that follow on in the file.
-            std::uint64_t next_offset = range.offset + range.length;
-            std::uint64_t records = width.records(range.length);
-            for (; end < ranges_.size(); ++end) {
+            for (; end < count; ++end) {
                 const ByteRange& next = ranges_[end];
                 if (next.length == 0) continue;
                 if (next.offset != next_offset || !width.whole(next.length)) break;
@@ -185,7 +196,9 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chu
             }
         }
         if (end - i > 1)
-            TV_RETURN_IF_ERROR(decode_run(chunk, i, end, data));
+            TV_RETURN_IF_ERROR(decode_run(chunk, i, end, data,
+                                          static_cast<std::size_t>(next_offset - range.offset),
+                                          static_cast<std::size_t>(records)));
         else
             TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_of(chunk, i, data)));
         i = end;
@@ -194,14 +207,11 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chu
 }
 
 template <class Sink>
-Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data) {
+Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
+                                        std::size_t bytes, std::size_t records) {
     const RecordWidth width = job_.width;
     const std::size_t start = static_cast<std::size_t>(ranges_[begin].offset - chunk.lo);
-    std::size_t size = 0;
-    for (std::size_t i = begin; i < end; ++i) size += static_cast<std::size_t>(ranges_[i].length);
-    const Bytes bytes = data.subspan(start, size);
-    const auto records = static_cast<std::size_t>(width.records(size));
-    auto decoded = decode_into(job_.entry.encoding, bytes, job_.context, sink_.room(records));
+    auto decoded = job_.decoder.decode(data.subspan(start, bytes), sink_.room(records));
     if (!decoded) {
         // Find the scan that fails: decode_scan's error names it.
         for (std::size_t i = begin; i < end; ++i)
@@ -219,15 +229,15 @@ Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, s
 }
 
 template <class Sink> Result<void> ScanWalk<Sink>::decode_one(std::uint64_t scan, Bytes bytes) {
-    auto decoded = decode_into(job_.entry.encoding, bytes, job_.context,
-                               sink_.room(static_cast<std::size_t>(job_.width.records(bytes.size()))));
+    auto decoded =
+        job_.decoder.decode(bytes, sink_.room(static_cast<std::size_t>(job_.width.records(bytes.size()))));
     if (!decoded) return failed(scan, std::move(decoded).error());
     sink_.done(scan, *decoded);
     return {};
 }
 
 template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk_scan_by_scan(const Chunk& chunk) {
-    for (std::size_t i = 0; i < ranges_.size(); ++i) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(chunk.last - chunk.first); ++i) {
         const std::uint64_t scan = chunk.first + i;
         if (ranges_[i].length == 0) {
             sink_.done(scan, 0);

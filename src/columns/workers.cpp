@@ -19,6 +19,23 @@ std::size_t worker_count(unsigned threads, std::uint64_t n_scans) {
     return static_cast<std::size_t>(std::min(wanted, n_scans));
 }
 
+std::vector<ScanRange> split_blocks(std::uint64_t n, std::size_t parts, std::uint64_t block,
+                                    std::span<const std::uint64_t> before_block) {
+    const std::uint64_t blocks = before_block.size() - 1;
+    auto scans_in = [&](std::uint64_t b) { return std::min(block, n - b * block); };
+    // A block's weight carries the cost of its scans but one, which split_scans adds.
+    std::vector<ScanRange> ranges =
+        split_scans(blocks, parts, before_block.back() + kScanCost * (n - blocks), [&](std::uint64_t b) {
+            return before_block[b + 1] - before_block[b] + kScanCost * (scans_in(b) - 1);
+        });
+    for (ScanRange& range : ranges) {
+        range.before = before_block[range.first];
+        range.first *= block;
+        range.last = std::min(range.last * block, n);
+    }
+    return ranges;
+}
+
 void run_workers(std::size_t count, const std::function<void(std::size_t)>& work) {
     std::vector<std::exception_ptr> failures(count);
     auto guarded = [&](std::size_t k) {

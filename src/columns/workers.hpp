@@ -62,6 +62,13 @@ std::vector<ScanRange> split_scans(std::uint64_t n, std::size_t parts, std::uint
     return ranges;
 }
 
+// The same split at multiples of `block` scans, for a caller that summed the weights
+// already: before_block[b] is the weight of the scans before scan b × block, for
+// b = 0..ceil(n / block), the last entry the total. Every scan still costs kScanCost;
+// `before` is exact. parts <= the number of blocks.
+std::vector<ScanRange> split_blocks(std::uint64_t n, std::size_t parts, std::uint64_t block,
+                                    std::span<const std::uint64_t> before_block);
+
 // Runs work(0) on the calling thread and work(1..count-1) on threads of their own,
 // and returns when all have finished. An exception thrown by any of them is rethrown
 // afterwards (the lowest-numbered one's).

@@ -63,8 +63,16 @@ Result<std::size_t> decode_raw_mz_into(char encoding, std::size_t width, kernels
 
 // B and C share the framing: empty and one-record scans, and scans whose last
 // position does not exceed the first, decode to nothing.
-Result<std::optional<FlightTimeAxis>> flight_time_axis(char encoding, Bytes scan,
-                                                       const DecodeContext& context) {
+struct FlightTimeBounds {
+    double t_low = 0;
+    double t_high = 0;
+};
+
+FlightTimeBounds flight_time_bounds(const DecodeContext& context) {
+    return {std::sqrt(context.mz_low) * context.tof_k_us, std::sqrt(context.mz_high) * context.tof_k_us};
+}
+
+Result<std::optional<FlightTimeAxis>> flight_time_axis(char encoding, Bytes scan, FlightTimeBounds bounds) {
     if (scan.empty()) return std::nullopt;
     if (scan.size() % LayoutBC::kSize != 0) return fail(size_error(encoding, scan.size(), LayoutBC::kSize));
     const std::size_t count = scan.size() / LayoutBC::kSize;
@@ -72,14 +80,14 @@ Result<std::optional<FlightTimeAxis>> flight_time_axis(char encoding, Bytes scan
     const double first = LayoutBC::position(LayoutBC::load(scan.data()));
     const double last = LayoutBC::position(LayoutBC::load(scan.data() + (count - 1) * LayoutBC::kSize));
     if (first >= last) return std::nullopt;
-    const double t_low = std::sqrt(context.mz_low) * context.tof_k_us;
-    const double slope = (std::sqrt(context.mz_high) * context.tof_k_us - t_low) / (last - first);
-    return FlightTimeAxis{first, slope, t_low};
+    const double slope = (bounds.t_high - bounds.t_low) / (last - first);
+    return FlightTimeAxis{first, slope, bounds.t_low};
 }
 
 Result<std::size_t> decode_flight_time_into(char encoding, kernels::Kernel kernel, Bytes scan,
-                                            const DecodeContext& context, PointOutput out) {
-    TV_ASSIGN_OR_RETURN(std::optional<FlightTimeAxis> axis, flight_time_axis(encoding, scan, context));
+                                            const DecodeContext& context, FlightTimeBounds bounds,
+                                            PointOutput out) {
+    TV_ASSIGN_OR_RETURN(std::optional<FlightTimeAxis> axis, flight_time_axis(encoding, scan, bounds));
     if (!axis) return 0;
     return kernel({scan, context, *axis, out}).written;
 }
@@ -114,17 +122,38 @@ Result<std::size_t> decode_encoding_a_into(Bytes scan, const DecodeContext& cont
 
 Result<std::size_t> decode_encoding_b_into(Bytes scan, const DecodeContext& context, PointOutput out,
                                            DecoderPath path) {
-    return decode_flight_time_into('B', kernels_for(path).b, scan, context, out);
+    return decode_flight_time_into('B', kernels_for(path).b, scan, context, flight_time_bounds(context), out);
 }
 
 Result<std::size_t> decode_encoding_c_into(Bytes scan, const DecodeContext& context, PointOutput out,
                                            DecoderPath path) {
-    return decode_flight_time_into('C', kernels_for(path).c, scan, context, out);
+    return decode_flight_time_into('C', kernels_for(path).c, scan, context, flight_time_bounds(context), out);
 }
 
 Result<std::size_t> decode_encoding_d_into(Bytes scan, const DecodeContext& context, PointOutput out,
                                            DecoderPath path) {
     return decode_raw_mz_into('D', kRecordWidthD, kernels_for(path).d, scan, context, out);
+}
+
+FunctionDecoder::FunctionDecoder(char encoding, const DecodeContext& context)
+    : encoding_(encoding), context_(&context), kernel_(nullptr) {
+    const kernels::KernelSet& set = kernels_for(best_decoder_path());
+    kernel_ = encoding == 'A' ? set.a : encoding == 'B' ? set.b : encoding == 'C' ? set.c : set.d;
+    const FlightTimeBounds bounds = flight_time_bounds(context);
+    t_low_ = bounds.t_low;
+    t_high_ = bounds.t_high;
+}
+
+Result<std::size_t> FunctionDecoder::decode(Bytes scan, PointOutput out) const {
+    switch (encoding_) {
+    case 'A':
+        return decode_raw_mz_into('A', kRecordWidthA, kernel_, scan, *context_, out);
+    case 'B':
+    case 'C':
+        return decode_flight_time_into(encoding_, kernel_, scan, *context_, {t_low_, t_high_}, out);
+    default:
+        return decode_raw_mz_into('D', kRecordWidthD, kernel_, scan, *context_, out);
+    }
 }
 
 Result<std::size_t> decode_encoding_a_into(Bytes scan, const DecodeContext& context, PointOutput out) {

@@ -76,6 +76,30 @@ Result<std::size_t> decode_encoding_c_into(std::span<const std::uint8_t> scan, c
 Result<std::size_t> decode_encoding_d_into(std::span<const std::uint8_t> scan, const DecodeContext& context,
                                            PointOutput out);
 
+namespace kernels {
+struct Inputs;
+struct Outcome;
+} // namespace kernels
+
+// A function's decoder for callers that decode many of its scans: the record loops of
+// best_decoder_path() for the encoding ('A' to 'D') and, for B and C, the flight times
+// of the function's m/z bounds are looked up once instead of per scan. decode() gives
+// what decode_encoding_x_into gives for the same scan, bit for bit, errors included.
+// `context` must outlive the decoder.
+class FunctionDecoder {
+  public:
+    FunctionDecoder(char encoding, const DecodeContext& context);
+
+    Result<std::size_t> decode(std::span<const std::uint8_t> scan, PointOutput out) const;
+
+  private:
+    char encoding_;
+    const DecodeContext* context_;
+    kernels::Outcome (*kernel_)(const kernels::Inputs&);
+    double t_low_; // flight times (µs) of mz_low and mz_high
+    double t_high_;
+};
+
 // The same, with the record loops of a chosen path (one of available_decoder_paths();
 // a path this processor lacks is replaced by best_decoder_path()), for tests and
 // benchmarks. The functions above use best_decoder_path().

@@ -137,14 +137,73 @@ INSTANTIATE_TEST_SUITE_P(Encodings, ColumnsMatchDecodeScan,
                                                 s.scans, s.max_points);
                          });
 
-TEST(Columns, PerScanValuesComeFromTheIndexAndTheStatistics) {
+// Functions large enough to be split over workers at block edges: every thread count
+// gives the bytes of one thread, also where records without a point or skipped scans
+// leave a part short of its bound.
+class LargeFunctions : public ::testing::TestWithParam<Shape> {};
+
+template <class T> bool same_column(const std::optional<Column<T>>& a, const std::optional<Column<T>>& b) {
+    return a.has_value() == b.has_value() && (!a || same_bits(a->view(), b->view()));
+}
+
+void expect_same_columns(const FunctionColumns& a, const FunctionColumns& b) {
+    EXPECT_TRUE(same_bits(a.scan_offsets.view(), b.scan_offsets.view()));
+    EXPECT_TRUE(same_bits(a.mz.view(), b.mz.view()));
+    EXPECT_TRUE(same_bits(a.intensity.view(), b.intensity.view()));
+    EXPECT_TRUE(same_column(a.drift_time_ms, b.drift_time_ms));
+    EXPECT_TRUE(same_bits(a.rt_min.view(), b.rt_min.view()));
+    EXPECT_TRUE(same_column(a.collision_energy, b.collision_energy));
+    EXPECT_TRUE(same_column(a.etd_fragmentation_mode, b.etd_fragmentation_mode));
+    EXPECT_EQ(a.skipped, b.skipped);
+}
+
+TEST_P(LargeFunctions, GiveTheBytesOfOneThreadAtEveryThreadCount) {
+    const Shape shape = GetParam();
+    std::mt19937 random(static_cast<std::uint32_t>(shape.encoding) * 31 + (shape.damaged ? 1 : 0));
+    TempDir temp;
+    const Reader reader = open_reader(write_raw_dir(
+        temp, random_raw_dir(random, {shape.encoding, shape.scans, shape.max_points, shape.damaged})));
+    const FunctionEntry& entry = reader.functions.front();
+    auto one = read_columns(reader, entry, {1, OnError::Skip, 0});
+    ASSERT_TRUE(one) << one.error().to_string();
+    const auto failing = read_columns(reader, entry, {1, OnError::Fail, 0});
+    for (unsigned threads : {2u, 3u, 8u}) {
+        SCOPED_TRACE(std::format("{} threads", threads));
+        auto many = read_columns(reader, entry, {threads, OnError::Skip, 0});
+        ASSERT_TRUE(many) << many.error().to_string();
+        expect_same_columns(*one, *many);
+        const auto many_failing = read_columns(reader, entry, {threads, OnError::Fail, 0});
+        ASSERT_EQ(many_failing.has_value(), failing.has_value());
+        if (!failing) {
+            EXPECT_EQ(error_text(many_failing), error_text(failing));
+        }
+    }
+}
+
+// Blocks of 1,024 scans, at least eight per worker at eight workers.
+INSTANTIATE_TEST_SUITE_P(Encodings, LargeFunctions,
+                         ::testing::Values(Shape{'A', false, 65'600, 3}, Shape{'A', true, 65'600, 3},
+                                           Shape{'D', true, 17'000, 3}, Shape{'B', true, 65'600, 3},
+                                           Shape{'C', false, 17'000, 3}),
+                         [](const ::testing::TestParamInfo<Shape>& param) {
+                             const Shape& s = param.param;
+                             return std::format("{}_{}_{}", s.encoding, s.damaged ? "damaged" : "whole",
+                                                s.scans);
+                         });
+
+// The workers fill the per-scan values of their own scans: every split gives the same.
+class PerScanValues : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(PerScanValues, ComeFromTheIndexAndTheStatistics) {
+    const unsigned threads = GetParam();
     for (std::uint32_t seed = 1; seed <= 8; ++seed) {
         std::mt19937 random(seed);
         TempDir temp;
         const Reader reader = open_reader(write_raw_dir(temp, random_raw_dir(random, {'D', 30, 4, false})));
         const FunctionEntry& entry = reader.functions.front();
-        auto columns = read_columns(reader, entry, {});
+        auto columns = read_columns(reader, entry, {threads, OnError::Fail, 0});
         ASSERT_TRUE(columns);
+        ASSERT_EQ(columns->rt_min.size(), entry.scans.size());
         EXPECT_EQ(columns->function, 1u);
         EXPECT_EQ(columns->encoding, entry.encoding);
         ASSERT_EQ(columns->collision_energy.has_value(), entry.sts.has_value());
@@ -161,6 +220,8 @@ TEST(Columns, PerScanValuesComeFromTheIndexAndTheStatistics) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Threads, PerScanValues, ::testing::Values(1u, 2u, 8u));
 
 // The data file changes between opening and reading: columns fail where decode_scan fails.
 struct FileChange {

@@ -51,6 +51,60 @@ TEST(SplitScans, ContiguousNonEmptyRangesOfAboutEqualCost) {
     EXPECT_TRUE(split_scans(0, 2, 0, [](std::uint64_t) { return std::uint64_t{0}; }).empty());
 }
 
+// Splitting at block boundaries from sums per block: one scan per block is the plain
+// split; larger blocks cut only at block edges, with `before` exact and a short last block.
+struct BlockCase {
+    std::vector<std::uint64_t> bytes; // per scan
+    std::size_t parts;
+    std::uint64_t block;
+    std::vector<std::uint64_t> boundaries; // none: those of split_scans
+};
+
+TEST(SplitBlocks, CutsAtBlockEdgesWithExactWeightsBefore) {
+    const BlockCase cases[] = {
+        {{100, 100, 100, 100}, 2, 1, {}},
+        {{1000, 0, 0, 0, 0, 0}, 2, 1, {}},
+        {{0, 0, 0, 0, 0, 5000}, 2, 1, {}},
+        {{5000, 0, 0}, 3, 1, {}},
+        {{100, 100, 100, 100, 100, 100, 100}, 2, 2, {4}}, // the last block holds one scan
+        {{100, 100, 100, 100, 100, 100, 100, 100}, 4, 2, {2, 4, 6}},
+        {{900, 0, 0, 0, 0, 0, 0, 0, 0}, 3, 3, {3, 6}}, // the heavy block alone, then a block each
+        {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 2, 4, {8}},   // the first edge at or past half the cost
+    };
+    for (const BlockCase& c : cases) {
+        const std::uint64_t n = c.bytes.size();
+        std::vector<std::uint64_t> before_block;
+        std::uint64_t total = 0;
+        for (std::uint64_t i = 0; i < n; ++i) {
+            if (i % c.block == 0) before_block.push_back(total);
+            total += c.bytes[i];
+        }
+        before_block.push_back(total);
+        const std::vector<ScanRange> ranges = split_blocks(n, c.parts, c.block, before_block);
+        ASSERT_EQ(ranges.size(), c.parts);
+        std::vector<std::uint64_t> boundaries;
+        std::uint64_t before = 0;
+        for (std::size_t k = 0; k < ranges.size(); ++k) {
+            EXPECT_LT(ranges[k].first, ranges[k].last);
+            EXPECT_EQ(ranges[k].first, k == 0 ? 0 : ranges[k - 1].last);
+            EXPECT_EQ(ranges[k].first % c.block, 0u);
+            EXPECT_EQ(ranges[k].before, before);
+            for (std::uint64_t i = ranges[k].first; i < ranges[k].last; ++i) before += c.bytes[i];
+            if (k > 0) boundaries.push_back(ranges[k].first);
+        }
+        EXPECT_EQ(ranges.back().last, n);
+        if (c.boundaries.empty()) {
+            const std::vector<ScanRange> plain =
+                split_scans(n, c.parts, total, [&](std::uint64_t i) { return c.bytes[i]; });
+            std::vector<std::uint64_t> expected;
+            for (std::size_t k = 1; k < plain.size(); ++k) expected.push_back(plain[k].first);
+            EXPECT_EQ(boundaries, expected);
+        } else {
+            EXPECT_EQ(boundaries, c.boundaries);
+        }
+    }
+}
+
 TEST(WorkerCount, NeverMoreThanTheScansAndAtLeastOne) {
     EXPECT_EQ(worker_count(0, 10), 1u);
     EXPECT_EQ(worker_count(8, 3), 3u);

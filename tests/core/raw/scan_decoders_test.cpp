@@ -333,17 +333,16 @@ constexpr std::uint32_t kUnwrittenBits32 = 0xFF81'2345;
 
 // Decodes with the record loops of `path` into arrays with room for every record
 // and one more, which must stay untouched.
-Reference decode_with_path(char encoding, Bytes scan, const DecodeContext& c, DecoderPath path) {
+// What `decode` (an into-decoder of `encoding` bound to its scan) writes, checking that
+// nothing is written past the room.
+template <class Decode> Reference decode_to_reference(char encoding, Bytes scan, Decode&& decode) {
     const std::size_t room = max_points(scan, encoding == 'A' ? kRecordWidthA : kRecordWidthD);
     Reference out;
     out.mz.assign(room + 1, std::bit_cast<double>(kUnwrittenBits));
     out.intensity.assign(room + 1, std::bit_cast<float>(kUnwrittenBits32));
     if (encoding == 'B') out.drift.assign(room + 1, std::bit_cast<double>(kUnwrittenBits));
     const PointOutput into{out.mz.data(), out.intensity.data(), encoding == 'B' ? out.drift.data() : nullptr};
-    Result<std::size_t> written = encoding == 'A'   ? decode_encoding_a_into(scan, c, into, path)
-                                  : encoding == 'B' ? decode_encoding_b_into(scan, c, into, path)
-                                  : encoding == 'C' ? decode_encoding_c_into(scan, c, into, path)
-                                                    : decode_encoding_d_into(scan, c, into, path);
+    Result<std::size_t> written = decode(into);
     EXPECT_EQ(std::bit_cast<std::uint64_t>(out.mz[room]), kUnwrittenBits) << "mz written past the room";
     EXPECT_EQ(std::bit_cast<std::uint32_t>(out.intensity[room]), kUnwrittenBits32)
         << "intensity past the room";
@@ -357,6 +356,20 @@ Reference decode_with_path(char encoding, Bytes scan, const DecodeContext& c, De
     out.intensity.resize(*written);
     if (encoding == 'B') out.drift.resize(*written);
     return out;
+}
+
+Reference decode_with_path(char encoding, Bytes scan, const DecodeContext& c, DecoderPath path) {
+    return decode_to_reference(encoding, scan, [&](PointOutput into) {
+        return encoding == 'A'   ? decode_encoding_a_into(scan, c, into, path)
+               : encoding == 'B' ? decode_encoding_b_into(scan, c, into, path)
+               : encoding == 'C' ? decode_encoding_c_into(scan, c, into, path)
+                                 : decode_encoding_d_into(scan, c, into, path);
+    });
+}
+
+Reference decode_with_function_decoder(char encoding, Bytes scan, const DecodeContext& c) {
+    const FunctionDecoder decoder(encoding, c);
+    return decode_to_reference(encoding, scan, [&](PointOutput into) { return decoder.decode(scan, into); });
 }
 
 template <class T, class Bits>
@@ -568,6 +581,39 @@ TEST_P(VectorDecoderTest, MatchThePlainFormulas) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Contexts, VectorDecoderTest, ::testing::ValuesIn(context_cases()),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// A function's decoder, which looks up its record loops and flight-time bounds once,
+// gives what the per-scan decoders give, values and errors.
+class FunctionDecoderTest : public ::testing::TestWithParam<ContextCase> {};
+
+TEST_P(FunctionDecoderTest, MatchesThePerScanDecoders) {
+    const DecodeContext& c = GetParam().context;
+    const DecoderPath best = best_decoder_path();
+    for (const auto& [name, scans] : scan_cases()) {
+        SCOPED_TRACE(name);
+        expect_bit_identical(decode_with_function_decoder('A', scans.a, c),
+                             decode_with_path('A', scans.a, c, best));
+        expect_bit_identical(decode_with_function_decoder('D', scans.d, c),
+                             decode_with_path('D', scans.d, c, best));
+        for (char encoding : {'B', 'C'}) {
+            expect_bit_identical(decode_with_function_decoder(encoding, scans.bc, c),
+                                 decode_with_path(encoding, scans.bc, c, best));
+        }
+    }
+    // Sizes that are no whole number of records, and scans too short to frame.
+    const std::vector<std::uint8_t> bytes(17, 0x81);
+    for (std::size_t size : {0u, 1u, 6u, 7u, 8u, 16u, 17u}) {
+        const Bytes scan(bytes.data(), size);
+        for (char encoding : {'A', 'B', 'C', 'D'}) {
+            SCOPED_TRACE(std::format("{} bytes of encoding {}", size, encoding));
+            expect_bit_identical(decode_with_function_decoder(encoding, scan, c),
+                                 decode_with_path(encoding, scan, c, best));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Contexts, FunctionDecoderTest, ::testing::ValuesIn(context_cases()),
                          [](const auto& test) { return std::string(test.param.name); });
 
 class DecoderPathTest : public ::testing::TestWithParam<DecoderPath> {};
