@@ -133,14 +133,15 @@ Measured floor_time(const std::filesystem::path& raw) {
             auto batch = exporter::read_batch(*reader, entry, rt_min, first, last, 1);
             if (!batch) return {};
             first = last;
-            const auto offsets = batch->scan_offsets.view();
+            const columns::FunctionColumns& arrays = batch->columns;
+            const auto offsets = arrays.scan_offsets.view();
             const Clock::time_point start = Clock::now();
             const double cpu_start = cpu_seconds_now();
             for (std::size_t s = 0; s + 1 < offsets.size(); ++s) {
                 const std::size_t from = offsets[s], count = offsets[s + 1] - offsets[s];
-                encode(batch->mz.data() + from, count * sizeof(double));
-                encode(batch->intensity.data() + from, count * sizeof(float));
-                if (batch->drift_time_ms) encode(batch->drift_time_ms->data() + from, count * sizeof(double));
+                encode(arrays.mz.data() + from, count * sizeof(double));
+                encode(arrays.intensity.data() + from, count * sizeof(float));
+                if (arrays.drift_time_ms) encode(arrays.drift_time_ms->data() + from, count * sizeof(double));
             }
             measured.seconds += seconds_since(start);
             measured.cpu_seconds += cpu_seconds_now() - cpu_start;
@@ -163,11 +164,20 @@ int convert_once(const char* raw, const char* out, const char* threads) {
     }
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
+    // ru_maxrss keeps the forking parent's peak across exec: the peak of this
+    // process's own memory is VmHWM.
+    long peak_kib = -1;
+    if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, status) != nullptr)
+            if (std::sscanf(line, "VmHWM: %ld kB", &peak_kib) == 1) break;
+        std::fclose(status);
+    }
     const auto seconds_of = [](const timeval& t) {
         return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
     };
     std::printf("%.6f %.6f %ld\n", elapsed, seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime),
-                usage.ru_maxrss);
+                peak_kib);
     return 0;
 }
 
