@@ -135,13 +135,14 @@ Measured floor_time(const std::filesystem::path& raw) {
             first = last;
             const columns::FunctionColumns& arrays = batch->columns;
             const auto offsets = arrays.scan_offsets.view();
+            const double* drift = arrays.drift_time_ms ? arrays.drift_time_ms->data() : nullptr;
             const Clock::time_point start = Clock::now();
             const double cpu_start = cpu_seconds_now();
             for (std::size_t s = 0; s + 1 < offsets.size(); ++s) {
                 const std::size_t from = offsets[s], count = offsets[s + 1] - offsets[s];
                 encode(arrays.mz.data() + from, count * sizeof(double));
                 encode(arrays.intensity.data() + from, count * sizeof(float));
-                if (arrays.drift_time_ms) encode(arrays.drift_time_ms->data() + from, count * sizeof(double));
+                if (drift != nullptr) encode(drift + from, count * sizeof(double));
             }
             measured.seconds += seconds_since(start);
             measured.cpu_seconds += cpu_seconds_now() - cpu_start;

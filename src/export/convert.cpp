@@ -85,6 +85,12 @@ Result<std::uint64_t> Conversion::count_spectra(const FunctionPlan& plan) const 
 Result<void> Conversion::write_function(mzml::Writer& writer, const FunctionPlan& plan,
                                         FunctionTraces& traces) {
     traces.function = plan.entry->number;
+    // One value per scan, kept until the chromatograms are written: sized once rather
+    // than grown, so that they hold no more than the run needs.
+    const std::size_t scans = plan.entry->scans.size();
+    traces.time_minutes.reserve(scans);
+    traces.tic.reserve(scans);
+    traces.base_peak.reserve(scans);
     return for_each_batch(plan, [&](const DecodedBatch& batch, std::uint64_t first) -> Result<void> {
         spectra_.build(plan, batch.columns, first, options_.ims);
         TV_RETURN_IF_ERROR(writer.write_spectra(spectra_.inputs()));

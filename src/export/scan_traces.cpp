@@ -21,7 +21,8 @@ double total_intensity(std::span<const float> intensity) {
     double sums[lanes] = {0.0, 0.0, 0.0, 0.0};
     std::size_t i = 0;
     for (; i + lanes <= intensity.size(); i += lanes)
-        for (std::size_t lane = 0; lane < lanes; ++lane) sums[lane] += static_cast<double>(intensity[i + lane]);
+        for (std::size_t lane = 0; lane < lanes; ++lane)
+            sums[lane] += static_cast<double>(intensity[i + lane]);
     for (; i < intensity.size(); ++i) sums[0] += static_cast<double>(intensity[i]);
     return (sums[0] + sums[1]) + (sums[2] + sums[3]);
 }

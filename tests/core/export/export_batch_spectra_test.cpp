@@ -58,13 +58,14 @@ Scan expected_order(Scan scan, ImsLayout layout) {
     const auto key = [layout](const Point& p) { return layout == ImsLayout::PerBin ? p.drift_ms : p.mz; };
     const auto tie = [layout](const Point& p) { return layout == ImsLayout::PerBin ? p.mz : p.drift_ms; };
     std::ranges::stable_sort(scan, [&](const Point& a, const Point& b) {
-        if (const auto order = std::strong_order(key(a), key(b)); order != 0) return order < 0;
-        return std::strong_order(tie(a), tie(b)) < 0;
+        if (const auto order = std::strong_order(key(a), key(b)); std::is_neq(order))
+            return std::is_lt(order);
+        return std::is_lt(std::strong_order(tie(a), tie(b)));
     });
     return scan;
 }
 
-bool same_bits(double a, double b) { return std::strong_order(a, b) == 0; }
+bool same_bits(double a, double b) { return std::is_eq(std::strong_order(a, b)); }
 
 // The points the spectra of scan `i` hold, in file order: one spectrum combined, or
 // its drift bins' spectra one after the other (each point with its bin's time).

@@ -112,13 +112,15 @@ TEST_P(DecodedTraces, MatchTheColumnsChromatograms) {
     for (const unsigned threads : {1u, 3u}) {
         auto batch = exporter::read_batch(*reader, entry, rt_min, 3, entry.scans.size(), threads);
         ASSERT_TRUE(batch) << batch.error().to_string();
-        const auto want = columns::chromatograms_of(batch->columns, {.tic = true, .base_peak = true, .targets = {}});
+        const auto want =
+            columns::chromatograms_of(batch->columns, {.tic = true, .base_peak = true, .targets = {}});
         ASSERT_TRUE(want);
         ASSERT_EQ(batch->traces.size(), batch->columns.n_scans());
         for (std::size_t scan = 0; scan < batch->traces.size(); ++scan)
-            expect_same_bits(batch->traces[scan],
-                             {want->tic->view()[scan], static_cast<double>(want->base_peak_intensity->view()[scan])},
-                             std::to_string(threads) + " threads, scan " + std::to_string(scan));
+            expect_same_bits(
+                batch->traces[scan],
+                {want->tic->view()[scan], static_cast<double>(want->base_peak_intensity->view()[scan])},
+                std::to_string(threads) + " threads, scan " + std::to_string(scan));
     }
 }
 

@@ -84,9 +84,9 @@ TEST(MzmlText, NumbersUseTheSchemaSpellings) {
 // (with the schema's INF), for hand-picked values and for random bit patterns,
 // subnormals, NaN payloads and integers beyond 2^53 among them.
 TEST(MzmlText, NumbersAsTheShortestRoundTripText) {
-    const auto schema = [](std::string text) {
-        if (text == "inf") return std::string("INF");
-        if (text == "-inf") return std::string("-INF");
+    const auto schema = [](const std::string& text) -> std::string {
+        if (text == "inf") return "INF";
+        if (text == "-inf") return "-INF";
         return text;
     };
     std::vector<double> doubles = {5e-324,
