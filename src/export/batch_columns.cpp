@@ -46,15 +46,18 @@ struct BatchArrays {
 // are joined.
 class BatchSink {
   public:
-    BatchSink(const BatchArrays& arrays, std::size_t base, std::uint64_t first_scan, std::uint64_t* offsets)
+    BatchSink(const BatchArrays& arrays, std::size_t base, std::uint64_t first_scan, std::uint64_t* offsets,
+              ScanTrace* traces)
         : mz_(arrays.mz.get() + base), intensity_(arrays.intensity.get() + base),
           drift_(arrays.drift_time_ms ? arrays.drift_time_ms.get() + base : nullptr), first_scan_(first_scan),
-          offsets_(offsets) {}
+          offsets_(offsets), traces_(traces) {}
 
     PointOutput room(std::size_t) const {
         return {mz_ + points_, intensity_ + points_, drift_ != nullptr ? drift_ + points_ : nullptr};
     }
+    // The scan's chromatogram values are taken while its points are still in cache.
     void done(std::uint64_t scan, std::size_t points) {
+        traces_[scan - first_scan_] = scan_trace({intensity_ + points_, points});
         points_ += points;
         offsets_[scan - first_scan_ + 1] = points_;
     }
@@ -69,6 +72,7 @@ class BatchSink {
     double* drift_;
     std::uint64_t first_scan_;
     std::uint64_t* offsets_;
+    ScanTrace* traces_;
     std::size_t points_ = 0;
 };
 
@@ -94,9 +98,8 @@ std::uint64_t batch_end(const FunctionEntry& entry, std::uint64_t first, const B
     return last;
 }
 
-Result<columns::FunctionColumns> read_batch(const Reader& reader, const FunctionEntry& entry,
-                                            const Column<float>& rt_min, std::uint64_t first,
-                                            std::uint64_t last, unsigned threads) {
+Result<DecodedBatch> read_batch(const Reader& reader, const FunctionEntry& entry, const Column<float>& rt_min,
+                                std::uint64_t first, std::uint64_t last, unsigned threads) {
     const std::uint64_t n = last - first;
     const ScanRanges byte_ranges(entry);
     const RecordWidth width(record_width(entry.encoding));
@@ -111,10 +114,12 @@ Result<columns::FunctionColumns> read_batch(const Reader& reader, const Function
                                    ranges.size());
     const BatchArrays arrays(static_cast<std::size_t>(bound), entry.encoding == Encoding::B);
     auto offsets = std::make_shared<std::vector<std::uint64_t>>(static_cast<std::size_t>(n) + 1, 0);
+    std::vector<ScanTrace> traces(static_cast<std::size_t>(n));
 
     std::vector<BatchSink> sinks;
     for (ScanRange& range : ranges) {
-        sinks.emplace_back(arrays, static_cast<std::size_t>(range.before), first, offsets->data());
+        sinks.emplace_back(arrays, static_cast<std::size_t>(range.before), first, offsets->data(),
+                           traces.data());
         range.first += first;
         range.last += first;
     }
@@ -146,7 +151,7 @@ Result<columns::FunctionColumns> read_batch(const Reader& reader, const Function
     if (arrays.drift_time_ms)
         batch.drift_time_ms = Column<double>(arrays.drift_time_ms, arrays.drift_time_ms.get(), total);
     batch.rt_min = rt_min.slice(static_cast<std::size_t>(first), static_cast<std::size_t>(n));
-    return batch;
+    return DecodedBatch{std::move(batch), std::move(traces)};
 }
 
 } // namespace tarnvale::exporter

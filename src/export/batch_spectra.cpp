@@ -20,6 +20,16 @@ std::size_t begin_of(const FunctionColumns& batch, std::size_t i) {
     return static_cast<std::size_t>(batch.scan_offsets.view()[i]);
 }
 
+// Whether points [begin, end) already are in the order the stable sort would give:
+// no point precedes the one before it on (key, then tie).
+bool in_order(std::span<const double> key, std::span<const double> tie, std::size_t begin, std::size_t end) {
+    for (std::size_t p = begin + 1; p < end; ++p) {
+        if (same(key[p], key[p - 1]) ? precedes(tie[p], tie[p - 1]) : precedes(key[p], key[p - 1]))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 mzml::SpectrumInput BatchSpectra::scan_input(const FunctionPlan& plan, const FunctionColumns& batch,
@@ -38,38 +48,49 @@ mzml::SpectrumInput BatchSpectra::scan_input(const FunctionPlan& plan, const Fun
     return s;
 }
 
-// Every scan's points in a copy of the batch's arrays, each scan sorted on its own:
-// by m/z then drift time, or by drift time then m/z. The sort is stable, so points
-// equal in both keep the order they were decoded in.
+// Every scan's points sorted on its own: by m/z then drift time, or by drift time
+// then m/z. The sort is stable, so points equal in both keep the order they were
+// decoded in. Scans are mostly decoded in m/z order already: a scan in order is left
+// as it is, and a batch of such scans is not copied at all.
 void BatchSpectra::reorder(const FunctionColumns& batch, std::span<const double> drift, bool by_drift_first) {
     const std::span<const double> mz = batch.mz.view();
     const std::span<const float> intensity = batch.intensity.view();
-    const auto by_mz = [&](std::size_t a, std::size_t b) {
-        if (!same(mz[a], mz[b])) return precedes(mz[a], mz[b]);
-        return precedes(drift[a], drift[b]);
+    const std::span<const double> key = by_drift_first ? drift : mz;
+    const std::span<const double> tie = by_drift_first ? mz : drift;
+    const auto by_key = [&](std::size_t a, std::size_t b) {
+        if (!same(key[a], key[b])) return precedes(key[a], key[b]);
+        return precedes(tie[a], tie[b]);
     };
-    const auto by_drift = [&](std::size_t a, std::size_t b) {
-        if (!same(drift[a], drift[b])) return precedes(drift[a], drift[b]);
-        return precedes(mz[a], mz[b]);
-    };
-    order_.resize(mz.size());
+    bool moved = false;
     for (std::size_t i = 0; i < batch.n_scans(); ++i) {
-        const auto first = order_.begin() + static_cast<std::ptrdiff_t>(begin_of(batch, i));
-        const auto last = order_.begin() + static_cast<std::ptrdiff_t>(begin_of(batch, i + 1));
-        std::iota(first, last, begin_of(batch, i));
-        if (by_drift_first)
-            std::stable_sort(first, last, by_drift);
-        else
-            std::stable_sort(first, last, by_mz);
+        const std::size_t begin = begin_of(batch, i);
+        const std::size_t end = begin_of(batch, i + 1);
+        if (in_order(key, tie, begin, end)) continue;
+        if (!moved) {
+            order_.resize(mz.size());
+            std::iota(order_.begin(), order_.end(), std::size_t{0});
+            moved = true;
+        }
+        std::stable_sort(order_.begin() + static_cast<std::ptrdiff_t>(begin),
+                         order_.begin() + static_cast<std::ptrdiff_t>(end), by_key);
+    }
+    if (!moved) {
+        sorted_mz_ = mz;
+        sorted_intensity_ = intensity;
+        sorted_drift_ = drift;
+        return;
     }
     mz_.resize(mz.size());
     intensity_.resize(mz.size());
     drift_.resize(mz.size());
-    for (std::size_t p = 0; p < order_.size(); ++p) {
+    for (std::size_t p = 0; p < mz.size(); ++p) {
         mz_[p] = mz[order_[p]];
         intensity_[p] = intensity[order_[p]];
         drift_[p] = drift[order_[p]];
     }
+    sorted_mz_ = mz_;
+    sorted_intensity_ = intensity_;
+    sorted_drift_ = drift_;
 }
 
 std::vector<std::uint32_t> drift_bins(std::span<const double> distinct_times_ms, double scan_time_ms) {
@@ -100,9 +121,9 @@ void BatchSpectra::add_bins(mzml::SpectrumInput scan, std::size_t begin, std::si
     std::vector<std::size_t> starts;
     std::vector<double> times;
     for (std::size_t p = begin; p < end; ++p) {
-        if (p == begin || !same(drift_[p], drift_[p - 1])) {
+        if (p == begin || !same(sorted_drift_[p], sorted_drift_[p - 1])) {
             starts.push_back(p);
-            times.push_back(drift_[p]);
+            times.push_back(sorted_drift_[p]);
         }
     }
     starts.push_back(end);
@@ -112,8 +133,8 @@ void BatchSpectra::add_bins(mzml::SpectrumInput scan, std::size_t begin, std::si
         const std::size_t count = starts[b + 1] - starts[b];
         s.drift_bin = bins[b];
         s.drift_time_ms = times[b];
-        s.mz = std::span<const double>(mz_).subspan(starts[b], count);
-        s.intensity = std::span<const float>(intensity_).subspan(starts[b], count);
+        s.mz = sorted_mz_.subspan(starts[b], count);
+        s.intensity = sorted_intensity_.subspan(starts[b], count);
         inputs_.push_back(s);
     }
 }
@@ -133,9 +154,9 @@ void BatchSpectra::build(const FunctionPlan& plan, const FunctionColumns& batch,
             continue;
         }
         if (ion_mobility) {
-            s.mz = std::span<const double>(mz_).subspan(begin, count);
-            s.intensity = std::span<const float>(intensity_).subspan(begin, count);
-            s.drift_times_ms = std::span<const double>(drift_).subspan(begin, count);
+            s.mz = sorted_mz_.subspan(begin, count);
+            s.intensity = sorted_intensity_.subspan(begin, count);
+            s.drift_times_ms = sorted_drift_.subspan(begin, count);
         } else {
             s.mz = batch.mz.view().subspan(begin, count);
             s.intensity = batch.intensity.view().subspan(begin, count);

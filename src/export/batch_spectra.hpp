@@ -34,6 +34,11 @@ class BatchSpectra {
     std::vector<double> mz_;
     std::vector<float> intensity_;
     std::vector<double> drift_;
+    // The reordered points: the arrays above, or the batch's own columns when every
+    // scan of the batch already is in the order asked for.
+    std::span<const double> sorted_mz_;
+    std::span<const float> sorted_intensity_;
+    std::span<const double> sorted_drift_;
     std::vector<mzml::SpectrumInput> inputs_;
 };
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "columns/chromatograms.hpp"
+#include "columns/function_columns.hpp"
 #include "display.hpp"
 #include "export/batch_columns.hpp"
 #include "export/batch_spectra.hpp"
@@ -62,7 +62,7 @@ template <class Each> Result<void> Conversion::for_each_batch(const FunctionPlan
     const columns::Column<float> rt_min = columns::retention_times(entry);
     for (std::uint64_t first = 0; first < entry.scans.size();) {
         const std::uint64_t last = batch_end(entry, first, options_.batch);
-        TV_ASSIGN_OR_RETURN(const columns::FunctionColumns batch,
+        TV_ASSIGN_OR_RETURN(const DecodedBatch batch,
                             read_batch(acquisition_.reader(), entry, rt_min, first, last, options_.threads));
         TV_RETURN_IF_ERROR(each(batch, first));
         first = last;
@@ -75,8 +75,8 @@ template <class Each> Result<void> Conversion::for_each_batch(const FunctionPlan
 Result<std::uint64_t> Conversion::count_spectra(const FunctionPlan& plan) const {
     if (!plan.ion_mobility || options_.ims != ImsLayout::PerBin) return plan.entry->scans.size();
     std::uint64_t count = 0;
-    TV_RETURN_IF_ERROR(for_each_batch(plan, [&](const columns::FunctionColumns& batch, std::uint64_t) {
-        count += count_drift_bins(batch);
+    TV_RETURN_IF_ERROR(for_each_batch(plan, [&](const DecodedBatch& batch, std::uint64_t) {
+        count += count_drift_bins(batch.columns);
         return Result<void>{};
     }));
     return count;
@@ -85,22 +85,25 @@ Result<std::uint64_t> Conversion::count_spectra(const FunctionPlan& plan) const 
 Result<void> Conversion::write_function(mzml::Writer& writer, const FunctionPlan& plan,
                                         FunctionTraces& traces) {
     traces.function = plan.entry->number;
-    const columns::ChromatogramRequest request{.tic = true, .base_peak = true, .targets = {}};
-    return for_each_batch(plan,
-                          [&](const columns::FunctionColumns& batch, std::uint64_t first) -> Result<void> {
-                              spectra_.build(plan, batch, first, options_.ims);
-                              TV_RETURN_IF_ERROR(writer.write_spectra(spectra_.inputs()));
-                              TV_ASSIGN_OR_RETURN(const columns::Chromatograms chromatograms,
-                                                  columns::chromatograms_of(batch, request));
-                              for (const float rt : chromatograms.rt_min.view())
-                                  traces.time_minutes.push_back(static_cast<double>(rt));
-                              traces.tic.append_range(chromatograms.tic->view());
-                              for (const float value : chromatograms.base_peak_intensity->view())
-                                  traces.base_peak.push_back(static_cast<double>(value));
-                              scans_done_ += batch.n_scans();
-                              if (progress_) TV_RETURN_IF_ERROR(progress_(scans_done_, scans_total_));
-                              return {};
-                          });
+    // One value per scan, kept until the chromatograms are written: sized once rather
+    // than grown, so that they hold no more than the run needs.
+    const std::size_t scans = plan.entry->scans.size();
+    traces.time_minutes.reserve(scans);
+    traces.tic.reserve(scans);
+    traces.base_peak.reserve(scans);
+    return for_each_batch(plan, [&](const DecodedBatch& batch, std::uint64_t first) -> Result<void> {
+        spectra_.build(plan, batch.columns, first, options_.ims);
+        TV_RETURN_IF_ERROR(writer.write_spectra(spectra_.inputs()));
+        for (const float rt : batch.columns.rt_min.view())
+            traces.time_minutes.push_back(static_cast<double>(rt));
+        for (const ScanTrace& scan : batch.traces) {
+            traces.tic.push_back(scan.tic);
+            traces.base_peak.push_back(scan.base_peak);
+        }
+        scans_done_ += batch.columns.n_scans();
+        if (progress_) TV_RETURN_IF_ERROR(progress_(scans_done_, scans_total_));
+        return {};
+    });
 }
 
 Result<void> Conversion::write_channels(mzml::Writer& writer) const {

@@ -1,7 +1,6 @@
 #include "mzml/binary_array_xml.hpp"
 
-#include <format>
-#include <iterator>
+#include "mzml/xml.hpp"
 
 namespace tarnvale::mzml {
 
@@ -10,8 +9,10 @@ namespace {
 void append_array(std::string& out, std::string_view indent, std::span<const std::uint8_t> payload,
                   Term data_type, Compression compression, ArrayKind kind, std::string_view array_name) {
     const std::string inner = std::string(indent) + "  ";
-    std::format_to(std::back_inserter(out), "{}<binaryDataArray encodedLength=\"{}\">\n", indent,
-                   base64_length(payload.size()));
+    out += indent;
+    out += "<binaryDataArray encodedLength=\"";
+    append_decimal(out, base64_length(payload.size()));
+    out += "\">\n";
     append_cv_param(out, inner, data_type);
     append_cv_param(out, inner,
                     compression == Compression::Zlib ? Term::ZlibCompression : Term::NoCompression);

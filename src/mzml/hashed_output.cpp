@@ -2,12 +2,6 @@
 
 namespace tarnvale::mzml {
 
-namespace {
-
-constexpr std::size_t buffer_capacity = 1 << 20;
-
-} // namespace
-
 HashedOutput::HashedOutput(OutputFile file, Sha1 sha1) : file_(std::move(file)), sha1_(std::move(sha1)) {
     buffer_.reserve(buffer_capacity);
 }
@@ -22,6 +16,11 @@ Result<void> HashedOutput::flush() {
     if (hashing_) sha1_.update(buffer_);
     TV_RETURN_IF_ERROR(file_.write(buffer_));
     buffer_.clear();
+    // One large element filled the buffer far beyond its size: that memory goes back.
+    if (buffer_.capacity() > 4 * buffer_capacity) {
+        buffer_ = std::string();
+        buffer_.reserve(buffer_capacity);
+    }
     return {};
 }
 

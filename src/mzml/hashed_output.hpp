@@ -18,6 +18,15 @@ class HashedOutput {
     static Result<HashedOutput> create(const std::filesystem::path& final_path);
 
     Result<void> write(std::string_view bytes);
+    // Lets fill(std::string&) append its bytes straight to the buffer, saving the copy
+    // a separate string would need; the buffer is written out once it is full.
+    template <class Fill> Result<void> write_with(Fill&& fill) {
+        const std::size_t before = buffer_.size();
+        fill(buffer_);
+        position_ += buffer_.size() - before;
+        if (buffer_.size() < buffer_capacity) return {};
+        return flush();
+    }
     // Bytes written so far: the offset the next byte will have in the file.
     std::uint64_t position() const { return position_; }
     // The SHA-1 of every byte written so far, as hex; later bytes are not hashed.
@@ -27,6 +36,8 @@ class HashedOutput {
     const std::filesystem::path& final_path() const { return file_.final_path(); }
 
   private:
+    static constexpr std::size_t buffer_capacity = std::size_t{1} << 20;
+
     HashedOutput(OutputFile file, Sha1 sha1);
     Result<void> flush();
 

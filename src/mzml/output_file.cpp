@@ -16,6 +16,8 @@ namespace tarnvale::mzml {
 namespace {
 
 constexpr int max_name_attempts = 64;
+// How many written bytes gather before they are handed to the disk.
+constexpr std::uint64_t writeback_step = std::uint64_t{8} << 20;
 constexpr std::size_t max_stem_bytes = 200;
 
 Error file_error(std::string_view what, const std::filesystem::path& path, int os_error) {
@@ -73,7 +75,8 @@ OutputFile::OutputFile(std::filesystem::path final_path, std::filesystem::path t
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : final_path_(std::move(other.final_path_)), temporary_path_(std::move(other.temporary_path_)),
-      fd_(std::move(other.fd_)), pending_(std::exchange(other.pending_, false)) {}
+      fd_(std::move(other.fd_)), pending_(std::exchange(other.pending_, false)), written_(other.written_),
+      written_back_(other.written_back_) {}
 
 OutputFile::~OutputFile() { discard(); }
 
@@ -91,8 +94,21 @@ Result<void> OutputFile::write(std::string_view bytes) {
             return fail(file_error("writing", final_path_, errno));
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
+        written_ += static_cast<std::uint64_t>(written);
     }
+    if (written_ - written_back_ >= writeback_step) start_writeback();
     return {};
+}
+
+// Starts writing the bytes so far to the disk without waiting for them, so that the
+// disk works while the file is being made and commit()'s sync has only the last few
+// megabytes left to wait for. Failures are left to that sync, which reports them.
+void OutputFile::start_writeback() {
+#ifdef __linux__
+    ::sync_file_range(fd_.get(), static_cast<off_t>(written_back_),
+                      static_cast<off_t>(written_ - written_back_), SYNC_FILE_RANGE_WRITE);
+#endif
+    written_back_ = written_;
 }
 
 Result<void> OutputFile::commit() {

@@ -3,6 +3,7 @@
 // temporary file: a reader never finds a half-written file under the final name.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string_view>
 
@@ -34,11 +35,14 @@ class OutputFile {
   private:
     OutputFile(std::filesystem::path final_path, std::filesystem::path temporary_path, UniqueFd fd);
     void discard();
+    void start_writeback();
 
     std::filesystem::path final_path_;
     std::filesystem::path temporary_path_;
     UniqueFd fd_;
-    bool pending_ = true; // the temporary file exists and is ours to remove
+    bool pending_ = true;            // the temporary file exists and is ours to remove
+    std::uint64_t written_ = 0;      // bytes written so far
+    std::uint64_t written_back_ = 0; // bytes handed to the disk ahead of commit()
 };
 
 } // namespace tarnvale::mzml

@@ -1,7 +1,6 @@
 #include "mzml/spectrum_xml.hpp"
 
 #include <format>
-#include <iterator>
 
 #include "mzml/binary_array_xml.hpp"
 #include "mzml/native_id.hpp"
@@ -33,13 +32,13 @@ void append_spectrum_params(std::string& out, const SpectrumInput& s, const Spec
     if (s.polarity)
         append_cv_param(out, in1,
                         *s.polarity == Polarity::Positive ? Term::PositiveScan : Term::NegativeScan);
-    append_cv_param(out, in1, Term::TotalIonCurrent, xsd_double(summary.total_ion_current));
+    append_number_param(out, in1, Term::TotalIonCurrent, summary.total_ion_current);
     if (!s.mz.empty()) {
-        append_cv_param(out, in1, Term::BasePeakMz, xsd_double(s.mz[summary.base_peak]), Term::MzUnit);
-        append_cv_param(out, in1, Term::BasePeakIntensity, xsd_float(s.intensity[summary.base_peak]),
-                        Term::DetectorCounts);
-        append_cv_param(out, in1, Term::LowestObservedMz, xsd_double(summary.lowest_mz), Term::MzUnit);
-        append_cv_param(out, in1, Term::HighestObservedMz, xsd_double(summary.highest_mz), Term::MzUnit);
+        append_number_param(out, in1, Term::BasePeakMz, s.mz[summary.base_peak], Term::MzUnit);
+        append_number_param(out, in1, Term::BasePeakIntensity, s.intensity[summary.base_peak],
+                            Term::DetectorCounts);
+        append_number_param(out, in1, Term::LowestObservedMz, summary.lowest_mz, Term::MzUnit);
+        append_number_param(out, in1, Term::HighestObservedMz, summary.highest_mz, Term::MzUnit);
     }
     // Lock-mass (reference) functions stay in the file, marked so that tools can leave them out.
     if (s.lock_mass) append_user_param(out, in1, "lock mass function", "true", "xsd:boolean");
@@ -51,16 +50,15 @@ void append_scan_list(std::string& out, const SpectrumInput& s) {
     append_cv_param(out, in2, Term::NoCombination);
     out += in2;
     out += "<scan>\n";
-    append_cv_param(out, in3, Term::ScanStartTime, xsd_double(s.rt_minutes), Term::Minute);
+    append_number_param(out, in3, Term::ScanStartTime, s.rt_minutes, Term::Minute);
     if (s.drift_time_ms)
-        append_cv_param(out, in3, Term::IonMobilityDriftTime, xsd_double(*s.drift_time_ms),
-                        Term::Millisecond);
+        append_number_param(out, in3, Term::IonMobilityDriftTime, *s.drift_time_ms, Term::Millisecond);
     out += in3;
     out += "<scanWindowList count=\"1\">\n";
     out += in4;
     out += "<scanWindow>\n";
-    append_cv_param(out, in5, Term::ScanWindowLowerLimit, xsd_double(s.scan_window_low), Term::MzUnit);
-    append_cv_param(out, in5, Term::ScanWindowUpperLimit, xsd_double(s.scan_window_high), Term::MzUnit);
+    append_number_param(out, in5, Term::ScanWindowLowerLimit, s.scan_window_low, Term::MzUnit);
+    append_number_param(out, in5, Term::ScanWindowUpperLimit, s.scan_window_high, Term::MzUnit);
     out += in4;
     out += "</scanWindow>\n";
     out += in3;
@@ -81,7 +79,7 @@ void append_activation(std::string& out, double collision_energy) {
     out += in3;
     out += "<activation>\n";
     append_cv_param(out, in4, Term::CollisionInducedDissociation);
-    append_cv_param(out, in4, Term::CollisionEnergy, xsd_double(collision_energy), Term::Electronvolt);
+    append_number_param(out, in4, Term::CollisionEnergy, collision_energy, Term::Electronvolt);
     out += in3;
     out += "</activation>\n";
     out += in2;
@@ -91,8 +89,8 @@ void append_activation(std::string& out, double collision_energy) {
 }
 
 void append_arrays(std::string& out, const SpectrumInput& s, ArrayEncoder& encoder) {
-    std::format_to(std::back_inserter(out), "{}<binaryDataArrayList count=\"{}\">\n", in1,
-                   s.drift_times_ms ? 3 : 2);
+    out += in1;
+    out += s.drift_times_ms ? "<binaryDataArrayList count=\"3\">\n" : "<binaryDataArrayList count=\"2\">\n";
     append_binary_array(out, in2, encoder, s.mz, {Term::MzArray, Term::MzUnit});
     append_binary_array(out, in2, encoder, s.intensity, {Term::IntensityArray, Term::DetectorCounts});
     if (s.drift_times_ms)
@@ -121,9 +119,13 @@ Result<void> check_spectrum(const SpectrumInput& s) {
 
 void append_spectrum(std::string& out, const SpectrumInput& s, std::uint64_t index, ArrayEncoder& encoder) {
     const SpectrumSummary summary = summarize(s.mz, s.intensity);
-    std::format_to(std::back_inserter(out), "<spectrum index=\"{}\" id=\"", index);
+    out += "<spectrum index=\"";
+    append_decimal(out, index);
+    out += "\" id=\"";
     append_spectrum_id(out, s.function, s.scan, s.drift_bin);
-    std::format_to(std::back_inserter(out), "\" defaultArrayLength=\"{}\">\n", s.mz.size());
+    out += "\" defaultArrayLength=\"";
+    append_decimal(out, s.mz.size());
+    out += "\">\n";
     append_spectrum_params(out, s, summary);
     append_scan_list(out, s);
     if (s.ms_level > 1 && s.collision_energy) append_activation(out, *s.collision_energy);

@@ -1,6 +1,8 @@
 #include "mzml/terms.hpp"
 
 #include <array>
+#include <optional>
+#include <string>
 
 #include "mzml/xml.hpp"
 
@@ -83,18 +85,47 @@ constexpr bool table_follows_enum() {
 }
 static_assert(table_follows_enum(), "the term table must list every Term in declaration order");
 
-void append_param_start(std::string& out, std::string_view indent, Term term, std::string_view value) {
-    const TermInfo& info = term_info(term);
+// Each term's fixed text, made once: `<cvParam cvRef=… accession=… name=… value="`
+// before the value, and as a unit, `" unitCvRef=… unitAccession=… unitName=…/>` and
+// the newline after it. A parameter line is then a handful of appends.
+struct TermText {
+    std::string param_start;
+    std::string unit_end;
+};
+
+std::string_view cv_ref_of(const TermInfo& info) {
+    return info.accession.substr(0, info.accession.find(':'));
+}
+
+const std::array<TermText, table.size()>& term_texts() {
+    static const std::array<TermText, table.size()> texts = [] {
+        std::array<TermText, table.size()> made;
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            const TermInfo& info = table[i];
+            made[i].param_start = std::string("<cvParam cvRef=\"") + std::string(cv_ref_of(info)) +
+                                  "\" accession=\"" + std::string(info.accession) + "\" name=\"" +
+                                  std::string(info.name) + "\" value=\"";
+            made[i].unit_end = std::string("\" unitCvRef=\"") + std::string(cv_ref_of(info)) +
+                               "\" unitAccession=\"" + std::string(info.accession) + "\" unitName=\"" +
+                               std::string(info.name) + "\"/>\n";
+        }
+        return made;
+    }();
+    return texts;
+}
+
+const TermText& text_of(Term term) { return term_texts()[static_cast<std::size_t>(term)]; }
+
+void append_param_start(std::string& out, std::string_view indent, Term term) {
     out += indent;
-    out += "<cvParam cvRef=\"";
-    out += cv_ref(term);
-    out += "\" accession=\"";
-    out += info.accession;
-    out += "\" name=\"";
-    out += info.name;
-    out += "\" value=\"";
-    append_escaped_attribute(out, value);
-    out += '"';
+    out += text_of(term).param_start;
+}
+
+void append_param_end(std::string& out, std::optional<Term> unit) {
+    if (unit)
+        out += text_of(*unit).unit_end;
+    else
+        out += "\"/>\n";
 }
 
 } // namespace
@@ -103,27 +134,33 @@ const TermInfo& term_info(Term term) { return table[static_cast<std::size_t>(ter
 
 std::span<const TermInfo> all_terms() { return table; }
 
-std::string_view cv_ref(Term term) {
-    const std::string_view accession = term_info(term).accession;
-    return accession.substr(0, accession.find(':'));
-}
+std::string_view cv_ref(Term term) { return cv_ref_of(term_info(term)); }
 
 void append_cv_param(std::string& out, std::string_view indent, Term term, std::string_view value) {
-    append_param_start(out, indent, term, value);
-    out += "/>\n";
+    append_param_start(out, indent, term);
+    append_escaped_attribute(out, value);
+    append_param_end(out, std::nullopt);
 }
 
 void append_cv_param(std::string& out, std::string_view indent, Term term, std::string_view value,
                      Term unit) {
-    append_param_start(out, indent, term, value);
-    const TermInfo& unit_info = term_info(unit);
-    out += " unitCvRef=\"";
-    out += cv_ref(unit);
-    out += "\" unitAccession=\"";
-    out += unit_info.accession;
-    out += "\" unitName=\"";
-    out += unit_info.name;
-    out += "\"/>\n";
+    append_param_start(out, indent, term);
+    append_escaped_attribute(out, value);
+    append_param_end(out, unit);
+}
+
+void append_number_param(std::string& out, std::string_view indent, Term term, double value,
+                         std::optional<Term> unit) {
+    append_param_start(out, indent, term);
+    append_xsd_double(out, value);
+    append_param_end(out, unit);
+}
+
+void append_number_param(std::string& out, std::string_view indent, Term term, float value,
+                         std::optional<Term> unit) {
+    append_param_start(out, indent, term);
+    append_xsd_float(out, value);
+    append_param_end(out, unit);
 }
 
 void append_user_param(std::string& out, std::string_view indent, std::string_view name,

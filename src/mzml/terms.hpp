@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -96,6 +97,12 @@ std::string_view cv_ref(Term term);
 // attributes when a unit is given. Values are escaped.
 void append_cv_param(std::string& out, std::string_view indent, Term term, std::string_view value = {});
 void append_cv_param(std::string& out, std::string_view indent, Term term, std::string_view value, Term unit);
+// The same with a number as the value, in the xs:double / xs:float forms of xsd_double
+// and xsd_float (which need no escaping).
+void append_number_param(std::string& out, std::string_view indent, Term term, double value,
+                         std::optional<Term> unit = std::nullopt);
+void append_number_param(std::string& out, std::string_view indent, Term term, float value,
+                         std::optional<Term> unit = std::nullopt);
 
 // One line `<indent><userParam name=… value=… type=…/>\n`; no type attribute when empty.
 void append_user_param(std::string& out, std::string_view indent, std::string_view name,

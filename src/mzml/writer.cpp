@@ -60,6 +60,8 @@ struct Writer::State {
     Result<void> write_index_list();
     template <class Render, class Record>
     Result<void> render_and_write(std::size_t count, Render&& render_one, Record&& record);
+    template <class Render, class Record>
+    Result<void> render_in_place(std::size_t count, Render& render_one, Record& record);
 };
 
 namespace {
@@ -76,6 +78,7 @@ Result<void> count_error(std::string_view what, std::uint64_t announced, std::ui
 // offset) notes where each element starts.
 template <class Render, class Record>
 Result<void> Writer::State::render_and_write(std::size_t count, Render&& render_one, Record&& record) {
+    if (pool.size() == 1) return render_in_place(count, render_one, record);
     rendered.resize(count); // strings of an earlier, larger batch are let go
     Result<void> status;
     const auto render_item = [&](std::size_t item, unsigned worker) {
@@ -90,6 +93,18 @@ Result<void> Writer::State::render_and_write(std::size_t count, Render&& render_
     };
     pool.run(count, render_item, write_item);
     return status;
+}
+
+// With no other thread to render ahead, each item is rendered straight into the
+// output's buffer: the same bytes, without a string per item to copy them from.
+template <class Render, class Record>
+Result<void> Writer::State::render_in_place(std::size_t count, Render& render_one, Record& record) {
+    for (std::size_t item = 0; item < count; ++item) {
+        TV_RETURN_IF_ERROR(output.write(list_item_indent));
+        record(item, output.position());
+        TV_RETURN_IF_ERROR(output.write_with([&](std::string& out) { render_one(out, item, encoders[0]); }));
+    }
+    return {};
 }
 
 Result<void> Writer::State::write_spectra(std::span<const SpectrumInput> batch) {

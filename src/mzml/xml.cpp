@@ -1,8 +1,10 @@
 #include "mzml/xml.hpp"
 
+#include <array>
+#include <charconv>
 #include <cmath>
+#include <limits>
 
-#include "numbers.hpp"
 #include "utf8.hpp"
 
 namespace tarnvale::mzml {
@@ -60,8 +62,20 @@ void append_escaped_utf8(std::string& out, std::string_view text, bool in_attrib
     }
 }
 
+// Printable ASCII other than & < > and " reads the same escaped or not: numbers and
+// the writer's own words, most of what it writes, are appended as they are.
+bool needs_no_escape(std::string_view text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x80 || c == '&' || c == '<' || c == '>' || c == '"') return false;
+    }
+    return true;
+}
+
 void append_escaped(std::string& out, std::string_view text, bool in_attribute) {
-    if (is_valid_utf8({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()})) {
+    if (needs_no_escape(text)) {
+        out += text;
+    } else if (is_valid_utf8({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()})) {
         append_escaped_utf8(out, text, in_attribute);
     } else {
         append_escaped_utf8(out, lossy_utf8(text), in_attribute);
@@ -74,6 +88,12 @@ void append_escaped_text(std::string& out, std::string_view text) { append_escap
 
 void append_escaped_attribute(std::string& out, std::string_view text) { append_escaped(out, text, true); }
 
+void append_decimal(std::string& out, std::uint64_t value) {
+    std::array<char, std::numeric_limits<std::uint64_t>::digits10 + 1> digits;
+    const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    out.append(digits.data(), result.ptr);
+}
+
 void append_attribute(std::string& out, std::string_view name, std::string_view value) {
     out += ' ';
     out += name;
@@ -84,16 +104,74 @@ void append_attribute(std::string& out, std::string_view name, std::string_view 
 
 namespace {
 
-template <class Float> std::string xsd_number(Float value, std::string shortest) {
-    if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
-    return shortest;
+// The shortest digits that read back to the value, laid out in fixed notation and
+// padded with zeros (1e300 is a 1 and 300 zeros), as format_f64 and format_f32 lay
+// them out; written straight into `out`, without a string of their own, since every
+// spectrum has a handful of them.
+template <class Float> void append_xsd_number(std::string& out, Float value) {
+    if (std::isnan(value)) {
+        out += "NaN";
+        return;
+    }
+    if (std::isinf(value)) {
+        out += value < 0 ? "-INF" : "INF";
+        return;
+    }
+    std::array<char, 64> buffer;
+    const auto result =
+        std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::scientific);
+    std::string_view scientific(buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data()));
+    if (scientific.front() == '-') {
+        out += '-';
+        scientific.remove_prefix(1);
+    }
+    // "d.ddde±xx" or "de±xx": the digits are the first one and those after the point.
+    const std::size_t exponent_mark = scientific.find('e');
+    const char first = scientific.front();
+    const std::string_view rest = exponent_mark > 1 ? scientific.substr(2, exponent_mark - 2) : "";
+    std::string_view exponent_text = scientific.substr(exponent_mark + 1);
+    if (exponent_text.front() == '+') exponent_text.remove_prefix(1);
+    int exponent = 0;
+    std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
+
+    // Digits before the decimal point (zero or negative: leading zeros after "0.").
+    const long integer_digits = static_cast<long>(exponent) + 1;
+    const std::size_t digit_count = 1 + rest.size();
+    if (integer_digits <= 0) {
+        out += "0.";
+        out.append(static_cast<std::size_t>(-integer_digits), '0');
+        out += first;
+        out += rest;
+    } else if (static_cast<std::size_t>(integer_digits) >= digit_count) {
+        out += first;
+        out += rest;
+        out.append(static_cast<std::size_t>(integer_digits) - digit_count, '0');
+    } else {
+        const auto split = static_cast<std::size_t>(integer_digits) - 1; // digits of `rest` before the point
+        out += first;
+        out += rest.substr(0, split);
+        out += '.';
+        out += rest.substr(split);
+    }
 }
 
 } // namespace
 
-std::string xsd_double(double value) { return xsd_number(value, format_f64(value)); }
+void append_xsd_double(std::string& out, double value) { append_xsd_number(out, value); }
 
-std::string xsd_float(float value) { return xsd_number(value, format_f32(value)); }
+void append_xsd_float(std::string& out, float value) { append_xsd_number(out, value); }
+
+std::string xsd_double(double value) {
+    std::string text;
+    append_xsd_double(text, value);
+    return text;
+}
+
+std::string xsd_float(float value) {
+    std::string text;
+    append_xsd_float(text, value);
+    return text;
+}
 
 std::string ncname(std::string_view text) {
     std::string name;

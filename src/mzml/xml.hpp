@@ -2,6 +2,7 @@
 // usable as xs:ID values.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,9 @@ void append_escaped_text(std::string& out, std::string_view text);
 // tab, LF and CR as character references so that attribute normalisation keeps them.
 void append_escaped_attribute(std::string& out, std::string_view text);
 
+// The unsigned integer in decimal, as std::format's "{}" writes it.
+void append_decimal(std::string& out, std::uint64_t value);
+
 // ` name="value"` with the value escaped.
 void append_attribute(std::string& out, std::string_view name, std::string_view value);
 
@@ -23,6 +27,9 @@ void append_attribute(std::string& out, std::string_view name, std::string_view 
 // are "INF" and "-INF", NaN is "NaN"; never an exponent, never the locale's separator.
 std::string xsd_double(double value);
 std::string xsd_float(float value);
+// The same texts appended to `out`.
+void append_xsd_double(std::string& out, double value);
+void append_xsd_float(std::string& out, float value);
 
 // A valid xs:ID (an XML NCName) made from the text: every character other than
 // ASCII letters, digits, '-', '.' and '_' becomes '_', and a '_' goes in front when

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <vector>
@@ -49,6 +50,46 @@ TEST(MzmlOutput, CommitMakesTheWholeFileAppearAtOnce) {
     }
     EXPECT_EQ(contents(target), "new content");
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"run.mzML"});
+}
+
+// Long files are handed to the disk in steps while they are written: whatever the
+// pieces' sizes around those steps, and after a move, the file holds every byte once.
+TEST(MzmlOutput, LongFilesInPiecesOfAnySize) {
+    constexpr std::size_t mib = std::size_t{1} << 20;
+    struct Case {
+        std::string name;
+        std::vector<std::size_t> pieces;
+    };
+    const std::vector<Case> cases = {
+        {"one piece over several steps", {20 * mib + 3}},
+        {"pieces ending exactly on a step", {8 * mib, 8 * mib, 1}},
+        {"pieces straddling the steps", {5 * mib, 5 * mib, 5 * mib, 5 * mib + 7}},
+        {"small pieces", std::vector<std::size_t>(300, 64 * 1024 + 1)},
+        {"nothing", {}},
+    };
+    const TempDir dir;
+    for (const Case& c : cases) {
+        const auto target = dir.path() / "run.mzML";
+        std::string expected;
+        {
+            auto created = OutputFile::create(target);
+            ASSERT_TRUE(created) << c.name;
+            std::optional<OutputFile> file(std::move(*created));
+            for (std::size_t i = 0; i < c.pieces.size(); ++i) {
+                const std::string piece(c.pieces[i], static_cast<char>('a' + i % 26));
+                ASSERT_TRUE(file->write(piece)) << c.name;
+                expected += piece;
+                if (i == c.pieces.size() / 2) { // moved midway
+                    OutputFile moved(std::move(*file));
+                    file.reset();
+                    file.emplace(std::move(moved));
+                }
+            }
+            ASSERT_TRUE(file->commit()) << c.name;
+        }
+        EXPECT_TRUE(contents(target) == expected) << c.name;
+        EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"run.mzML"}) << c.name;
+    }
 }
 
 TEST(MzmlOutput, TheLongestFileNameStillGetsATemporaryName) {

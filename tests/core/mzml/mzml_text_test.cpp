@@ -3,9 +3,12 @@
 // table row names its input.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "mzml/spectrum_summary.hpp"
 #include "mzml/terms.hpp"
 #include "mzml/xml.hpp"
+#include "numbers.hpp"
 
 namespace tarnvale::mzml {
 namespace {
@@ -37,6 +41,10 @@ TEST(MzmlText, EscapingForContentAndAttributes) {
         {std::string("nul\0bell\x07", 9), "nul" + R + "bell" + R, "nul" + R + "bell" + R},
         {"non\xEF\xBF\xBE" "char\xEF\xBF\xBF", "non" + R + "char" + R, "non" + R + "char" + R},
         {"bad\xFF utf8", "bad" + R + " utf8", "bad" + R + " utf8"},
+        {"", "", ""},
+        {"-1.5e-7 ~!@#$%^*()[]{}|\x7F", "-1.5e-7 ~!@#$%^*()[]{}|\x7F", "-1.5e-7 ~!@#$%^*()[]{}|\x7F"},
+        {"ends with &", "ends with &amp;", "ends with &amp;"},
+        {"\x1F" "first", R + "first", R + "first"},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -72,6 +80,47 @@ TEST(MzmlText, NumbersUseTheSchemaSpellings) {
     EXPECT_EQ(xsd_float(3.4028235e38f), "340282350000000000000000000000000000000");
 }
 
+// The writer lays numbers out itself: the same text as format_f64 and format_f32
+// (with the schema's INF), for hand-picked values and for random bit patterns,
+// subnormals, NaN payloads and integers beyond 2^53 among them.
+TEST(MzmlText, NumbersAsTheShortestRoundTripText) {
+    const auto schema = [](const std::string& text) -> std::string {
+        if (text == "inf") return "INF";
+        if (text == "-inf") return "-INF";
+        return text;
+    };
+    std::vector<double> doubles = {5e-324,
+                                   -2.2250738585072014e-308,
+                                   1.7976931348623157e308,
+                                   1e-7,
+                                   123456.0,
+                                   9007199254740993.0,
+                                   0.001,
+                                   1e15,
+                                   1e16,
+                                   1e22,
+                                   3.0e-5,
+                                   100.0,
+                                   -12.5};
+    std::vector<float> floats = {1e-45F, 1.17549435e-38F, 3.4028235e38F, 16777217.0F, 0.3F, -7.0F, 1e10F};
+    std::mt19937_64 random(17);
+    for (int i = 0; i < 20000; ++i) {
+        const std::uint64_t bits = random();
+        doubles.push_back(std::bit_cast<double>(bits));
+        floats.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(bits >> 32)));
+    }
+    for (const double value : doubles) {
+        std::string appended = "<";
+        append_xsd_double(appended, value);
+        ASSERT_EQ(appended, "<" + schema(format_f64(value))) << std::bit_cast<std::uint64_t>(value);
+    }
+    for (const float value : floats) {
+        std::string appended = "<";
+        append_xsd_float(appended, value);
+        ASSERT_EQ(appended, "<" + schema(format_f32(value))) << std::bit_cast<std::uint32_t>(value);
+    }
+}
+
 TEST(MzmlText, ParameterLines) {
     std::string out;
     append_cv_param(out, "  ", Term::MsLevel, "2");
@@ -79,12 +128,19 @@ TEST(MzmlText, ParameterLines) {
     append_cv_param(out, "", Term::CentroidSpectrum);
     append_user_param(out, "", "instrument model", "Q<TOF>", "xsd:string");
     append_user_param(out, "", "note", "x");
-    EXPECT_EQ(out, "  <cvParam cvRef=\"MS\" accession=\"MS:1000511\" name=\"ms level\" value=\"2\"/>\n"
-                   "<cvParam cvRef=\"MS\" accession=\"MS:1000016\" name=\"scan start time\" value=\"1.5\" "
-                   "unitCvRef=\"UO\" unitAccession=\"UO:0000031\" unitName=\"minute\"/>\n"
-                   "<cvParam cvRef=\"MS\" accession=\"MS:1000127\" name=\"centroid spectrum\" value=\"\"/>\n"
-                   "<userParam name=\"instrument model\" value=\"Q&lt;TOF&gt;\" type=\"xsd:string\"/>\n"
-                   "<userParam name=\"note\" value=\"x\"/>\n");
+    append_number_param(out, " ", Term::TotalIonCurrent, 2.5e-7);
+    append_number_param(out, "", Term::BasePeakIntensity, 0.1F, Term::DetectorCounts);
+    EXPECT_EQ(out,
+              "  <cvParam cvRef=\"MS\" accession=\"MS:1000511\" name=\"ms level\" value=\"2\"/>\n"
+              "<cvParam cvRef=\"MS\" accession=\"MS:1000016\" name=\"scan start time\" value=\"1.5\" "
+              "unitCvRef=\"UO\" unitAccession=\"UO:0000031\" unitName=\"minute\"/>\n"
+              "<cvParam cvRef=\"MS\" accession=\"MS:1000127\" name=\"centroid spectrum\" value=\"\"/>\n"
+              "<userParam name=\"instrument model\" value=\"Q&lt;TOF&gt;\" type=\"xsd:string\"/>\n"
+              "<userParam name=\"note\" value=\"x\"/>\n"
+              " <cvParam cvRef=\"MS\" accession=\"MS:1000285\" name=\"total ion current\" "
+              "value=\"0.00000025\"/>\n"
+              "<cvParam cvRef=\"MS\" accession=\"MS:1000505\" name=\"base peak intensity\" value=\"0.1\" "
+              "unitCvRef=\"MS\" unitAccession=\"MS:1000131\" unitName=\"number of detector counts\"/>\n");
     for (const TermInfo& info : all_terms()) {
         EXPECT_EQ(&term_info(info.term), &info);
         EXPECT_EQ(info.accession.substr(0, cv_ref(info.term).size() + 1),
@@ -160,6 +216,7 @@ TEST(MzmlText, SpectrumIds) {
 
 TEST(MzmlText, SpectrumSummaries) {
     const float fnan = std::numeric_limits<float>::quiet_NaN();
+    const float finf = std::numeric_limits<float>::infinity();
     struct Case {
         std::string name;
         std::vector<double> mz;
@@ -177,6 +234,14 @@ TEST(MzmlText, SpectrumSummaries) {
         {"one point", {42.5}, {0}, 0, 0, 42.5, 42.5},
         {"only NaN m/z", {nan, nan}, {1, 2}, 3, 1, nan, nan},
         {"the first of equal zeros", {0.0, -0.0}, {1, 1}, 2, 0, 0.0, 0.0},
+        {"no points", {}, {}, 0, 0, nan, nan},
+        {"-inf after leading NaNs", {1, 2, 3}, {fnan, -finf, -finf}, nan, 1, 1, 3},
+        {"-0 then 0 intensity keeps the first", {1, 2}, {-0.0F, 0.0F}, 0, 0, 1, 2},
+        {"inf intensity", {1, 2, 3}, {5, finf, 7}, inf, 1, 1, 3},
+        {"infinite m/z", {-inf, 7, inf}, {1, 2, 3}, 6, 2, -inf, inf},
+        {"NaN between maxima", {1, 2, 3, 4}, {3, fnan, 3, 4}, nan, 3, 1, 4},
+        // 2^53 + 1 + 1 is 2^53 when added in point order, 2^53 + 2 in pairs.
+        {"sum in point order", {1, 2, 3}, {9007199254740992.0F, 1, 1}, 9007199254740992.0, 0, 1, 3},
     };
     // Equal down to the sign of zero, or both NaN.
     const auto same = [](double a, double b) {

@@ -123,6 +123,25 @@ TEST(MzmlWriter, BytesDoNotDependOnThreadsOrBatches) {
     }
 }
 
+// On one thread spectra are rendered straight into the output's buffer; elements far
+// larger than that buffer, and small ones after them, keep the bytes and the offsets
+// of the threaded path.
+TEST(MzmlWriter, ElementsLargerThanTheOutputBuffer) {
+    const TempDir dir;
+    SyntheticRun run = testing::sample_run(false);
+    const std::size_t points[] = {300000, 3, 0, 90000, 450000, 1, 70000};
+    for (std::uint64_t scan = 0; scan < std::size(points); ++scan)
+        run.spectra.push_back(testing::random_spectrum(5, scan, points[scan], scan + 1));
+    run.run.spectrum_count = run.spectra.size();
+    for (const Compression compression : {Compression::None, Compression::Zlib}) {
+        SCOPED_TRACE(compression == Compression::None ? "uncompressed" : "zlib");
+        const std::string one = write_run(run, dir.path() / "a.mzML", {compression, 1}, {2, 1, 4});
+        ASSERT_TRUE(one.starts_with("<?xml")) << one.substr(0, 200);
+        expect_consistent_index(one, run.spectra.size(), run.chromatograms.size());
+        EXPECT_TRUE(write_run(run, dir.path() / "b.mzML", {compression, 2}) == one);
+    }
+}
+
 struct BadInput {
     std::string name;
     std::function<void(SyntheticRun&, Options&)> change;
