@@ -25,20 +25,6 @@ constexpr std::uint64_t kMaxTotal = std::uint64_t{1} << 62;
 // give the same result as one. Longer scans are summed one point after another.
 constexpr std::size_t kExactSumPoints = std::size_t{1} << 21;
 
-double total_intensity(std::span<const float> intensity) {
-    if (intensity.size() > kExactSumPoints) {
-        double sum = 0.0;
-        for (float value : intensity) sum += static_cast<double>(value);
-        return sum;
-    }
-    double sums[4] = {0.0, 0.0, 0.0, 0.0};
-    std::size_t i = 0;
-    for (; i + 4 <= intensity.size(); i += 4)
-        for (std::size_t lane = 0; lane < 4; ++lane) sums[lane] += static_cast<double>(intensity[i + lane]);
-    for (; i < intensity.size(); ++i) sums[0] += static_cast<double>(intensity[i]);
-    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
-}
-
 // The arrays being filled, one value per scan (the traces target by target). The
 // traces are fresh pages, zero until written: only the pages of a target's scans
 // with points in its window are ever backed by memory.
@@ -144,6 +130,20 @@ class TraceSink {
 };
 
 } // namespace
+
+double total_intensity(std::span<const float> intensity) {
+    if (intensity.size() > kExactSumPoints) {
+        double sum = 0.0;
+        for (float value : intensity) sum += static_cast<double>(value);
+        return sum;
+    }
+    double sums[4] = {0.0, 0.0, 0.0, 0.0};
+    std::size_t i = 0;
+    for (; i + 4 <= intensity.size(); i += 4)
+        for (std::size_t lane = 0; lane < 4; ++lane) sums[lane] += static_cast<double>(intensity[i + lane]);
+    for (; i < intensity.size(); ++i) sums[0] += static_cast<double>(intensity[i]);
+    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+}
 
 Result<Chromatograms> chromatograms_of(const FunctionColumns& columns, const ChromatogramRequest& request) {
     TV_ASSIGN_OR_RETURN(Traces traces, Traces::make(request, columns.n_scans()));

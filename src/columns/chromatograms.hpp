@@ -38,6 +38,11 @@ struct Chromatograms {
     std::size_t n_scans() const { return rt_min.size(); }
 };
 
+// One scan's total ion current as every chromatogram of the project sums it, in
+// float64: four interleaved running sums (exact, so equal to summing in decode
+// order) up to 2^21 points, one point after another beyond.
+double total_intensity(std::span<const float> intensity);
+
 // From columns already read; their skipped scans are carried over.
 Result<Chromatograms> chromatograms_of(const FunctionColumns& columns, const ChromatogramRequest& request);
 

@@ -12,8 +12,7 @@ struct ScanTrace {
 };
 
 // The values columns::chromatograms_of gives for a scan with these intensities: the
-// intensities summed in four interleaved lanes (one after another beyond 2^21
-// points), and the greatest intensity as a running maximum from the first point
+// total from columns::total_intensity, and the greatest intensity as a running maximum from the first point
 // keeps it (a NaN there stays, later NaNs are passed over, and of equal values the
 // first is kept); both 0 for a scan without points.
 ScanTrace scan_trace(std::span<const float> intensity);
