@@ -19,6 +19,27 @@ struct SplitCase {
     std::vector<std::uint64_t> boundaries; // where ranges 1.. begin
 };
 
+// Checks that `ranges` cover every scan in order, each non-empty and starting at a
+// multiple of `block`, with the cost before each exact; returns where ranges 1.. begin.
+std::vector<std::uint64_t> checked_boundaries(const std::vector<ScanRange>& ranges,
+                                              const std::vector<std::uint64_t>& bytes,
+                                              std::uint64_t block = 1) {
+    std::vector<std::uint64_t> boundaries;
+    std::uint64_t before = 0;
+    for (std::size_t k = 0; k < ranges.size(); ++k) {
+        EXPECT_LT(ranges[k].first, ranges[k].last);
+        EXPECT_EQ(ranges[k].first, k == 0 ? 0 : ranges[k - 1].last);
+        EXPECT_EQ(ranges[k].first % block, 0u);
+        EXPECT_EQ(ranges[k].before, before);
+        for (std::uint64_t i = ranges[k].first; i < ranges[k].last; ++i) before += bytes[i];
+        if (k > 0) boundaries.push_back(ranges[k].first);
+    }
+    if (!ranges.empty()) {
+        EXPECT_EQ(ranges.back().last, bytes.size());
+    }
+    return boundaries;
+}
+
 TEST(SplitScans, ContiguousNonEmptyRangesOfAboutEqualCost) {
     const SplitCase cases[] = {
         {{100, 100, 100, 100}, 2, {2}},
@@ -36,17 +57,7 @@ TEST(SplitScans, ContiguousNonEmptyRangesOfAboutEqualCost) {
         const std::vector<ScanRange> ranges =
             split_scans(c.bytes.size(), c.parts, total, [&](std::uint64_t i) { return c.bytes[i]; });
         ASSERT_EQ(ranges.size(), c.parts);
-        std::vector<std::uint64_t> boundaries;
-        std::uint64_t before = 0;
-        for (std::size_t k = 0; k < ranges.size(); ++k) {
-            EXPECT_LT(ranges[k].first, ranges[k].last);
-            EXPECT_EQ(ranges[k].first, k == 0 ? 0 : ranges[k - 1].last);
-            EXPECT_EQ(ranges[k].before, before);
-            for (std::uint64_t i = ranges[k].first; i < ranges[k].last; ++i) before += c.bytes[i];
-            if (k > 0) boundaries.push_back(ranges[k].first);
-        }
-        EXPECT_EQ(ranges.back().last, c.bytes.size());
-        EXPECT_EQ(boundaries, c.boundaries);
+        EXPECT_EQ(checked_boundaries(ranges, c.bytes), c.boundaries);
     }
     EXPECT_TRUE(split_scans(0, 2, 0, [](std::uint64_t) { return std::uint64_t{0}; }).empty());
 }
@@ -82,17 +93,7 @@ TEST(SplitBlocks, CutsAtBlockEdgesWithExactWeightsBefore) {
         before_block.push_back(total);
         const std::vector<ScanRange> ranges = split_blocks(n, c.parts, c.block, before_block);
         ASSERT_EQ(ranges.size(), c.parts);
-        std::vector<std::uint64_t> boundaries;
-        std::uint64_t before = 0;
-        for (std::size_t k = 0; k < ranges.size(); ++k) {
-            EXPECT_LT(ranges[k].first, ranges[k].last);
-            EXPECT_EQ(ranges[k].first, k == 0 ? 0 : ranges[k - 1].last);
-            EXPECT_EQ(ranges[k].first % c.block, 0u);
-            EXPECT_EQ(ranges[k].before, before);
-            for (std::uint64_t i = ranges[k].first; i < ranges[k].last; ++i) before += c.bytes[i];
-            if (k > 0) boundaries.push_back(ranges[k].first);
-        }
-        EXPECT_EQ(ranges.back().last, n);
+        const std::vector<std::uint64_t> boundaries = checked_boundaries(ranges, c.bytes, c.block);
         if (c.boundaries.empty()) {
             const std::vector<ScanRange> plain =
                 split_scans(n, c.parts, total, [&](std::uint64_t i) { return c.bytes[i]; });
