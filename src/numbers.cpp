@@ -68,43 +68,57 @@ double convert_decimal(std::string_view digits) {
 // Shortest round-trip digits laid out in fixed notation: the significant digits are
 // the shortest ones that read back to the same value, padded with zeros (1e300 is a 1
 // and 300 zeros, not the exact binary expansion), and there is never an exponent.
-template <class Float> std::string format_shortest(Float value) {
-    if (std::isnan(value)) return "NaN";
-    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+// Written straight into `out`: the mzML writer lays out a handful per spectrum.
+template <class Float> void append_shortest(std::string& out, Float value) {
+    if (std::isnan(value)) {
+        out += "NaN";
+        return;
+    }
+    if (std::isinf(value)) {
+        out += value < 0 ? "-inf" : "inf";
+        return;
+    }
     std::array<char, 64> buffer;
     const auto result =
         std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::scientific);
     std::string_view scientific(buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data()));
-
-    std::string out;
     if (scientific.front() == '-') {
         out += '-';
         scientific.remove_prefix(1);
     }
-    // "d.ddde±xx" or "de±xx"
+    // "d.ddde±xx" or "de±xx": the digits are the first one and those after the point.
     const std::size_t exponent_mark = scientific.find('e');
-    std::string digits(1, scientific.front());
-    if (exponent_mark > 1) digits.append(scientific.substr(2, exponent_mark - 2));
+    const char first = scientific.front();
+    const std::string_view rest = exponent_mark > 1 ? scientific.substr(2, exponent_mark - 2) : "";
     std::string_view exponent_text = scientific.substr(exponent_mark + 1);
     if (exponent_text.front() == '+') exponent_text.remove_prefix(1);
     int exponent = 0;
     std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
 
-    // Number of digits before the decimal point (zero or negative: leading zeros after "0.").
+    // Digits before the decimal point (zero or negative: leading zeros after "0.").
     const long integer_digits = static_cast<long>(exponent) + 1;
+    const std::size_t digit_count = 1 + rest.size();
     if (integer_digits <= 0) {
         out += "0.";
         out.append(static_cast<std::size_t>(-integer_digits), '0');
-        out += digits;
-    } else if (static_cast<std::size_t>(integer_digits) >= digits.size()) {
-        out += digits;
-        out.append(static_cast<std::size_t>(integer_digits) - digits.size(), '0');
+        out += first;
+        out += rest;
+    } else if (static_cast<std::size_t>(integer_digits) >= digit_count) {
+        out += first;
+        out += rest;
+        out.append(static_cast<std::size_t>(integer_digits) - digit_count, '0');
     } else {
-        const auto split = static_cast<std::size_t>(integer_digits);
-        out += digits.substr(0, split);
+        const auto split = static_cast<std::size_t>(integer_digits) - 1; // digits of `rest` before the point
+        out += first;
+        out += rest.substr(0, split);
         out += '.';
-        out += digits.substr(split);
+        out += rest.substr(split);
     }
+}
+
+template <class Float> std::string format_shortest(Float value) {
+    std::string out;
+    append_shortest(out, value);
     return out;
 }
 
@@ -143,6 +157,10 @@ std::optional<double> parse_f64(std::string_view text) {
 std::string format_f64(double value) { return format_shortest(value); }
 
 std::string format_f32(float value) { return format_shortest(value); }
+
+void append_f64(std::string& out, double value) { append_shortest(out, value); }
+
+void append_f32(std::string& out, float value) { append_shortest(out, value); }
 
 std::string format_fixed(double value, int decimals) {
     if (std::isnan(value)) return "NaN";

@@ -19,6 +19,9 @@ std::optional<double> parse_f64(std::string_view text);
 // NaN as "NaN", infinities as "inf" / "-inf", negative zero as "-0".
 std::string format_f64(double value);
 std::string format_f32(float value); // shortest form that reads back to the same f32
+// The same texts appended to `out`.
+void append_f64(std::string& out, double value);
+void append_f32(std::string& out, float value);
 
 // Fixed notation with `decimals` digits after the point (none and no point for 0),
 // rounded from the exact binary value, ties to even; NaN / inf / -inf as words.

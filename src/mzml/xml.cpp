@@ -4,7 +4,9 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
+#include "numbers.hpp"
 #include "utf8.hpp"
 
 namespace tarnvale::mzml {
@@ -104,54 +106,14 @@ void append_attribute(std::string& out, std::string_view name, std::string_view 
 
 namespace {
 
-// The shortest digits that read back to the value, laid out in fixed notation and
-// padded with zeros (1e300 is a 1 and 300 zeros), as format_f64 and format_f32 lay
-// them out; written straight into `out`, without a string of their own, since every
-// spectrum has a handful of them.
+// format_f64 / format_f32 but for the infinities, which xs:double spells INF and -INF.
 template <class Float> void append_xsd_number(std::string& out, Float value) {
-    if (std::isnan(value)) {
-        out += "NaN";
-        return;
-    }
     if (std::isinf(value)) {
         out += value < 0 ? "-INF" : "INF";
-        return;
-    }
-    std::array<char, 64> buffer;
-    const auto result =
-        std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::scientific);
-    std::string_view scientific(buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data()));
-    if (scientific.front() == '-') {
-        out += '-';
-        scientific.remove_prefix(1);
-    }
-    // "d.ddde±xx" or "de±xx": the digits are the first one and those after the point.
-    const std::size_t exponent_mark = scientific.find('e');
-    const char first = scientific.front();
-    const std::string_view rest = exponent_mark > 1 ? scientific.substr(2, exponent_mark - 2) : "";
-    std::string_view exponent_text = scientific.substr(exponent_mark + 1);
-    if (exponent_text.front() == '+') exponent_text.remove_prefix(1);
-    int exponent = 0;
-    std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
-
-    // Digits before the decimal point (zero or negative: leading zeros after "0.").
-    const long integer_digits = static_cast<long>(exponent) + 1;
-    const std::size_t digit_count = 1 + rest.size();
-    if (integer_digits <= 0) {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-integer_digits), '0');
-        out += first;
-        out += rest;
-    } else if (static_cast<std::size_t>(integer_digits) >= digit_count) {
-        out += first;
-        out += rest;
-        out.append(static_cast<std::size_t>(integer_digits) - digit_count, '0');
+    } else if constexpr (std::is_same_v<Float, float>) {
+        append_f32(out, value);
     } else {
-        const auto split = static_cast<std::size_t>(integer_digits) - 1; // digits of `rest` before the point
-        out += first;
-        out += rest.substr(0, split);
-        out += '.';
-        out += rest.substr(split);
+        append_f64(out, value);
     }
 }
 
