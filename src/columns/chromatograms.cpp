@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <format>
 #include <limits>
 #include <memory>
@@ -43,17 +44,9 @@ struct Traces {
         if (!tic.empty()) tic[s] = total_intensity(intensity);
         if (!base_peak_mz.empty()) {
             if (!intensity.empty()) {
-                // The greatest value kept in a register: comparing against
-                // intensity[best] would make every step wait for a load.
-                std::size_t best = 0;
-                float greatest = intensity[0];
-                for (std::size_t i = 1; i < intensity.size(); ++i) {
-                    const bool greater = intensity[i] > greatest;
-                    greatest = greater ? intensity[i] : greatest;
-                    best = greater ? i : best;
-                }
+                const std::size_t best = base_peak_index(intensity);
                 base_peak_mz[s] = mz[best];
-                base_peak_intensity[s] = greatest;
+                base_peak_intensity[s] = intensity[best];
             }
         }
         if (n_targets > 0) {
@@ -143,6 +136,30 @@ double total_intensity(std::span<const float> intensity) {
         for (std::size_t lane = 0; lane < 4; ++lane) sums[lane] += static_cast<double>(intensity[i + lane]);
     for (; i < intensity.size(); ++i) sums[0] += static_cast<double>(intensity[i]);
     return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+}
+
+// A running maximum makes every step wait for the one before it. The greatest value
+// does not depend on the order it is looked for in, so four lanes look for it side
+// by side; the running maximum's answer is then the first point equal to it, which
+// also settles which of 0 and -0 it is.
+std::size_t base_peak_index(std::span<const float> intensity) {
+    constexpr std::size_t kLanes = 4;
+    const float first = intensity[0];
+    if (std::isnan(first)) return 0;
+    float greatest[kLanes] = {first, first, first, first};
+    std::size_t i = 1;
+    for (; i + kLanes <= intensity.size(); i += kLanes) {
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            const float value = intensity[i + lane];
+            greatest[lane] = value > greatest[lane] ? value : greatest[lane];
+        }
+    }
+    for (; i < intensity.size(); ++i) greatest[0] = intensity[i] > greatest[0] ? intensity[i] : greatest[0];
+    float top = greatest[0];
+    for (std::size_t lane = 1; lane < kLanes; ++lane) top = greatest[lane] > top ? greatest[lane] : top;
+    std::size_t at = 0;
+    while (intensity[at] != top) ++at; // top is one of the values, and not NaN
+    return at;
 }
 
 Result<Chromatograms> chromatograms_of(const FunctionColumns& columns, const ChromatogramRequest& request) {

@@ -43,6 +43,11 @@ struct Chromatograms {
 // order) up to 2^21 points, one point after another beyond.
 double total_intensity(std::span<const float> intensity);
 
+// Where a scan's base peak is: the first point of greatest intensity (the first
+// when it is NaN, which nothing compares greater than; later NaNs are passed over).
+// `intensity` is not empty.
+std::size_t base_peak_index(std::span<const float> intensity);
+
 // From columns already read; their skipped scans are carried over.
 Result<Chromatograms> chromatograms_of(const FunctionColumns& columns, const ChromatogramRequest& request);
 

@@ -11,10 +11,9 @@ struct ScanTrace {
     double base_peak = 0;
 };
 
-// The values columns::chromatograms_of gives for a scan with these intensities: the
-// total from columns::total_intensity, and the greatest intensity as a running maximum from the first point
-// keeps it (a NaN there stays, later NaNs are passed over, and of equal values the
-// first is kept); both 0 for a scan without points.
+// The values columns::chromatograms_of gives for a scan with these intensities:
+// columns::total_intensity, and the intensity at columns::base_peak_index; both 0
+// for a scan without points.
 ScanTrace scan_trace(std::span<const float> intensity);
 
 } // namespace tarnvale::exporter
