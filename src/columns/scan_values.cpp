@@ -25,15 +25,6 @@ Column<float> retention_times(const FunctionEntry& entry) {
     return Column<float>::from_vector(std::move(rt));
 }
 
-std::optional<Column<double>> statistics_column(const FunctionEntry& entry, std::string_view channel) {
-    if (!entry.sts) return std::nullopt;
-    const raw::ChannelDescriptor* descriptor = entry.sts->channel(channel);
-    if (descriptor == nullptr) return std::nullopt;
-    std::vector<double> values(entry.scans.size());
-    fill_channel(*entry.sts, *descriptor, 0, values.size(), values.data());
-    return Column<double>::from_vector(std::move(values));
-}
-
 ScanValues::ScanValues(const FunctionEntry& entry)
     : entry_(&entry), n_(entry.scans.size()), rt_min_(std::make_shared_for_overwrite<float[]>(n_)),
       collision_energy_(reserve_channel(raw::kCollisionEnergy)),

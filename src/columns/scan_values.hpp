@@ -14,11 +14,10 @@ namespace tarnvale::columns {
 
 // The whole function's retention times.
 Column<float> retention_times(const FunctionEntry& entry);
-// A statistics channel per scan (NaN where a scan has no value), or none without the channel.
-std::optional<Column<double>> statistics_column(const FunctionEntry& entry, std::string_view channel);
 
-// The same columns, filled a range of scans at a time by the workers that decode
-// those scans, so that no pass over all scans is left for one thread afterwards.
+// The retention times and the statistics channels (NaN where a scan has no value;
+// none without the channel), filled a range of scans at a time by the workers that
+// decode those scans, so that no pass over all scans is left for one thread afterwards.
 // The arrays come from the heap, uninitialised: every element is filled, and a
 // heap block freed by an earlier read is reused without faulting its pages in again.
 class ScanValues {
