@@ -101,10 +101,9 @@ Result<ByteBuffer> read_grown_file(const File& file, const std::filesystem::path
 
 Result<ByteBuffer> ByteBuffer::allocate(std::size_t size) {
     if (size == 0) return ByteBuffer();
-    // Default-initialised: the bytes stay as the allocator left them until a read fills them.
-    std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[size]);
-    if (bytes == nullptr) return fail(Error::io(ENOMEM));
-    return ByteBuffer(std::move(bytes), size);
+    const buffer_pool::Block block = buffer_pool::take(size);
+    if (block.data == nullptr) return fail(Error::io(ENOMEM));
+    return ByteBuffer(Storage(block.data, buffer_pool::GiveBack{block.capacity}), size);
 }
 
 void ByteBuffer::truncate(std::size_t size) { size_ = std::min(size, size_); }

@@ -11,13 +11,15 @@
 #include <span>
 #include <utility>
 
+#include "buffer_pool.hpp"
 #include "error.hpp"
 #include "size_limits.hpp"
 
 namespace tarnvale {
 
 // Bytes read from a file: one allocation, left uninitialised until the read fills it,
-// and never copied again. Converts to std::span<const std::uint8_t>.
+// and never copied again; large storage comes from and goes back to buffer_pool.
+// Converts to std::span<const std::uint8_t>.
 class ByteBuffer {
   public:
     ByteBuffer() = default;
@@ -39,10 +41,11 @@ class ByteBuffer {
     void truncate(std::size_t size);
 
   private:
-    ByteBuffer(std::unique_ptr<std::uint8_t[]> bytes, std::size_t size)
-        : bytes_(std::move(bytes)), size_(size) {}
+    using Storage = std::unique_ptr<std::uint8_t[], buffer_pool::GiveBack>;
 
-    std::unique_ptr<std::uint8_t[]> bytes_;
+    ByteBuffer(Storage bytes, std::size_t size) : bytes_(std::move(bytes)), size_(size) {}
+
+    Storage bytes_;
     std::size_t size_ = 0;
 };
 
