@@ -5,7 +5,8 @@
 // consecutive scans as fit in the chunk size (a larger scan is read on its own).
 // Within a chunk, scans of encodings A and D whose bytes follow each other in the
 // file are decoded by one decoder call (their points do not depend on where a scan
-// ends), then split into scans again; B and C scans are decoded one call each.
+// ends), then split into scans again; consecutive B and C scans are handed to the
+// decoder together, each still framed on its own flight-time axis.
 // Every scan's points are those Reader::decode_scan gives for it, and every failure
 // is the one decode_scan reports for that scan: a chunk that cannot be read is read
 // again scan by scan as decode_scan reads it (as is a scan over the size limit of
@@ -59,6 +60,8 @@ struct FunctionJob {
 inline constexpr std::size_t kRunRecords = 16384;
 // A chunk holds at most this many scans, which bounds the list of their byte ranges.
 inline constexpr std::size_t kChunkScans = 8192;
+// B and C scans go to the decoder this many at a time at most (and kRunRecords records).
+inline constexpr std::size_t kRunScans = 1024;
 
 template <class Sink> class ScanWalk {
   public:
@@ -68,6 +71,10 @@ template <class Sink> class ScanWalk {
              std::size_t worker = 0)
         : job_(job), sink_(sink), first_failure_(first_failure), worker_(worker) {
         ranges_.resize(kChunkScans);
+        if (!decodes_across_scans(job_.entry.encoding)) {
+            run_scans_.resize(kRunScans);
+            run_points_.resize(kRunScans);
+        }
     }
 
     // Decodes scans [range.first, range.last). With OnError::Fail the first scan that
@@ -94,8 +101,17 @@ template <class Sink> class ScanWalk {
     Result<void> decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
                             std::size_t bytes, std::size_t records);
     Result<void> decode_one(std::uint64_t scan, Bytes bytes);
+    // B and C: the scans of the chunk in runs of whole scans, one decoder call per run.
+    Result<void> decode_chunk_in_runs(const Chunk& chunk, Bytes data);
+    Result<void> decode_scans(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
+                              std::size_t records);
     Result<void> failed(std::uint64_t scan, Error error);
     std::span<std::uint8_t> buffer(std::size_t bytes);
+    // The scan's bytes within a chunk read into `data`; none for an empty scan, which
+    // may lie anywhere.
+    Bytes bytes_or_none(const Chunk& chunk, std::size_t i, Bytes data) const {
+        return ranges_[i].length == 0 ? Bytes{} : bytes_of(chunk, i, data);
+    }
     // The scan's bytes within a chunk read into `data`.
     Bytes bytes_of(const Chunk& chunk, std::size_t i, Bytes data) const {
         return data.subspan(static_cast<std::size_t>(ranges_[i].offset - chunk.lo),
@@ -107,6 +123,8 @@ template <class Sink> class ScanWalk {
     const FirstFailure* first_failure_;
     std::size_t worker_;
     std::vector<ByteRange> ranges_; // of the scans of the current chunk, from its first on
+    std::vector<Bytes> run_scans_;  // B and C: the bytes of the scans of a run, and their points
+    std::vector<std::size_t> run_points_;
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t capacity_ = 0;
     std::optional<Error> first_skipped_;
@@ -171,6 +189,7 @@ typename ScanWalk<Sink>::Chunk ScanWalk<Sink>::gather(std::uint64_t first, std::
 
 template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chunk, Bytes data) {
     const bool across = decodes_across_scans(job_.entry.encoding);
+    if (!across) return decode_chunk_in_runs(chunk, data);
     const RecordWidth width = job_.width;
     const auto count = static_cast<std::size_t>(chunk.last - chunk.first);
     for (std::size_t i = 0; i < count;) {
@@ -225,6 +244,46 @@ Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, s
                                                 : count_points(job_.entry.encoding, bytes_of(chunk, i, data));
         sink_.done(chunk.first + i, points);
     }
+    return {};
+}
+
+template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk_in_runs(const Chunk& chunk, Bytes data) {
+    const RecordWidth width = job_.width;
+    const auto count = static_cast<std::size_t>(chunk.last - chunk.first);
+    for (std::size_t i = 0; i < count;) {
+        // A run ends before a scan that is no whole number of records, which goes on its own.
+        std::size_t end = i;
+        std::uint64_t records = 0;
+        for (; end < count && end - i < kRunScans; ++end) {
+            const std::uint64_t length = ranges_[end].length;
+            if (!width.whole(length)) break;
+            const std::uint64_t more = width.records(length);
+            if (end > i && records + more > kRunRecords) break;
+            records += more;
+        }
+        if (end == i) {
+            TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_of(chunk, i, data)));
+            ++i;
+            continue;
+        }
+        TV_RETURN_IF_ERROR(decode_scans(chunk, i, end, data, static_cast<std::size_t>(records)));
+        i = end;
+    }
+    return {};
+}
+
+template <class Sink>
+Result<void> ScanWalk<Sink>::decode_scans(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
+                                          std::size_t records) {
+    for (std::size_t i = begin; i < end; ++i) run_scans_[i - begin] = bytes_or_none(chunk, i, data);
+    const std::span<const Bytes> scans(run_scans_.data(), end - begin);
+    if (!job_.decoder.decode_scans(scans, sink_.room(records), run_points_)) {
+        // Find the scan that fails: decode_scan's error names it.
+        for (std::size_t i = begin; i < end; ++i)
+            TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_or_none(chunk, i, data)));
+        return {};
+    }
+    for (std::size_t i = begin; i < end; ++i) sink_.done(chunk.first + i, run_points_[i - begin]);
     return {};
 }
 

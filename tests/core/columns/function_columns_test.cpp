@@ -125,17 +125,19 @@ TEST_P(ColumnsMatchDecodeScan, AtEveryThreadCountAndReadSize) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Encodings, ColumnsMatchDecodeScan,
-                         ::testing::Values(Shape{'A', false, 60, 12}, Shape{'A', true, 80, 12},
-                                           Shape{'D', false, 60, 12}, Shape{'D', true, 80, 12},
-                                           Shape{'B', false, 60, 12}, Shape{'B', true, 80, 12},
-                                           Shape{'C', false, 60, 12}, Shape{'C', true, 80, 12},
-                                           Shape{'A', false, 3, 3000}, Shape{'B', true, 12, 600}),
-                         [](const ::testing::TestParamInfo<Shape>& param) {
-                             const Shape& s = param.param;
-                             return std::format("{}_{}_{}x{}", s.encoding, s.damaged ? "damaged" : "whole",
-                                                s.scans, s.max_points);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, ColumnsMatchDecodeScan,
+    ::testing::Values(Shape{'A', false, 60, 12}, Shape{'A', true, 80, 12}, Shape{'D', false, 60, 12},
+                      Shape{'D', true, 80, 12}, Shape{'B', false, 60, 12}, Shape{'B', true, 80, 12},
+                      Shape{'C', false, 60, 12}, Shape{'C', true, 80, 12}, Shape{'A', false, 3, 3000},
+                      Shape{'B', true, 12, 600},
+                      // B and C runs cut at their most scans, and runs
+                      // holding scans of more than a block.
+                      Shape{'B', true, 2100, 4}, Shape{'C', false, 2100, 4}, Shape{'C', true, 40, 700}),
+    [](const ::testing::TestParamInfo<Shape>& param) {
+        const Shape& s = param.param;
+        return std::format("{}_{}_{}x{}", s.encoding, s.damaged ? "damaged" : "whole", s.scans, s.max_points);
+    });
 
 // Functions large enough to be split over workers at block edges: every thread count
 // gives the bytes of one thread, also where records without a point or skipped scans
