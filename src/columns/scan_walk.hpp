@@ -17,6 +17,8 @@
 //                                          room for `records` points;
 //   void done(std::uint64_t scan, std::size_t points)  the next `points` points
 //                                          written are those of `scan`;
+//   void done_each(std::uint64_t first, std::span<const std::size_t> points)
+//                                          the same for scans first, first + 1, ...;
 //   void skipped(std::uint64_t scan)       `scan` could not be decoded and is left empty.
 #pragma once
 
@@ -71,6 +73,7 @@ template <class Sink> class ScanWalk {
              std::size_t worker = 0)
         : job_(job), sink_(sink), first_failure_(first_failure), worker_(worker) {
         ranges_.resize(kChunkScans);
+        records_.resize(kChunkScans);
         if (!decodes_across_scans(job_.entry.encoding)) {
             run_scans_.resize(kRunScans);
             run_points_.resize(kRunScans);
@@ -122,8 +125,9 @@ template <class Sink> class ScanWalk {
     Sink& sink_;
     const FirstFailure* first_failure_;
     std::size_t worker_;
-    std::vector<ByteRange> ranges_; // of the scans of the current chunk, from its first on
-    std::vector<Bytes> run_scans_;  // B and C: the bytes of the scans of a run, and their points
+    std::vector<ByteRange> ranges_;    // of the scans of the current chunk, from its first on
+    std::vector<std::size_t> records_; // the same scans' whole records, counted once
+    std::vector<Bytes> run_scans_;     // B and C: the bytes of the scans of a run, and their points
     std::vector<std::size_t> run_points_;
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t capacity_ = 0;
@@ -160,36 +164,44 @@ template <class Sink> Result<void> ScanWalk<Sink>::run(ScanRange range) {
 
 template <class Sink>
 typename ScanWalk<Sink>::Chunk ScanWalk<Sink>::gather(std::uint64_t first, std::uint64_t last) {
-    Chunk chunk{first, first, 0, 0};
+    // Copies in locals: the lists written below could alias the job's members, which
+    // every scan would then load again.
+    const ScanRanges ranges = job_.ranges;
+    const RecordWidth width = job_.width;
+    const std::uint64_t chunk_bytes = job_.chunk_bytes;
+    ByteRange* const ranges_out = ranges_.data();
+    std::size_t* const records_out = records_.data();
+    std::uint64_t lo = 0;
+    std::uint64_t hi = 0;
     bool holds_bytes = false;
     const std::uint64_t end = std::min(last, first + kChunkScans);
     std::uint64_t scan = first;
     for (; scan < end; ++scan) {
-        const ByteRange range = job_.ranges(scan);
+        const ByteRange range = ranges(scan);
         if (range.length != 0) {
             // Within dat_len, so the end cannot overflow.
-            const std::uint64_t lo = holds_bytes ? std::min(chunk.lo, range.offset) : range.offset;
-            const std::uint64_t hi =
-                holds_bytes ? std::max(chunk.hi, range.offset + range.length) : range.offset + range.length;
+            const std::uint64_t range_end = range.offset + range.length;
+            const std::uint64_t new_lo = holds_bytes ? std::min(lo, range.offset) : range.offset;
+            const std::uint64_t new_hi = holds_bytes ? std::max(hi, range_end) : range_end;
             // A scan over the limit of one scan goes alone, to fail as decode_scan fails it.
-            if (holds_bytes && (hi - lo > job_.chunk_bytes || range.length > kScanLimit.bytes)) break;
-            chunk.lo = lo;
-            chunk.hi = hi;
+            if (holds_bytes && (new_hi - new_lo > chunk_bytes || range.length > kScanLimit.bytes)) break;
+            lo = new_lo;
+            hi = new_hi;
             holds_bytes = true;
         }
-        ranges_[static_cast<std::size_t>(scan - first)] = range;
+        const auto i = static_cast<std::size_t>(scan - first);
+        ranges_out[i] = range;
+        records_out[i] = static_cast<std::size_t>(width.records(range.length));
         if (range.length > kScanLimit.bytes) {
             ++scan;
             break;
         }
     }
-    chunk.last = scan;
-    return chunk;
+    return {first, scan, lo, hi};
 }
 
 template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chunk, Bytes data) {
-    const bool across = decodes_across_scans(job_.entry.encoding);
-    if (!across) return decode_chunk_in_runs(chunk, data);
+    if (!decodes_across_scans(job_.entry.encoding)) return decode_chunk_in_runs(chunk, data);
     const RecordWidth width = job_.width;
     const auto count = static_cast<std::size_t>(chunk.last - chunk.first);
     for (std::size_t i = 0; i < count;) {
@@ -201,15 +213,16 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chu
         }
         std::size_t end = i + 1;
         std::uint64_t next_offset = range.offset + range.length;
-        std::uint64_t records = width.records(range.length);
-        if (across && width.whole(range.length)) {
+        std::uint64_t records = records_[i];
+        if (width.whole(range.length, records)) {
             // Extend the run over whole scans that follow on in the file.
             for (; end < count; ++end) {
                 const ByteRange& next = ranges_[end];
                 if (next.length == 0) continue;
-                if (next.offset != next_offset || !width.whole(next.length)) break;
-                const std::uint64_t more = width.records(next.length);
-                if (records + more > kRunRecords) break;
+                const std::uint64_t more = records_[end];
+                if (next.offset != next_offset || !width.whole(next.length, more) ||
+                    records + more > kRunRecords)
+                    break;
                 next_offset += next.length;
                 records += more;
             }
@@ -228,22 +241,22 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chu
 template <class Sink>
 Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
                                         std::size_t bytes, std::size_t records) {
-    const RecordWidth width = job_.width;
     const std::size_t start = static_cast<std::size_t>(ranges_[begin].offset - chunk.lo);
     auto decoded = job_.decoder.decode(data.subspan(start, bytes), sink_.room(records));
     if (!decoded) {
         // Find the scan that fails: decode_scan's error names it.
         for (std::size_t i = begin; i < end; ++i)
-            TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_of(chunk, i, data)));
+            TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_or_none(chunk, i, data)));
         return {};
     }
     // Records of zero intensity give no point; only then must each scan's points be counted.
-    const bool every_record = *decoded == records;
-    for (std::size_t i = begin; i < end; ++i) {
-        const std::size_t points = every_record ? static_cast<std::size_t>(width.records(ranges_[i].length))
-                                                : count_points(job_.entry.encoding, bytes_of(chunk, i, data));
-        sink_.done(chunk.first + i, points);
+    if (*decoded == records) {
+        sink_.done_each(chunk.first + begin,
+                        std::span<const std::size_t>(records_).subspan(begin, end - begin));
+        return {};
     }
+    for (std::size_t i = begin; i < end; ++i)
+        sink_.done(chunk.first + i, count_points(job_.entry.encoding, bytes_or_none(chunk, i, data)));
     return {};
 }
 
@@ -255,9 +268,8 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk_in_runs(const Ch
         std::size_t end = i;
         std::uint64_t records = 0;
         for (; end < count && end - i < kRunScans; ++end) {
-            const std::uint64_t length = ranges_[end].length;
-            if (!width.whole(length)) break;
-            const std::uint64_t more = width.records(length);
+            const std::uint64_t more = records_[end];
+            if (!width.whole(ranges_[end].length, more)) break;
             if (end > i && records + more > kRunRecords) break;
             records += more;
         }
@@ -283,7 +295,7 @@ Result<void> ScanWalk<Sink>::decode_scans(const Chunk& chunk, std::size_t begin,
             TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_or_none(chunk, i, data)));
         return {};
     }
-    for (std::size_t i = begin; i < end; ++i) sink_.done(chunk.first + i, run_points_[i - begin]);
+    sink_.done_each(chunk.first + begin, std::span<const std::size_t>(run_points_).first(end - begin));
     return {};
 }
 
