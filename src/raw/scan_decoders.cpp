@@ -73,16 +73,20 @@ FlightTimeBounds flight_time_bounds(const DecodeContext& context) {
     return {std::sqrt(context.mz_low) * context.tof_k_us, std::sqrt(context.mz_high) * context.tof_k_us};
 }
 
-Result<std::optional<FlightTimeAxis>> flight_time_axis(char encoding, Bytes scan, FlightTimeBounds bounds) {
-    if (scan.empty()) return std::nullopt;
-    if (scan.size() % LayoutBC::kSize != 0) return fail(size_error(encoding, scan.size(), LayoutBC::kSize));
+// A scan of whole records.
+std::optional<FlightTimeAxis> whole_scan_axis(Bytes scan, FlightTimeBounds bounds) {
     const std::size_t count = scan.size() / LayoutBC::kSize;
-    if (count == 1) return std::nullopt;
+    if (count < 2) return std::nullopt;
     const double first = LayoutBC::position(LayoutBC::load(scan.data()));
     const double last = LayoutBC::position(LayoutBC::load(scan.data() + (count - 1) * LayoutBC::kSize));
     if (first >= last) return std::nullopt;
     const double slope = (bounds.t_high - bounds.t_low) / (last - first);
     return FlightTimeAxis{first, slope, bounds.t_low};
+}
+
+Result<std::optional<FlightTimeAxis>> flight_time_axis(char encoding, Bytes scan, FlightTimeBounds bounds) {
+    if (scan.size() % LayoutBC::kSize != 0) return fail(size_error(encoding, scan.size(), LayoutBC::kSize));
+    return whole_scan_axis(scan, bounds);
 }
 
 Result<std::size_t> decode_flight_time_into(char encoding, kernels::Kernel kernel, Bytes scan,
@@ -180,8 +184,9 @@ Result<void> FunctionDecoder::decode_scans(std::span<const Bytes> scans, PointOu
         const std::size_t count = std::min(kGroup, scans.size() - first);
         for (std::size_t k = 0; k < count; ++k) {
             const Bytes scan = scans[first + k];
-            TV_ASSIGN_OR_RETURN(const std::optional<FlightTimeAxis> axis,
-                                flight_time_axis(encoding_, scan, {t_low_, t_high_}));
+            if (scan.size() % LayoutBC::kSize != 0)
+                return fail(size_error(encoding_, scan.size(), LayoutBC::kSize));
+            const std::optional<FlightTimeAxis> axis = whole_scan_axis(scan, {t_low_, t_high_});
             slices[k] = axis ? kernels::ScanSlice{scan, *axis} : kernels::ScanSlice{};
         }
         run_kernel_({std::span(slices.data(), count), *context_, out, points.data() + first});

@@ -396,6 +396,31 @@ template <class FlightTime, bool kWithDrift> Outcome decode_flight_time(const In
     });
 }
 
+// The first loop of B and C for a scan of a few records, record by record: the
+// vector loops' set-up and alias checks cost more than such a scan's records. The
+// values are those of write_all_checked<LayoutBC, false>, by the same operations;
+// says whether every record carries a point (when not, what was written is no result).
+constexpr std::size_t kShortScanRecords = 16;
+
+template <class Points>
+bool write_short_scan_checked(const Points& points, const std::uint8_t* records, std::size_t count,
+                              PointOutput out) {
+    BlockCheck<LayoutBC> check;
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC novector
+#endif
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint64_t record = LayoutBC::load(records + 8 * i);
+        check.add(record);
+        out.mz[i] = points.argument(record);
+        out.intensity[i] = LayoutBC::intensity(record);
+        if constexpr (Points::kDrift) {
+            if (out.drift_time_ms != nullptr) out.drift_time_ms[i] = points.drift_time_ms(record);
+        }
+    }
+    return check.every_record_decodable();
+}
+
 // The second loop of B and C over `count` points whose first loop has run.
 template <class Points>
 void convert_flight_times(const Points& points, double* __restrict mz, std::size_t count) {
@@ -403,7 +428,8 @@ void convert_flight_times(const Points& points, double* __restrict mz, std::size
 }
 
 // Runs of B and C scans. A short scan, of one block at most, takes only the first
-// loop (and the drift times) on its own, on its own axis; the second loop, which does
+// loop (and the drift times) on its own, on its own axis (record by record when it
+// is shorter still); the second loop, which does
 // not depend on the axis, then runs once over the points of many scans, so that a scan
 // of a few records does not pay for the loops of a whole block. A longer scan, or one
 // with a record without a point, goes through decode_records as it would alone, once
@@ -423,8 +449,12 @@ template <class FlightTime, bool kWithDrift> void decode_flight_time_run(const R
                 flight_time_points<FlightTime, kWithDrift>(slice.axis, calibrated, in.context);
             const PointOutput at = advanced(in.out, written);
             const std::size_t count = slice.scan.size() / LayoutBC::kSize;
-            if (count <= kBlockRecords &&
-                write_all_checked<LayoutBC, false>(points, slice.scan.data(), count, at)) {
+            const bool first_loop_done =
+                count <= kShortScanRecords
+                    ? write_short_scan_checked(points, slice.scan.data(), count, at)
+                    : count <= kBlockRecords &&
+                          write_all_checked<LayoutBC, false>(points, slice.scan.data(), count, at);
+            if (first_loop_done) {
                 in.written[k] = count;
                 written += count;
                 continue;

@@ -631,6 +631,7 @@ const RunPattern kRunPatterns[] = {
     {"empty and one-record scans between", {0, 3, 1, 2, 0, 5}},
     {"a block and more between short ones", {2, 300, 7, 256, 1}},
     {"scans of a whole block", {256}},
+    {"scans just past a few records", {16, 17, 40}},
 };
 
 std::vector<Bytes> cut_into_scans(Bytes records, std::span<const std::size_t> pattern, std::size_t width) {
