@@ -111,9 +111,6 @@ class TraceSink {
                        std::span<const float>(intensity_).subspan(used_, points));
         used_ += points;
     }
-    void done_each(std::uint64_t first, std::span<const std::size_t> points) {
-        for (std::size_t i = 0; i < points.size(); ++i) done(first + i, points[i]);
-    }
     void skipped(std::uint64_t scan) { skipped_.push_back(scan); }
     std::vector<std::uint64_t>& skipped_scans() { return skipped_; }
 

@@ -46,11 +46,17 @@ class ScanRecords {
             const std::uint64_t offset = scans_.offset(scan);
             const std::uint64_t records = scans_.n_points(scan);
             if (offset <= dat_len_ && records * bytes_per_record_ <= dat_len_ - offset) return records;
+            return past_the_end(scan);
         }
         return width_.records(ranges_(scan).length);
     }
 
   private:
+    // Out of line, so that a pass over many scans keeps its registers for the common case.
+    [[gnu::noinline]] std::uint64_t past_the_end(std::uint64_t scan) const {
+        return width_.records(ranges_(scan).length);
+    }
+
     raw::ScanIndex scans_; // a copy, which shares the bytes, keeps its fields in registers
     ScanRanges ranges_;
     RecordWidth width_;

@@ -18,7 +18,7 @@
 //   void done(std::uint64_t scan, std::size_t points)  the next `points` points
 //                                          written are those of `scan`;
 //   void done_each(std::uint64_t first, std::span<const std::size_t> points)
-//                                          the same for scans first, first + 1, ...;
+//                                          optional: the same for scans first, first + 1, ...;
 //   void skipped(std::uint64_t scan)       `scan` could not be decoded and is left empty.
 #pragma once
 
@@ -109,6 +109,14 @@ template <class Sink> class ScanWalk {
     Result<void> decode_scans(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
                               std::size_t records);
     Result<void> failed(std::uint64_t scan, Error error);
+    // Hands the sink the points of scans first, first + 1, ... at once, if it takes them so.
+    void done_each(std::uint64_t first, std::span<const std::size_t> points) {
+        if constexpr (requires { sink_.done_each(first, points); }) {
+            sink_.done_each(first, points);
+        } else {
+            for (std::size_t i = 0; i < points.size(); ++i) sink_.done(first + i, points[i]);
+        }
+    }
     std::span<std::uint8_t> buffer(std::size_t bytes);
     // The scan's bytes within a chunk read into `data`; none for an empty scan, which
     // may lie anywhere.
@@ -251,8 +259,7 @@ Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, s
     }
     // Records of zero intensity give no point; only then must each scan's points be counted.
     if (*decoded == records) {
-        sink_.done_each(chunk.first + begin,
-                        std::span<const std::size_t>(records_).subspan(begin, end - begin));
+        done_each(chunk.first + begin, std::span<const std::size_t>(records_).subspan(begin, end - begin));
         return {};
     }
     for (std::size_t i = begin; i < end; ++i)
@@ -295,7 +302,7 @@ Result<void> ScanWalk<Sink>::decode_scans(const Chunk& chunk, std::size_t begin,
             TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_or_none(chunk, i, data)));
         return {};
     }
-    sink_.done_each(chunk.first + begin, std::span<const std::size_t>(run_points_).first(end - begin));
+    done_each(chunk.first + begin, std::span<const std::size_t>(run_points_).first(end - begin));
     return {};
 }
 

@@ -445,22 +445,24 @@ template <class FlightTime, bool kWithDrift> void decode_flight_time_run(const R
         };
         for (std::size_t k = 0; k < in.scans.size(); ++k) {
             const ScanSlice& slice = in.scans[k];
-            const auto points =
-                flight_time_points<FlightTime, kWithDrift>(slice.axis, calibrated, in.context);
+            // Built in each branch: the vector loops' constants are then set up only where they are used.
+            auto points = [&] {
+                return flight_time_points<FlightTime, kWithDrift>(slice.axis, calibrated, in.context);
+            };
             const PointOutput at = advanced(in.out, written);
             const std::size_t count = slice.scan.size() / LayoutBC::kSize;
-            const bool first_loop_done =
-                count <= kShortScanRecords
-                    ? write_short_scan_checked(points, slice.scan.data(), count, at)
-                    : count <= kBlockRecords &&
-                          write_all_checked<LayoutBC, false>(points, slice.scan.data(), count, at);
+            bool first_loop_done = false;
+            if (count <= kShortScanRecords)
+                first_loop_done = write_short_scan_checked(points(), slice.scan.data(), count, at);
+            else if (count <= kBlockRecords)
+                first_loop_done = write_all_checked<LayoutBC, false>(points(), slice.scan.data(), count, at);
             if (first_loop_done) {
                 in.written[k] = count;
                 written += count;
                 continue;
             }
             convert_pending();
-            in.written[k] = decode_records<LayoutBC>(slice.scan, points, at).written;
+            in.written[k] = decode_records<LayoutBC>(slice.scan, points(), at).written;
             written += in.written[k];
             converted = written;
         }
