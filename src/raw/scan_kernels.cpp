@@ -295,6 +295,20 @@ template <class Layout, bool kConvert = true, class Points>
 bool write_all_checked(const Points& points, const std::uint8_t* block, std::size_t count, PointOutput out) {
     const PointWriter<Layout, Points> write(points, out);
     BlockCheck<Layout> check;
+    if constexpr (Points::kDrift) {
+        if (out.drift_time_ms != nullptr) {
+            // Drift times in the same pass, which loads each record once for all three arrays.
+            double* __restrict drift = out.drift_time_ms;
+            visit_records<Layout>(block, count, [&](std::size_t i, std::uint64_t record) {
+                check.add(record);
+                write(i, record);
+                drift[i] = points.drift_time_ms(record);
+            });
+            if (!check.every_record_decodable()) return false;
+            if constexpr (kConvert) write.finish(count);
+            return true;
+        }
+    }
     visit_records<Layout>(block, count, [&](std::size_t i, std::uint64_t record) {
         check.add(record);
         write(i, record);
