@@ -184,8 +184,9 @@ template <class Layout> class BlockCheck {
 
 // Writes the points of a block. A and D write m/z and intensity in one loop, so
 // that everything else runs beside the square roots. B and C take two loops: the
-// first writes each record's intensity and, where its m/z goes, the flight time;
-// the second turns those into m/z in place. Storing the flight time in between
+// first writes each record's intensity and, where its m/z goes, the flight time
+// (and B's drift time, when every record of the block has a point); the second
+// turns the flight times into m/z in place. Storing the flight time in between
 // changes nothing (it is a double either way), and two shorter chains of dependent
 // operations keep more records in flight than one long one: on the long chain the
 // out-of-order core runs out of scheduler entries for waiting vector operations
