@@ -36,6 +36,17 @@ class ColumnSink {
         points_ += points;
         scan_offsets_[scan + 1] = base_ + points_;
     }
+    // In locals: a store to the offsets could otherwise alias the members.
+    void done_each(std::uint64_t first, std::span<const std::size_t> points) {
+        std::uint64_t* const ends = scan_offsets_ + first + 1;
+        const std::uint64_t base = base_;
+        std::size_t total = points_;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            total += points[i];
+            ends[i] = base + total;
+        }
+        points_ = total;
+    }
     void skipped(std::uint64_t scan) {
         scan_offsets_[scan + 1] = base_ + points_;
         skipped_.push_back(scan);
@@ -116,11 +127,10 @@ Error too_many_points(const Reader& reader, const FunctionEntry& entry) {
 // The records of scans [first, last), or none once they pass `limit`.
 std::optional<std::uint64_t> records_within(const FunctionEntry& entry, std::uint64_t first,
                                             std::uint64_t last, std::uint64_t limit) {
-    const RecordWidth width(record_width(entry.encoding));
-    const ScanRanges ranges(entry);
+    const ScanRecords records_of(entry);
     std::uint64_t points = 0;
     for (std::uint64_t scan = first; scan < last; ++scan) {
-        const std::uint64_t records = width.records(ranges(scan).length);
+        const std::uint64_t records = records_of(scan);
         if (records > limit - points) return std::nullopt;
         points += records;
     }
@@ -163,10 +173,8 @@ std::vector<ScanRange> split_function(const FunctionEntry& entry, std::size_t wo
                                       const PointBound& bound) {
     const std::uint64_t n = entry.scans.size();
     if (!bound.before_block.empty()) return split_blocks(n, workers, kSplitBlock, bound.before_block);
-    const RecordWidth width(record_width(entry.encoding));
-    const ScanRanges byte_ranges(entry);
-    return split_scans(n, workers, bound.points,
-                       [&](std::uint64_t scan) { return width.records(byte_ranges(scan).length); });
+    const ScanRecords records_of(entry);
+    return split_scans(n, workers, bound.points, records_of);
 }
 
 Result<PointArrays> reserve_points(Encoding encoding, std::uint64_t bound) {

@@ -5,7 +5,8 @@
 // consecutive scans as fit in the chunk size (a larger scan is read on its own).
 // Within a chunk, scans of encodings A and D whose bytes follow each other in the
 // file are decoded by one decoder call (their points do not depend on where a scan
-// ends), then split into scans again; B and C scans are decoded one call each.
+// ends), then split into scans again; consecutive B and C scans are handed to the
+// decoder together, each still framed on its own flight-time axis.
 // Every scan's points are those Reader::decode_scan gives for it, and every failure
 // is the one decode_scan reports for that scan: a chunk that cannot be read is read
 // again scan by scan as decode_scan reads it (as is a scan over the size limit of
@@ -16,6 +17,8 @@
 //                                          room for `records` points;
 //   void done(std::uint64_t scan, std::size_t points)  the next `points` points
 //                                          written are those of `scan`;
+//   void done_each(std::uint64_t first, std::span<const std::size_t> points)
+//                                          optional: the same for scans first, first + 1, ...;
 //   void skipped(std::uint64_t scan)       `scan` could not be decoded and is left empty.
 #pragma once
 
@@ -59,6 +62,8 @@ struct FunctionJob {
 inline constexpr std::size_t kRunRecords = 16384;
 // A chunk holds at most this many scans, which bounds the list of their byte ranges.
 inline constexpr std::size_t kChunkScans = 8192;
+// B and C scans go to the decoder this many at a time at most (and kRunRecords records).
+inline constexpr std::size_t kRunScans = 1024;
 
 template <class Sink> class ScanWalk {
   public:
@@ -68,6 +73,11 @@ template <class Sink> class ScanWalk {
              std::size_t worker = 0)
         : job_(job), sink_(sink), first_failure_(first_failure), worker_(worker) {
         ranges_.resize(kChunkScans);
+        records_.resize(kChunkScans);
+        if (!decodes_across_scans(job_.entry.encoding)) {
+            run_scans_.resize(kRunScans);
+            run_points_.resize(kRunScans);
+        }
     }
 
     // Decodes scans [range.first, range.last). With OnError::Fail the first scan that
@@ -94,8 +104,25 @@ template <class Sink> class ScanWalk {
     Result<void> decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
                             std::size_t bytes, std::size_t records);
     Result<void> decode_one(std::uint64_t scan, Bytes bytes);
+    // B and C: the scans of the chunk in runs of whole scans, one decoder call per run.
+    Result<void> decode_chunk_in_runs(const Chunk& chunk, Bytes data);
+    Result<void> decode_scans(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
+                              std::size_t records);
     Result<void> failed(std::uint64_t scan, Error error);
+    // Hands the sink the points of scans first, first + 1, ... at once, if it takes them so.
+    void done_each(std::uint64_t first, std::span<const std::size_t> points) {
+        if constexpr (requires { sink_.done_each(first, points); }) {
+            sink_.done_each(first, points);
+        } else {
+            for (std::size_t i = 0; i < points.size(); ++i) sink_.done(first + i, points[i]);
+        }
+    }
     std::span<std::uint8_t> buffer(std::size_t bytes);
+    // The scan's bytes within a chunk read into `data`; none for an empty scan, which
+    // may lie anywhere.
+    Bytes bytes_or_none(const Chunk& chunk, std::size_t i, Bytes data) const {
+        return ranges_[i].length == 0 ? Bytes{} : bytes_of(chunk, i, data);
+    }
     // The scan's bytes within a chunk read into `data`.
     Bytes bytes_of(const Chunk& chunk, std::size_t i, Bytes data) const {
         return data.subspan(static_cast<std::size_t>(ranges_[i].offset - chunk.lo),
@@ -106,7 +133,10 @@ template <class Sink> class ScanWalk {
     Sink& sink_;
     const FirstFailure* first_failure_;
     std::size_t worker_;
-    std::vector<ByteRange> ranges_; // of the scans of the current chunk, from its first on
+    std::vector<ByteRange> ranges_;    // of the scans of the current chunk, from its first on
+    std::vector<std::size_t> records_; // the same scans' whole records, counted once
+    std::vector<Bytes> run_scans_;     // B and C: the bytes of the scans of a run, and their points
+    std::vector<std::size_t> run_points_;
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t capacity_ = 0;
     std::optional<Error> first_skipped_;
@@ -142,35 +172,44 @@ template <class Sink> Result<void> ScanWalk<Sink>::run(ScanRange range) {
 
 template <class Sink>
 typename ScanWalk<Sink>::Chunk ScanWalk<Sink>::gather(std::uint64_t first, std::uint64_t last) {
-    Chunk chunk{first, first, 0, 0};
+    // Copies in locals: the lists written below could alias the job's members, which
+    // every scan would then load again.
+    const ScanRanges ranges = job_.ranges;
+    const RecordWidth width = job_.width;
+    const std::uint64_t chunk_bytes = job_.chunk_bytes;
+    ByteRange* const ranges_out = ranges_.data();
+    std::size_t* const records_out = records_.data();
+    std::uint64_t lo = 0;
+    std::uint64_t hi = 0;
     bool holds_bytes = false;
     const std::uint64_t end = std::min(last, first + kChunkScans);
     std::uint64_t scan = first;
     for (; scan < end; ++scan) {
-        const ByteRange range = job_.ranges(scan);
+        const ByteRange range = ranges(scan);
         if (range.length != 0) {
             // Within dat_len, so the end cannot overflow.
-            const std::uint64_t lo = holds_bytes ? std::min(chunk.lo, range.offset) : range.offset;
-            const std::uint64_t hi =
-                holds_bytes ? std::max(chunk.hi, range.offset + range.length) : range.offset + range.length;
+            const std::uint64_t range_end = range.offset + range.length;
+            const std::uint64_t new_lo = holds_bytes ? std::min(lo, range.offset) : range.offset;
+            const std::uint64_t new_hi = holds_bytes ? std::max(hi, range_end) : range_end;
             // A scan over the limit of one scan goes alone, to fail as decode_scan fails it.
-            if (holds_bytes && (hi - lo > job_.chunk_bytes || range.length > kScanLimit.bytes)) break;
-            chunk.lo = lo;
-            chunk.hi = hi;
+            if (holds_bytes && (new_hi - new_lo > chunk_bytes || range.length > kScanLimit.bytes)) break;
+            lo = new_lo;
+            hi = new_hi;
             holds_bytes = true;
         }
-        ranges_[static_cast<std::size_t>(scan - first)] = range;
+        const auto i = static_cast<std::size_t>(scan - first);
+        ranges_out[i] = range;
+        records_out[i] = static_cast<std::size_t>(width.records(range.length));
         if (range.length > kScanLimit.bytes) {
             ++scan;
             break;
         }
     }
-    chunk.last = scan;
-    return chunk;
+    return {first, scan, lo, hi};
 }
 
 template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chunk, Bytes data) {
-    const bool across = decodes_across_scans(job_.entry.encoding);
+    if (!decodes_across_scans(job_.entry.encoding)) return decode_chunk_in_runs(chunk, data);
     const RecordWidth width = job_.width;
     const auto count = static_cast<std::size_t>(chunk.last - chunk.first);
     for (std::size_t i = 0; i < count;) {
@@ -182,15 +221,16 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chu
         }
         std::size_t end = i + 1;
         std::uint64_t next_offset = range.offset + range.length;
-        std::uint64_t records = width.records(range.length);
-        if (across && width.whole(range.length)) {
+        std::uint64_t records = records_[i];
+        if (width.whole(range.length, records)) {
             // Extend the run over whole scans that follow on in the file.
             for (; end < count; ++end) {
                 const ByteRange& next = ranges_[end];
                 if (next.length == 0) continue;
-                if (next.offset != next_offset || !width.whole(next.length)) break;
-                const std::uint64_t more = width.records(next.length);
-                if (records + more > kRunRecords) break;
+                const std::uint64_t more = records_[end];
+                if (next.offset != next_offset || !width.whole(next.length, more) ||
+                    records + more > kRunRecords)
+                    break;
                 next_offset += next.length;
                 records += more;
             }
@@ -209,22 +249,60 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk(const Chunk& chu
 template <class Sink>
 Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
                                         std::size_t bytes, std::size_t records) {
-    const RecordWidth width = job_.width;
     const std::size_t start = static_cast<std::size_t>(ranges_[begin].offset - chunk.lo);
     auto decoded = job_.decoder.decode(data.subspan(start, bytes), sink_.room(records));
     if (!decoded) {
         // Find the scan that fails: decode_scan's error names it.
         for (std::size_t i = begin; i < end; ++i)
-            TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_of(chunk, i, data)));
+            TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_or_none(chunk, i, data)));
         return {};
     }
     // Records of zero intensity give no point; only then must each scan's points be counted.
-    const bool every_record = *decoded == records;
-    for (std::size_t i = begin; i < end; ++i) {
-        const std::size_t points = every_record ? static_cast<std::size_t>(width.records(ranges_[i].length))
-                                                : count_points(job_.entry.encoding, bytes_of(chunk, i, data));
-        sink_.done(chunk.first + i, points);
+    if (*decoded == records) {
+        done_each(chunk.first + begin, std::span<const std::size_t>(records_).subspan(begin, end - begin));
+        return {};
     }
+    for (std::size_t i = begin; i < end; ++i)
+        sink_.done(chunk.first + i, count_points(job_.entry.encoding, bytes_or_none(chunk, i, data)));
+    return {};
+}
+
+template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk_in_runs(const Chunk& chunk, Bytes data) {
+    const RecordWidth width = job_.width;
+    const auto count = static_cast<std::size_t>(chunk.last - chunk.first);
+    for (std::size_t i = 0; i < count;) {
+        // A run ends before a scan that is no whole number of records, which goes on its own.
+        std::size_t end = i;
+        std::uint64_t records = 0;
+        for (; end < count && end - i < kRunScans; ++end) {
+            const std::uint64_t more = records_[end];
+            if (!width.whole(ranges_[end].length, more)) break;
+            if (end > i && records + more > kRunRecords) break;
+            records += more;
+        }
+        if (end == i) {
+            TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_of(chunk, i, data)));
+            ++i;
+            continue;
+        }
+        TV_RETURN_IF_ERROR(decode_scans(chunk, i, end, data, static_cast<std::size_t>(records)));
+        i = end;
+    }
+    return {};
+}
+
+template <class Sink>
+Result<void> ScanWalk<Sink>::decode_scans(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
+                                          std::size_t records) {
+    for (std::size_t i = begin; i < end; ++i) run_scans_[i - begin] = bytes_or_none(chunk, i, data);
+    const std::span<const Bytes> scans(run_scans_.data(), end - begin);
+    if (!job_.decoder.decode_scans(scans, sink_.room(records), run_points_)) {
+        // Find the scan that fails: decode_scan's error names it.
+        for (std::size_t i = begin; i < end; ++i)
+            TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_or_none(chunk, i, data)));
+        return {};
+    }
+    done_each(chunk.first + begin, std::span<const std::size_t>(run_points_).first(end - begin));
     return {};
 }
 

@@ -1,6 +1,7 @@
 #include "raw/scan_decoders.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <format>
 #include <optional>
@@ -72,16 +73,20 @@ FlightTimeBounds flight_time_bounds(const DecodeContext& context) {
     return {std::sqrt(context.mz_low) * context.tof_k_us, std::sqrt(context.mz_high) * context.tof_k_us};
 }
 
-Result<std::optional<FlightTimeAxis>> flight_time_axis(char encoding, Bytes scan, FlightTimeBounds bounds) {
-    if (scan.empty()) return std::nullopt;
-    if (scan.size() % LayoutBC::kSize != 0) return fail(size_error(encoding, scan.size(), LayoutBC::kSize));
+// A scan of whole records.
+std::optional<FlightTimeAxis> whole_scan_axis(Bytes scan, FlightTimeBounds bounds) {
     const std::size_t count = scan.size() / LayoutBC::kSize;
-    if (count == 1) return std::nullopt;
+    if (count < 2) return std::nullopt;
     const double first = LayoutBC::position(LayoutBC::load(scan.data()));
     const double last = LayoutBC::position(LayoutBC::load(scan.data() + (count - 1) * LayoutBC::kSize));
     if (first >= last) return std::nullopt;
     const double slope = (bounds.t_high - bounds.t_low) / (last - first);
     return FlightTimeAxis{first, slope, bounds.t_low};
+}
+
+Result<std::optional<FlightTimeAxis>> flight_time_axis(char encoding, Bytes scan, FlightTimeBounds bounds) {
+    if (scan.size() % LayoutBC::kSize != 0) return fail(size_error(encoding, scan.size(), LayoutBC::kSize));
+    return whole_scan_axis(scan, bounds);
 }
 
 Result<std::size_t> decode_flight_time_into(char encoding, kernels::Kernel kernel, Bytes scan,
@@ -103,6 +108,12 @@ Result<Spectrum> decode_spectrum(Bytes scan, const DecodeContext& context, std::
     spectrum.mz.resize(written);
     spectrum.intensity.resize(written);
     return spectrum;
+}
+
+// The output from point `written` on.
+PointOutput advanced(PointOutput out, std::size_t written) {
+    return {out.mz + written, out.intensity + written,
+            out.drift_time_ms == nullptr ? nullptr : out.drift_time_ms + written};
 }
 
 } // namespace
@@ -136,9 +147,10 @@ Result<std::size_t> decode_encoding_d_into(Bytes scan, const DecodeContext& cont
 }
 
 FunctionDecoder::FunctionDecoder(char encoding, const DecodeContext& context)
-    : encoding_(encoding), context_(&context), kernel_(nullptr) {
+    : encoding_(encoding), context_(&context), kernel_(nullptr), run_kernel_(nullptr) {
     const kernels::KernelSet& set = kernels_for(best_decoder_path());
     kernel_ = encoding == 'A' ? set.a : encoding == 'B' ? set.b : encoding == 'C' ? set.c : set.d;
+    run_kernel_ = encoding == 'B' ? set.b_run : set.c_run;
     const FlightTimeBounds bounds = flight_time_bounds(context);
     t_low_ = bounds.t_low;
     t_high_ = bounds.t_high;
@@ -154,6 +166,33 @@ Result<std::size_t> FunctionDecoder::decode(Bytes scan, PointOutput out) const {
     default:
         return decode_raw_mz_into('D', kRecordWidthD, kernel_, scan, *context_, out);
     }
+}
+
+Result<void> FunctionDecoder::decode_scans(std::span<const Bytes> scans, PointOutput out,
+                                           std::span<std::size_t> points) const {
+    if (encoding_ != 'B' && encoding_ != 'C') {
+        for (std::size_t i = 0; i < scans.size(); ++i) {
+            TV_ASSIGN_OR_RETURN(points[i], decode(scans[i], out));
+            out = advanced(out, points[i]);
+        }
+        return {};
+    }
+    // The axes are framed here, a group of scans at a time, as decode() frames them.
+    constexpr std::size_t kGroup = 64;
+    std::array<kernels::ScanSlice, kGroup> slices;
+    for (std::size_t first = 0; first < scans.size(); first += kGroup) {
+        const std::size_t count = std::min(kGroup, scans.size() - first);
+        for (std::size_t k = 0; k < count; ++k) {
+            const Bytes scan = scans[first + k];
+            if (scan.size() % LayoutBC::kSize != 0)
+                return fail(size_error(encoding_, scan.size(), LayoutBC::kSize));
+            const std::optional<FlightTimeAxis> axis = whole_scan_axis(scan, {t_low_, t_high_});
+            slices[k] = axis ? kernels::ScanSlice{scan, *axis} : kernels::ScanSlice{};
+        }
+        run_kernel_({std::span(slices.data(), count), *context_, out, points.data() + first});
+        for (std::size_t k = 0; k < count; ++k) out = advanced(out, points[first + k]);
+    }
+    return {};
 }
 
 Result<std::size_t> decode_encoding_a_into(Bytes scan, const DecodeContext& context, PointOutput out) {

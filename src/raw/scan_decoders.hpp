@@ -79,6 +79,7 @@ Result<std::size_t> decode_encoding_d_into(std::span<const std::uint8_t> scan, c
 namespace kernels {
 struct Inputs;
 struct Outcome;
+struct RunInputs;
 } // namespace kernels
 
 // A function's decoder for callers that decode many of its scans: the record loops of
@@ -92,11 +93,20 @@ class FunctionDecoder {
 
     Result<std::size_t> decode(std::span<const std::uint8_t> scan, PointOutput out) const;
 
+    // Several scans one after the other, each as decode() gives it: scan i's points
+    // follow scan i - 1's from `out` on (room for all their records), and points[i]
+    // (points.size() >= scans.size()) is their count. For B and C the calibration is
+    // resolved once for all of them, which is most of the cost of a short scan. Fails
+    // with decode()'s error for the first scan that fails; what was written is then no result.
+    Result<void> decode_scans(std::span<const std::span<const std::uint8_t>> scans, PointOutput out,
+                              std::span<std::size_t> points) const;
+
   private:
     char encoding_;
     const DecodeContext* context_;
     kernels::Outcome (*kernel_)(const kernels::Inputs&);
-    double t_low_; // flight times (µs) of mz_low and mz_high
+    void (*run_kernel_)(const kernels::RunInputs&); // B and C
+    double t_low_;                                  // flight times (µs) of mz_low and mz_high
     double t_high_;
 };
 

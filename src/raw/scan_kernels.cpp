@@ -184,8 +184,9 @@ template <class Layout> class BlockCheck {
 
 // Writes the points of a block. A and D write m/z and intensity in one loop, so
 // that everything else runs beside the square roots. B and C take two loops: the
-// first writes each record's intensity and, where its m/z goes, the flight time;
-// the second turns those into m/z in place. Storing the flight time in between
+// first writes each record's intensity and, where its m/z goes, the flight time
+// (and B's drift time, when every record of the block has a point); the second
+// turns the flight times into m/z in place. Storing the flight time in between
 // changes nothing (it is a double either way), and two shorter chains of dependent
 // operations keep more records in flight than one long one: on the long chain the
 // out-of-order core runs out of scheduler entries for waiting vector operations
@@ -289,17 +290,32 @@ std::optional<std::uint64_t> first_invalid(const std::uint8_t* packed, std::size
 }
 
 // Writes the points of every record of the block; says whether every record
-// carries a decodable point (when not, what was written is no result).
-template <class Layout, class Points>
+// carries a decodable point (when not, what was written is no result). Without
+// kConvert, a two-loop conversion stops after its first loop (flight times for m/z).
+template <class Layout, bool kConvert = true, class Points>
 bool write_all_checked(const Points& points, const std::uint8_t* block, std::size_t count, PointOutput out) {
     const PointWriter<Layout, Points> write(points, out);
     BlockCheck<Layout> check;
+    if constexpr (Points::kDrift) {
+        if (out.drift_time_ms != nullptr) {
+            // Drift times in the same pass, which loads each record once for all three arrays.
+            double* __restrict drift = out.drift_time_ms;
+            visit_records<Layout>(block, count, [&](std::size_t i, std::uint64_t record) {
+                check.add(record);
+                write(i, record);
+                drift[i] = points.drift_time_ms(record);
+            });
+            if (!check.every_record_decodable()) return false;
+            if constexpr (kConvert) write.finish(count);
+            return true;
+        }
+    }
     visit_records<Layout>(block, count, [&](std::size_t i, std::uint64_t record) {
         check.add(record);
         write(i, record);
     });
     if (!check.every_record_decodable()) return false;
-    write.finish(count);
+    if constexpr (kConvert) write.finish(count);
     write_drift_times(points, out, [&](auto visit) { visit_records<Layout>(block, count, visit); });
     return true;
 }
@@ -358,34 +374,115 @@ template <class Layout> Outcome decode_raw_mz(const Inputs& in) {
     });
 }
 
-Outcome decode_b(const Inputs& in) {
-    const FlightTimeAxis a = in.axis;
-    auto flight_time = [a](std::uint64_t record) {
+// B: the record's time-bin position on the scan's axis.
+struct FlightTimeB {
+    explicit FlightTimeB(FlightTimeAxis axis) : a(axis) {}
+    double operator()(std::uint64_t record) const {
         return (LayoutBC::position(record) - a.first) * a.slope + a.t_low;
-    };
+    }
+    FlightTimeAxis a;
+};
+
+// C: the sum fraction × 2^-16 + (position − first) is formed in one exact step: the record's upper half
+// holds the 16.16 fixed-point position 65536·position + fraction, so the sum equals
+// (upper − 65536·first) × 2^-16, every intermediate being an integer below 2^33 or its exact
+// power-of-two scaling. upper is converted as a signed value offset by 2^31, which the vector
+// units convert directly.
+struct FlightTimeC {
+    explicit FlightTimeC(FlightTimeAxis axis) : a(axis), bias(axis.first * 65536.0 - 2147483648.0) {}
+    double operator()(std::uint64_t record) const {
+        const auto upper = static_cast<std::int32_t>(LayoutBC::high_half(record) ^ 0x8000'0000u);
+        return ((static_cast<double>(upper) - bias) * kInverse2Pow16) * a.slope + a.t_low;
+    }
+    FlightTimeAxis a;
+    double bias;
+};
+
+template <class FlightTime, bool kWithDrift, class Calibration>
+FlightTimePoints<FlightTime, Calibration, kWithDrift>
+flight_time_points(FlightTimeAxis axis, const Calibration& calibrated, const DecodeContext& context) {
+    return {FlightTime(axis), calibrated, context.tof_k_us, kWithDrift ? context.scan_time_ms : 0.0};
+}
+
+template <class FlightTime, bool kWithDrift> Outcome decode_flight_time(const Inputs& in) {
     return with_calibration<false>(in.context, [&](auto calibrated) {
-        const FlightTimePoints<decltype(flight_time), decltype(calibrated), true> points{
-            flight_time, calibrated, in.context.tof_k_us, in.context.scan_time_ms};
-        return decode_records<LayoutBC>(in.scan, points, in.out);
+        return decode_records<LayoutBC>(
+            in.scan, flight_time_points<FlightTime, kWithDrift>(in.axis, calibrated, in.context), in.out);
     });
 }
 
-Outcome decode_c(const Inputs& in) {
-    // The sum fraction × 2^-16 + (position − first) is formed in one exact step: the record's upper half
-    // holds the 16.16 fixed-point position 65536·position + fraction, so the sum equals
-    // (upper − 65536·first) × 2^-16, every intermediate being an integer below 2^33 or its exact
-    // power-of-two scaling. upper is converted as a signed value offset by 2^31, which the vector
-    // units convert directly.
-    const FlightTimeAxis a = in.axis;
-    const double bias = a.first * 65536.0 - 2147483648.0;
-    auto flight_time = [a, bias](std::uint64_t record) {
-        const auto upper = static_cast<std::int32_t>(LayoutBC::high_half(record) ^ 0x8000'0000u);
-        return ((static_cast<double>(upper) - bias) * kInverse2Pow16) * a.slope + a.t_low;
-    };
-    return with_calibration<false>(in.context, [&](auto calibrated) {
-        const FlightTimePoints<decltype(flight_time), decltype(calibrated), false> points{
-            flight_time, calibrated, in.context.tof_k_us, 0.0};
-        return decode_records<LayoutBC>(in.scan, points, in.out);
+// The first loop of B and C for a scan of a few records, record by record: the
+// vector loops' set-up and alias checks cost more than such a scan's records. The
+// values are those of write_all_checked<LayoutBC, false>, by the same operations;
+// says whether every record carries a point (when not, what was written is no result).
+constexpr std::size_t kShortScanRecords = 16;
+
+template <class Points>
+bool write_short_scan_checked(const Points& points, const std::uint8_t* records, std::size_t count,
+                              PointOutput out) {
+    BlockCheck<LayoutBC> check;
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC novector
+#endif
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint64_t record = LayoutBC::load(records + 8 * i);
+        check.add(record);
+        out.mz[i] = points.argument(record);
+        out.intensity[i] = LayoutBC::intensity(record);
+        if constexpr (Points::kDrift) {
+            if (out.drift_time_ms != nullptr) out.drift_time_ms[i] = points.drift_time_ms(record);
+        }
+    }
+    return check.every_record_decodable();
+}
+
+// The second loop of B and C over `count` points whose first loop has run.
+template <class Points>
+void convert_flight_times(const Points& points, double* __restrict mz, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) mz[i] = points.mz(mz[i]);
+}
+
+// Runs of B and C scans. A short scan, of one block at most, takes only the first
+// loop (and the drift times) on its own, on its own axis (record by record when it
+// is shorter still); the second loop, which does
+// not depend on the axis, then runs once over the points of many scans, so that a scan
+// of a few records does not pay for the loops of a whole block. A longer scan, or one
+// with a record without a point, goes through decode_records as it would alone, once
+// the points before it are converted. The values are those of decode_flight_time.
+template <class FlightTime, bool kWithDrift> void decode_flight_time_run(const RunInputs& in) {
+    (void)with_calibration<false>(in.context, [&](auto calibrated) {
+        const auto converter = flight_time_points<FlightTime, kWithDrift>({}, calibrated, in.context);
+        std::size_t written = 0;
+        std::size_t converted = 0; // the points before this one have their m/z
+        auto convert_pending = [&] {
+            convert_flight_times(converter, in.out.mz + converted, written - converted);
+            converted = written;
+        };
+        for (std::size_t k = 0; k < in.scans.size(); ++k) {
+            const ScanSlice& slice = in.scans[k];
+            // Built in each branch: the vector loops' constants are then set up only where they are used.
+            auto points = [&] {
+                return flight_time_points<FlightTime, kWithDrift>(slice.axis, calibrated, in.context);
+            };
+            const PointOutput at = advanced(in.out, written);
+            const std::size_t count = slice.scan.size() / LayoutBC::kSize;
+            bool first_loop_done = false;
+            if (count <= kShortScanRecords)
+                first_loop_done = write_short_scan_checked(points(), slice.scan.data(), count, at);
+            else if (count <= kBlockRecords)
+                first_loop_done = write_all_checked<LayoutBC, false>(points(), slice.scan.data(), count, at);
+            if (first_loop_done) {
+                in.written[k] = count;
+                written += count;
+                continue;
+            }
+            convert_pending();
+            in.written[k] = decode_records<LayoutBC>(slice.scan, points(), at).written;
+            written += in.written[k];
+            converted = written;
+        }
+        convert_pending();
+        return Outcome{};
     });
 }
 
@@ -395,11 +492,21 @@ Outcome decode_c(const Inputs& in) {
 // compiled with that path's instruction set. The attributes come last (they hold commas).
 #define TV_KERNEL_SET(suffix, ...)                                                                           \
     __VA_ARGS__ Outcome decode_a_##suffix(const Inputs& in) { return decode_raw_mz<LayoutA>(in); }           \
-    __VA_ARGS__ Outcome decode_b_##suffix(const Inputs& in) { return decode_b(in); }                         \
-    __VA_ARGS__ Outcome decode_c_##suffix(const Inputs& in) { return decode_c(in); }                         \
+    __VA_ARGS__ Outcome decode_b_##suffix(const Inputs& in) {                                                \
+        return decode_flight_time<FlightTimeB, true>(in);                                                    \
+    }                                                                                                        \
+    __VA_ARGS__ Outcome decode_c_##suffix(const Inputs& in) {                                                \
+        return decode_flight_time<FlightTimeC, false>(in);                                                   \
+    }                                                                                                        \
     __VA_ARGS__ Outcome decode_d_##suffix(const Inputs& in) { return decode_raw_mz<LayoutD>(in); }           \
-    constexpr KernelSet kKernels_##suffix{decode_a_##suffix, decode_b_##suffix, decode_c_##suffix,           \
-                                          decode_d_##suffix};
+    __VA_ARGS__ void decode_b_run_##suffix(const RunInputs& in) {                                            \
+        decode_flight_time_run<FlightTimeB, true>(in);                                                       \
+    }                                                                                                        \
+    __VA_ARGS__ void decode_c_run_##suffix(const RunInputs& in) {                                            \
+        decode_flight_time_run<FlightTimeC, false>(in);                                                      \
+    }                                                                                                        \
+    constexpr KernelSet kKernels_##suffix{decode_a_##suffix, decode_b_##suffix,     decode_c_##suffix,       \
+                                          decode_d_##suffix, decode_b_run_##suffix, decode_c_run_##suffix};
 
 TV_KERNEL_SET(baseline, [[gnu::flatten]])
 #if defined(__x86_64__)

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "bytes.hpp"
 #include "raw/decoder_path.hpp"
@@ -37,11 +38,31 @@ struct Outcome {
 
 using Kernel = Outcome (*)(const Inputs&);
 
+// One scan of a run of B or C scans decoded in one call: its whole records and its
+// own axis; no records for a scan that decodes to nothing.
+struct ScanSlice {
+    Bytes scan;
+    FlightTimeAxis axis;
+};
+
+// Each scan's points follow the previous scan's from `out` on; written[i] is scan i's count.
+struct RunInputs {
+    std::span<const ScanSlice> scans;
+    const DecodeContext& context;
+    PointOutput out;
+    std::size_t* written;
+};
+
+using RunKernel = void (*)(const RunInputs&);
+
 struct KernelSet {
     Kernel a;
     Kernel b;
     Kernel c;
     Kernel d;
+    // B and C over several scans, the calibration resolved once for all of them.
+    RunKernel b_run;
+    RunKernel c_run;
 };
 
 // `path` must be one of available_decoder_paths().

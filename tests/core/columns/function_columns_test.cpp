@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "columns/decode_into.hpp"
 #include "support/random_raw.hpp"
 
 namespace tarnvale::columns {
@@ -125,16 +126,98 @@ TEST_P(ColumnsMatchDecodeScan, AtEveryThreadCountAndReadSize) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Encodings, ColumnsMatchDecodeScan,
-                         ::testing::Values(Shape{'A', false, 60, 12}, Shape{'A', true, 80, 12},
-                                           Shape{'D', false, 60, 12}, Shape{'D', true, 80, 12},
-                                           Shape{'B', false, 60, 12}, Shape{'B', true, 80, 12},
-                                           Shape{'C', false, 60, 12}, Shape{'C', true, 80, 12},
-                                           Shape{'A', false, 3, 3000}, Shape{'B', true, 12, 600}),
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, ColumnsMatchDecodeScan,
+    ::testing::Values(Shape{'A', false, 60, 12}, Shape{'A', true, 80, 12}, Shape{'D', false, 60, 12},
+                      Shape{'D', true, 80, 12}, Shape{'B', false, 60, 12}, Shape{'B', true, 80, 12},
+                      Shape{'C', false, 60, 12}, Shape{'C', true, 80, 12}, Shape{'A', false, 3, 3000},
+                      Shape{'B', true, 12, 600},
+                      // B and C runs cut at their most scans, and runs
+                      // holding scans of more than a block.
+                      Shape{'B', true, 2100, 4}, Shape{'C', false, 2100, 4}, Shape{'C', true, 40, 700}),
+    [](const ::testing::TestParamInfo<Shape>& param) {
+        const Shape& s = param.param;
+        return std::format("{}_{}_{}x{}", s.encoding, s.damaged ? "damaged" : "whole", s.scans, s.max_points);
+    });
+
+// Runs of A scans with empty scans inside, whose index offsets lie before the run
+// and past the end of the file: where a run's points must be counted scan by scan
+// (a record without a point) or the run decoded again scan by scan (a record that
+// cannot be decoded), the empty scans stay empty.
+struct EmptyScansInARun {
+    const char* name;
+    std::uint16_t dropped_intensity; // of the first record of scan 2; 0 drops it
+    std::uint32_t last_mantissa;     // of scan 4's record; without the top bit it cannot be decoded
+    std::vector<std::uint64_t> skipped;
+};
+
+const EmptyScansInARun kEmptyScansInARun[] = {
+    {"every record a point", 700, 0x9A0000, {}},
+    {"a record without a point", 0, 0x9A0000, {}},
+    {"a record that cannot be decoded", 700, 0x1A0000, {4}},
+};
+
+TEST(Columns, EmptyScansInsideARunStayEmpty) {
+    for (const EmptyScansInARun& run : kEmptyScansInARun) {
+        SCOPED_TRACE(run.name);
+        // A padding record, then scans 0, 2 and 4 one after the other.
+        const std::vector<RecordA> records = {
+            record_a(5, 0x40, 0x900000),   record_a(100, 0x40, 0x800000),
+            record_a(200, 0x40, 0x880000), record_a(run.dropped_intensity, 0x40, 0x8C0000),
+            record_a(300, 0x40, 0x980000), record_a(400, 0x40, run.last_mantissa)};
+        FunctionSpec function = function_a({});
+        function.dat_bytes = join(records);
+        function.index_a = std::vector<IndexARecord>{{.offset = 6, .n_points = 2, .rt_min = 0.1f},
+                                                     {.offset = 9000, .n_points = 0, .rt_min = 0.2f},
+                                                     {.offset = 18, .n_points = 2, .rt_min = 0.3f},
+                                                     {.offset = 0, .n_points = 0, .rt_min = 0.4f},
+                                                     {.offset = 30, .n_points = 1, .rt_min = 0.5f}};
+        RawDirSpec spec;
+        spec.functions = {function};
+        TempDir temp;
+        const Reader reader = open_reader(write_raw_dir(temp, spec));
+        for (unsigned threads : {1u, 2u, 8u}) {
+            for (std::size_t chunk : {std::size_t{0}, std::size_t{12}}) {
+                SCOPED_TRACE(std::format("{} threads, chunk {}", threads, chunk));
+                auto skipping =
+                    read_columns(reader, reader.functions.front(), {threads, OnError::Skip, chunk});
+                ASSERT_TRUE(skipping) << skipping.error().to_string();
+                EXPECT_EQ(skipping->skipped, run.skipped);
+                expect_skip_mode_matches(reader, *skipping);
+                expect_fail_mode_matches(
+                    reader, read_columns(reader, reader.functions.front(), {threads, OnError::Fail, chunk}));
+            }
+        }
+    }
+}
+
+// Each scan's record count without its byte range is the one its byte range gives,
+// for damaged indexes of both layouts too.
+class ScanRecordCounts : public ::testing::TestWithParam<Shape> {};
+
+TEST_P(ScanRecordCounts, AreThoseOfTheByteRanges) {
+    const Shape shape = GetParam();
+    for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+        std::mt19937 random(seed * 104729 + static_cast<std::uint32_t>(shape.encoding));
+        TempDir temp;
+        const Reader reader = open_reader(write_raw_dir(
+            temp, random_raw_dir(random, {shape.encoding, shape.scans, shape.max_points, shape.damaged})));
+        const FunctionEntry& entry = reader.functions.front();
+        const ScanRecords records(entry);
+        const ScanRanges ranges(entry);
+        const RecordWidth width(record_width(entry.encoding));
+        for (std::uint64_t scan = 0; scan < entry.scans.size(); ++scan)
+            ASSERT_EQ(records(scan), width.records(ranges(scan).length))
+                << "seed " << seed << " scan " << scan;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, ScanRecordCounts,
+                         ::testing::Values(Shape{'A', true, 80, 12}, Shape{'D', true, 80, 12},
+                                           Shape{'B', true, 80, 12}, Shape{'A', false, 40, 12}),
                          [](const ::testing::TestParamInfo<Shape>& param) {
                              const Shape& s = param.param;
-                             return std::format("{}_{}_{}x{}", s.encoding, s.damaged ? "damaged" : "whole",
-                                                s.scans, s.max_points);
+                             return std::format("{}_{}", s.encoding, s.damaged ? "damaged" : "whole");
                          });
 
 // Functions large enough to be split over workers at block edges: every thread count

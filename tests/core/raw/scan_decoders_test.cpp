@@ -616,6 +616,100 @@ TEST_P(FunctionDecoderTest, MatchesThePerScanDecoders) {
 INSTANTIATE_TEST_SUITE_P(Contexts, FunctionDecoderTest, ::testing::ValuesIn(context_cases()),
                          [](const auto& test) { return std::string(test.param.name); });
 
+// Several scans in one call give what one call per scan gives, one scan's points
+// after the other's. The records of each case are cut into scans of the record counts
+// of a pattern taken in turn, so that runs hold empty and one-record scans (no points),
+// scans whose ends are no axis (no points), dropped records inside short scans, and
+// scans longer than a block.
+struct RunPattern {
+    const char* name;
+    std::vector<std::size_t> records; // per scan, in turn
+};
+
+const RunPattern kRunPatterns[] = {
+    {"short scans", {4}},
+    {"empty and one-record scans between", {0, 3, 1, 2, 0, 5}},
+    {"a block and more between short ones", {2, 300, 7, 256, 1}},
+    {"scans of a whole block", {256}},
+    {"scans just past a few records", {16, 17, 40}},
+};
+
+std::vector<Bytes> cut_into_scans(Bytes records, std::span<const std::size_t> pattern, std::size_t width) {
+    std::vector<Bytes> scans;
+    for (std::size_t at = 0, k = 0; at < records.size(); ++k) {
+        const std::size_t bytes = std::min(pattern[k % pattern.size()] * width, records.size() - at);
+        scans.push_back(records.subspan(at, bytes));
+        at += bytes;
+    }
+    return scans;
+}
+
+Reference decode_scans_with_function_decoder(char encoding, std::span<const Bytes> scans,
+                                             const DecodeContext& c) {
+    const FunctionDecoder decoder(encoding, c);
+    std::size_t bytes = 0;
+    for (const Bytes scan : scans) bytes += scan.size();
+    std::vector<std::size_t> points(scans.size());
+    const std::vector<std::uint8_t> as_long_as_the_run(bytes); // sizes the room
+    return decode_to_reference(encoding, as_long_as_the_run, [&](PointOutput into) -> Result<std::size_t> {
+        TV_RETURN_IF_ERROR(decoder.decode_scans(scans, into, points));
+        std::size_t total = 0;
+        for (std::size_t count : points) total += count;
+        return total;
+    });
+}
+
+Reference decode_one_by_one(char encoding, std::span<const Bytes> scans, const DecodeContext& c) {
+    Reference all;
+    for (const Bytes scan : scans) {
+        Reference one = decode_with_function_decoder(encoding, scan, c);
+        if (!one.error.empty()) return one;
+        all.mz.append_range(one.mz);
+        all.intensity.append_range(one.intensity);
+        all.drift.append_range(one.drift);
+    }
+    return all;
+}
+
+class DecodeScansTest : public ::testing::TestWithParam<ContextCase> {};
+
+TEST_P(DecodeScansTest, MatchesOneCallPerScan) {
+    const DecodeContext& c = GetParam().context;
+    for (const auto& [name, scans] : scan_cases()) {
+        for (const RunPattern& pattern : kRunPatterns) {
+            SCOPED_TRACE(std::format("{}, {}", name, pattern.name));
+            for (char encoding : {'A', 'B', 'C', 'D'}) {
+                const Bytes records = encoding == 'A'   ? Bytes(scans.a)
+                                      : encoding == 'D' ? Bytes(scans.d)
+                                                        : Bytes(scans.bc);
+                const std::vector<Bytes> run =
+                    cut_into_scans(records, pattern.records, encoding == 'A' ? 6 : 8);
+                expect_bit_identical(decode_scans_with_function_decoder(encoding, run, c),
+                                     decode_one_by_one(encoding, run, c));
+            }
+        }
+    }
+}
+
+TEST_P(DecodeScansTest, FailsWithTheErrorOfTheFirstScanThatFails) {
+    const DecodeContext& c = GetParam().context;
+    const Scans scans = random_scans(40, 21, [](std::size_t, std::mt19937_64&) { return false; });
+    for (char encoding : {'B', 'C'}) {
+        SCOPED_TRACE(encoding);
+        const Bytes records(scans.bc);
+        // The third scan is no whole number of records, the fifth neither.
+        const std::vector<Bytes> run = {records.subspan(0, 32), records.subspan(32, 8),
+                                        records.subspan(40, 13), records.subspan(56, 16),
+                                        records.subspan(72, 9)};
+        const Reference got = decode_scans_with_function_decoder(encoding, run, c);
+        EXPECT_EQ(got.error, decode_with_function_decoder(encoding, run[2], c).error);
+        EXPECT_FALSE(got.error.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Contexts, DecodeScansTest, ::testing::ValuesIn(context_cases()),
+                         [](const auto& test) { return std::string(test.param.name); });
+
 class DecoderPathTest : public ::testing::TestWithParam<DecoderPath> {};
 
 // The first kept record that cannot be decoded ends the scan, wherever it lies
