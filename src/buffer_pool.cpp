@@ -32,7 +32,8 @@ struct Pool {
     Block remove(std::size_t at) {
         const Block block = blocks[at];
         std::move(blocks.begin() + static_cast<std::ptrdiff_t>(at) + 1,
-                  blocks.begin() + static_cast<std::ptrdiff_t>(count), blocks.begin() + static_cast<std::ptrdiff_t>(at));
+                  blocks.begin() + static_cast<std::ptrdiff_t>(count),
+                  blocks.begin() + static_cast<std::ptrdiff_t>(at));
         --count;
         bytes -= block.capacity;
         return block;

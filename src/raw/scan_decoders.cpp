@@ -147,8 +147,11 @@ Result<std::size_t> decode_encoding_d_into(Bytes scan, const DecodeContext& cont
 }
 
 FunctionDecoder::FunctionDecoder(char encoding, const DecodeContext& context)
+    : FunctionDecoder(encoding, context, best_decoder_path()) {}
+
+FunctionDecoder::FunctionDecoder(char encoding, const DecodeContext& context, DecoderPath path)
     : encoding_(encoding), context_(&context), kernel_(nullptr), run_kernel_(nullptr) {
-    const kernels::KernelSet& set = kernels_for(best_decoder_path());
+    const kernels::KernelSet& set = kernels_for(path);
     kernel_ = encoding == 'A' ? set.a : encoding == 'B' ? set.b : encoding == 'C' ? set.c : set.d;
     run_kernel_ = encoding == 'B' ? set.b_run : set.c_run;
     const FlightTimeBounds bounds = flight_time_bounds(context);

@@ -90,6 +90,8 @@ struct RunInputs;
 class FunctionDecoder {
   public:
     FunctionDecoder(char encoding, const DecodeContext& context);
+    // With the record loops of a chosen path, as the functions below take one (for tests).
+    FunctionDecoder(char encoding, const DecodeContext& context, DecoderPath path);
 
     Result<std::size_t> decode(std::span<const std::uint8_t> scan, PointOutput out) const;
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <algorithm>
 #include <random>
 #include <thread>
 #include <vector>
@@ -45,12 +45,12 @@ TEST_F(BufferPoolTest, ReusesAKeptBlockOnlyWhenItFitsWithoutMuchWaste) {
     const Case cases[] = {
         {1 * MiB, 1 * MiB, true, true},
         {1 * MiB, 600 * KiB, true, true},
-        {1 * MiB, 512 * KiB, true, true},       // exactly half
-        {1 * MiB, 512 * KiB - 1, true, false},  // would waste more than it holds
-        {1 * MiB, 1 * MiB + 1, true, false},    // too small
-        {64 * KiB, 64 * KiB, false, false},     // small blocks are not kept
+        {1 * MiB, 512 * KiB, true, true},      // exactly half
+        {1 * MiB, 512 * KiB - 1, true, false}, // would waste more than it holds
+        {1 * MiB, 1 * MiB + 1, true, false},   // too small
+        {64 * KiB, 64 * KiB, false, false},    // small blocks are not kept
         {kPooledMinimum, kPooledMinimum, true, true},
-        {kPoolBytes, kPoolBytes, true, true},   // as large as the pool holds
+        {kPoolBytes, kPoolBytes, true, true}, // as large as the pool holds
         {kPoolBytes + 1, kPoolBytes + 1, false, false},
     };
     for (const Case& c : cases) {
@@ -90,8 +90,8 @@ TEST_F(BufferPoolTest, KeepsNoMoreThanItsBoundsAndDropsTheOldestFirst) {
         std::size_t kept_blocks;
     };
     const Case cases[] = {
-        {1 * MiB, kPoolBlocks + 4, kPoolBlocks},         // bounded by the number of blocks
-        {5 * MiB, 10, kPoolBytes / (5 * MiB)},           // bounded by the bytes
+        {1 * MiB, kPoolBlocks + 4, kPoolBlocks}, // bounded by the number of blocks
+        {5 * MiB, 10, kPoolBytes / (5 * MiB)},   // bounded by the bytes
         {kPoolBytes, 3, 1},
     };
     for (const Case& c : cases) {

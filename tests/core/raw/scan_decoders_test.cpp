@@ -645,8 +645,8 @@ std::vector<Bytes> cut_into_scans(Bytes records, std::span<const std::size_t> pa
 }
 
 Reference decode_scans_with_function_decoder(char encoding, std::span<const Bytes> scans,
-                                             const DecodeContext& c) {
-    const FunctionDecoder decoder(encoding, c);
+                                             const DecodeContext& c, DecoderPath path) {
+    const FunctionDecoder decoder(encoding, c, path);
     std::size_t bytes = 0;
     for (const Bytes scan : scans) bytes += scan.size();
     std::vector<std::size_t> points(scans.size());
@@ -684,8 +684,13 @@ TEST_P(DecodeScansTest, MatchesOneCallPerScan) {
                                                         : Bytes(scans.bc);
                 const std::vector<Bytes> run =
                     cut_into_scans(records, pattern.records, encoding == 'A' ? 6 : 8);
-                expect_bit_identical(decode_scans_with_function_decoder(encoding, run, c),
-                                     decode_one_by_one(encoding, run, c));
+                const Reference one_by_one = decode_one_by_one(encoding, run, c);
+                // Every path's run loops, against one call per scan on the best path.
+                for (const DecoderPath path : available_decoder_paths()) {
+                    SCOPED_TRACE(to_string(path));
+                    expect_bit_identical(decode_scans_with_function_decoder(encoding, run, c, path),
+                                         one_by_one);
+                }
             }
         }
     }
@@ -701,9 +706,12 @@ TEST_P(DecodeScansTest, FailsWithTheErrorOfTheFirstScanThatFails) {
         const std::vector<Bytes> run = {records.subspan(0, 32), records.subspan(32, 8),
                                         records.subspan(40, 13), records.subspan(56, 16),
                                         records.subspan(72, 9)};
-        const Reference got = decode_scans_with_function_decoder(encoding, run, c);
-        EXPECT_EQ(got.error, decode_with_function_decoder(encoding, run[2], c).error);
-        EXPECT_FALSE(got.error.empty());
+        for (const DecoderPath path : available_decoder_paths()) {
+            SCOPED_TRACE(to_string(path));
+            const Reference got = decode_scans_with_function_decoder(encoding, run, c, path);
+            EXPECT_EQ(got.error, decode_with_function_decoder(encoding, run[2], c).error);
+            EXPECT_FALSE(got.error.empty());
+        }
     }
 }
 
