@@ -76,7 +76,7 @@ OutputFile::OutputFile(std::filesystem::path final_path, std::filesystem::path t
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : final_path_(std::move(other.final_path_)), temporary_path_(std::move(other.temporary_path_)),
       fd_(std::move(other.fd_)), pending_(std::exchange(other.pending_, false)), written_(other.written_),
-      written_back_(other.written_back_) {}
+      written_back_(other.written_back_), released_(other.released_) {}
 
 OutputFile::~OutputFile() { discard(); }
 
@@ -102,11 +102,26 @@ Result<void> OutputFile::write(std::string_view bytes) {
 
 // Starts writing the bytes so far to the disk without waiting for them, so that the
 // disk works while the file is being made and commit()'s sync has only the last few
-// megabytes left to wait for. Failures are left to that sync, which reports them.
+// megabytes left to wait for. The step started before this one has had a whole step's
+// writing to reach the disk: once it has, its pages leave the page cache. Gigabytes
+// of output then pass through the same few megabytes of memory instead of each write
+// taking pages nothing has used yet, whose first use (on a virtual machine, about 3 s
+// of system time for 2.8 GB) costs more than the copy into them; and the file takes
+// no more than two steps of the page cache. A disk slower than the writing sets the
+// pace, as the sync in commit() would have in the end anyway. Failures are left to
+// that sync, which reports them.
 void OutputFile::start_writeback() {
 #ifdef __linux__
     ::sync_file_range(fd_.get(), static_cast<off_t>(written_back_),
                       static_cast<off_t>(written_ - written_back_), SYNC_FILE_RANGE_WRITE);
+    if (written_back_ > released_) {
+        const auto from = static_cast<off_t>(released_);
+        const auto length = static_cast<off_t>(written_back_ - released_);
+        ::sync_file_range(fd_.get(), from, length,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        ::posix_fadvise(fd_.get(), from, length, POSIX_FADV_DONTNEED);
+        released_ = written_back_;
+    }
 #endif
     written_back_ = written_;
 }
