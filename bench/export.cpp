@@ -6,24 +6,30 @@
 // peak resident memory is its own. Prints conversion / floor, 1 thread / 2 threads,
 // and the peak memory of both sizes: flat once every function holds more than one
 // batch of scans (1,024 by default), that is from 10,240 scans up. Times are given as
-// elapsed and as processor time (user + system): on a machine shared with other work
-// the second moves less, while the first also counts the waits for the disk.
+// elapsed and as processor time, user and system apart: on a machine shared with
+// other work the processor time moves less, while the elapsed time also counts the
+// waits for the disk; the system time is mostly the kernel taking in the written file.
 //   bench_export [SCANS [SMALLER]]   (default 24,000 and a quarter of SCANS; the
 //                                     issue's figures: bench_export 200000 50000)
+// The mzML files go beside the synthetic runs, in the temporary directory (a real file
+// on the disk, as a user's conversion writes it), or to the directory that
+// TARNVALE_BENCH_OUT names, e.g. a RAM-backed one to leave the disk out of the times.
+// The output names its file system.
 #include <sys/resource.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <libdeflate.h>
 #include <memory>
 #include <random>
 #include <simdutf.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "columns/function_columns.hpp"
@@ -96,17 +102,25 @@ std::filesystem::path write_run(const testing::TempDir& temp, std::size_t scans)
     return testing::write_raw_dir(temp, spec);
 }
 
-double cpu_seconds_now() {
-    timespec now{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 struct Measured {
     double seconds = -1;
-    double cpu_seconds = -1;
+    double user_seconds = -1;
+    double system_seconds = -1;
     long peak_kib = -1;
+
+    double cpu_seconds() const { return user_seconds + system_seconds; }
 };
+
+double seconds_of(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+}
+
+// This process's user and system time so far.
+std::pair<double, double> processor_seconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return {seconds_of(usage.ru_utime), seconds_of(usage.ru_stime)};
+}
 
 // Compress and base64 every array of every function, on one thread; the arrays are
 // decoded batch by batch, as the conversion does, and only the encoding is timed.
@@ -125,7 +139,7 @@ Measured floor_time(const std::filesystem::path& raw) {
         total +=
             simdutf::binary_to_base64(reinterpret_cast<const char*>(compressed.data()), size, text.data());
     };
-    Measured measured{0, 0, 0};
+    Measured measured{0, 0, 0, 0};
     for (const FunctionEntry& entry : reader->functions) {
         const columns::Column<float> rt_min = columns::retention_times(entry);
         for (std::uint64_t first = 0; first < entry.scans.size();) {
@@ -137,7 +151,7 @@ Measured floor_time(const std::filesystem::path& raw) {
             const auto offsets = arrays.scan_offsets.view();
             const double* drift = arrays.drift_time_ms ? arrays.drift_time_ms->data() : nullptr;
             const Clock::time_point start = Clock::now();
-            const double cpu_start = cpu_seconds_now();
+            const auto [user_start, system_start] = processor_seconds();
             for (std::size_t s = 0; s + 1 < offsets.size(); ++s) {
                 const std::size_t from = offsets[s], count = offsets[s + 1] - offsets[s];
                 encode(arrays.mz.data() + from, count * sizeof(double));
@@ -145,14 +159,16 @@ Measured floor_time(const std::filesystem::path& raw) {
                 if (drift != nullptr) encode(drift + from, count * sizeof(double));
             }
             measured.seconds += seconds_since(start);
-            measured.cpu_seconds += cpu_seconds_now() - cpu_start;
+            const auto [user_end, system_end] = processor_seconds();
+            measured.user_seconds += user_end - user_start;
+            measured.system_seconds += system_end - system_start;
         }
     }
     std::fprintf(stderr, "(floor encoded %zu characters)\n", total);
     return measured;
 }
 
-// The child: one conversion; prints "seconds cpu_seconds peak_rss_kib".
+// The child: one conversion; prints "seconds user_seconds system_seconds peak_rss_kib".
 int convert_once(const char* raw, const char* out, const char* threads) {
     exporter::ConversionOptions options;
     options.threads = static_cast<unsigned>(std::atoi(threads));
@@ -163,8 +179,7 @@ int convert_once(const char* raw, const char* out, const char* threads) {
         std::fprintf(stderr, "%s\n", summary.error().to_string().c_str());
         return 1;
     }
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
+    const auto [user, system] = processor_seconds();
     // ru_maxrss keeps the forking parent's peak across exec: the peak of this
     // process's own memory is VmHWM.
     long peak_kib = -1;
@@ -174,12 +189,16 @@ int convert_once(const char* raw, const char* out, const char* threads) {
             if (std::sscanf(line, "VmHWM: %ld kB", &peak_kib) == 1) break;
         std::fclose(status);
     }
-    const auto seconds_of = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
-    };
-    std::printf("%.6f %.6f %ld\n", elapsed, seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime),
-                peak_kib);
+    std::printf("%.6f %.6f %.6f %ld\n", elapsed, user, system, peak_kib);
     return 0;
+}
+
+// This program's own file, named by its path rather than as /proc/self/exe, so that
+// a profiler following children (valgrind --trace-children=yes) sees the same program.
+std::string self_path() {
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string("/proc/self/exe") : path.string();
 }
 
 Measured convert_in_child(const std::filesystem::path& raw, const std::filesystem::path& out,
@@ -187,11 +206,12 @@ Measured convert_in_child(const std::filesystem::path& raw, const std::filesyste
     int pipe_fds[2];
     if (::pipe(pipe_fds) != 0) return {};
     const std::string threads_text = std::to_string(threads);
+    const std::string program = self_path();
     const pid_t child = ::fork();
     if (child == 0) {
         ::dup2(pipe_fds[1], STDOUT_FILENO);
         ::close(pipe_fds[0]);
-        ::execl("/proc/self/exe", "bench_export", "--convert-once", raw.c_str(), out.c_str(),
+        ::execl(program.c_str(), "bench_export", "--convert-once", raw.c_str(), out.c_str(),
                 threads_text.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
@@ -203,7 +223,8 @@ Measured convert_in_child(const std::filesystem::path& raw, const std::filesyste
     ::waitpid(child, &status, 0);
     Measured measured;
     if (got <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-        std::sscanf(buffer, "%lf %lf %ld", &measured.seconds, &measured.cpu_seconds, &measured.peak_kib) != 3)
+        std::sscanf(buffer, "%lf %lf %lf %ld", &measured.seconds, &measured.user_seconds,
+                    &measured.system_seconds, &measured.peak_kib) != 4)
         return {};
     std::filesystem::remove(out);
     return measured;
@@ -220,18 +241,70 @@ std::size_t size_argument(int argc, char** argv, int at, std::size_t otherwise) 
 }
 
 void print_conversion(const char* what, const Measured& m) {
-    std::printf("%s %.3f s (processor %.3f s), peak RSS %ld MiB\n", what, m.seconds, m.cpu_seconds,
-                m.peak_kib / 1024);
+    std::printf("%s %.3f s (processor %.3f s: user %.3f, system %.3f), peak RSS %ld MiB\n", what, m.seconds,
+                m.cpu_seconds(), m.user_seconds, m.system_seconds, m.peak_kib / 1024);
+}
+
+// Keeps a synthetic run for profiling one conversion on its own:
+//   bench_export --write-run DIR SCANS, then bench_export --convert-once DIR/SCANS.raw OUT THREADS
+int write_run_once(const char* destination, const char* scans_text) {
+    const testing::TempDir temp;
+    const std::filesystem::path run = write_run(temp, std::strtoull(scans_text, nullptr, 10));
+    const std::filesystem::path kept = std::filesystem::path(destination) / run.filename();
+    std::error_code error;
+    std::filesystem::create_directories(destination, error);
+    std::filesystem::rename(run, kept, error);
+    if (error) std::filesystem::copy(run, kept, std::filesystem::copy_options::recursive, error);
+    if (error) {
+        std::fprintf(stderr, "bench_export: keeping %s: %s\n", kept.c_str(), error.message().c_str());
+        return 1;
+    }
+    std::printf("%s\n", kept.c_str());
+    return 0;
+}
+
+// The name of the file system holding `directory`, for the common ones.
+std::string file_system_of(const std::filesystem::path& directory) {
+    struct statfs about{};
+    if (::statfs(directory.c_str(), &about) != 0) return "unknown";
+    switch (static_cast<unsigned long>(about.f_type)) {
+    case 0xEF53:
+        return "ext2/3/4";
+    case 0x01021994:
+        return "tmpfs";
+    case 0x58465342:
+        return "xfs";
+    case 0x9123683E:
+        return "btrfs";
+    case 0x794C7630:
+        return "overlayfs";
+    case 0x2FC12FC1:
+        return "zfs";
+    case 0x6969:
+        return "nfs";
+    default: {
+        char hex[32];
+        std::snprintf(hex, sizeof hex, "type 0x%lx", static_cast<unsigned long>(about.f_type));
+        return hex;
+    }
+    }
+}
+
+// Where the mzML files go: TARNVALE_BENCH_OUT, or beside the synthetic runs.
+std::filesystem::path output_directory(const std::filesystem::path& temporary) {
+    const char* chosen = std::getenv("TARNVALE_BENCH_OUT");
+    return chosen != nullptr && *chosen != '\0' ? std::filesystem::path(chosen) : temporary;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc == 5 && std::string(argv[1]) == "--convert-once") return convert_once(argv[2], argv[3], argv[4]);
+    if (argc == 4 && std::string(argv[1]) == "--write-run") return write_run_once(argv[2], argv[3]);
     const std::size_t scans = size_argument(argc, argv, 1, 24000);
     const std::size_t smaller = size_argument(argc, argv, 2, scans / 4);
     const testing::TempDir temp;
-    const std::filesystem::path& dir = temp.path();
+    const std::filesystem::path dir = output_directory(temp.path());
     const std::filesystem::path large = write_run(temp, scans);
     const std::filesystem::path small = write_run(temp, smaller);
     const Measured floor = floor_time(large);
@@ -245,8 +318,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("run: %zu + %zu ion-mobility scans of %zu points\n", scans, scans / 10, kPoints);
+    std::printf("output: %s (%s)\n", dir.c_str(), file_system_of(dir).c_str());
     std::printf("floor (libdeflate + base64, 1 thread): %.3f s (processor %.3f s)\n", floor.seconds,
-                floor.cpu_seconds);
+                floor.cpu_seconds());
     print_conversion("convert, 1 thread: ", one);
     print_conversion("convert, 2 threads:", two);
     std::printf("smaller run: %zu + %zu ion-mobility scans\n", smaller, smaller / 10);
@@ -255,8 +329,9 @@ int main(int argc, char** argv) {
     std::printf("ratios:\n  convert 1 thread / floor: %.2f (processor time %.2f)\n"
                 "  1 thread / 2 threads: %.2f\n"
                 "  peak RSS %zu scans / %zu scans: %.2f on 1 thread, %.2f on 2\n",
-                one.seconds / floor.seconds, one.cpu_seconds / floor.cpu_seconds, one.seconds / two.seconds,
-                scans, smaller, static_cast<double>(one.peak_kib) / static_cast<double>(few.peak_kib),
+                one.seconds / floor.seconds, one.cpu_seconds() / floor.cpu_seconds(),
+                one.seconds / two.seconds, scans, smaller,
+                static_cast<double>(one.peak_kib) / static_cast<double>(few.peak_kib),
                 static_cast<double>(two.peak_kib) / static_cast<double>(few_two.peak_kib));
     return 0;
 }

@@ -43,6 +43,7 @@ class OutputFile {
     bool pending_ = true;            // the temporary file exists and is ours to remove
     std::uint64_t written_ = 0;      // bytes written so far
     std::uint64_t written_back_ = 0; // bytes handed to the disk ahead of commit()
+    std::uint64_t released_ = 0;     // bytes on the disk and let go from the page cache
 };
 
 } // namespace tarnvale::mzml

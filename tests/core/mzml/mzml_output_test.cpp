@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -52,8 +53,29 @@ TEST(MzmlOutput, CommitMakesTheWholeFileAppearAtOnce) {
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"run.mzML"});
 }
 
+// A scratch directory below the working directory: the temporary directory may be
+// RAM-backed, where handing pages to the disk and letting them go does nothing.
+class ScratchDir {
+  public:
+    ScratchDir() {
+        std::string pattern = (std::filesystem::current_path() / "mzml-output-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
 // Long files are handed to the disk in steps while they are written: whatever the
-// pieces' sizes around those steps, and after a move, the file holds every byte once.
+// pieces' sizes around those steps, and after a move, the file holds every byte once,
+// in the temporary directory and on the working directory's file system.
 TEST(MzmlOutput, LongFilesInPiecesOfAnySize) {
     constexpr std::size_t mib = std::size_t{1} << 20;
     struct Case {
@@ -65,30 +87,36 @@ TEST(MzmlOutput, LongFilesInPiecesOfAnySize) {
         {"pieces ending exactly on a step", {8 * mib, 8 * mib, 1}},
         {"pieces straddling the steps", {5 * mib, 5 * mib, 5 * mib, 5 * mib + 7}},
         {"small pieces", std::vector<std::size_t>(300, 64 * 1024 + 1)},
+        // Past a few steps the oldest pages are let go, again at every step.
+        {"many steps, pieces of the buffer's size", std::vector<std::size_t>(61, mib + 1)},
         {"nothing", {}},
     };
-    const TempDir dir;
-    for (const Case& c : cases) {
-        const auto target = dir.path() / "run.mzML";
-        std::string expected;
-        {
-            auto created = OutputFile::create(target);
-            ASSERT_TRUE(created) << c.name;
-            std::optional<OutputFile> file(std::move(*created));
-            for (std::size_t i = 0; i < c.pieces.size(); ++i) {
-                const std::string piece(c.pieces[i], static_cast<char>('a' + i % 26));
-                ASSERT_TRUE(file->write(piece)) << c.name;
-                expected += piece;
-                if (i == c.pieces.size() / 2) { // moved midway
-                    OutputFile moved(std::move(*file));
-                    file.reset();
-                    file.emplace(std::move(moved));
+    const TempDir temporary;
+    const ScratchDir scratch;
+    ASSERT_FALSE(scratch.path().empty());
+    for (const std::filesystem::path& dir : {temporary.path(), scratch.path()}) {
+        for (const Case& c : cases) {
+            const auto target = dir / "run.mzML";
+            std::string expected;
+            {
+                auto created = OutputFile::create(target);
+                ASSERT_TRUE(created) << c.name;
+                std::optional<OutputFile> file(std::move(*created));
+                for (std::size_t i = 0; i < c.pieces.size(); ++i) {
+                    const std::string piece(c.pieces[i], static_cast<char>('a' + i % 26));
+                    ASSERT_TRUE(file->write(piece)) << c.name;
+                    expected += piece;
+                    if (i == c.pieces.size() / 2) { // moved midway
+                        OutputFile moved(std::move(*file));
+                        file.reset();
+                        file.emplace(std::move(moved));
+                    }
                 }
+                ASSERT_TRUE(file->commit()) << c.name;
             }
-            ASSERT_TRUE(file->commit()) << c.name;
+            EXPECT_TRUE(contents(target) == expected) << c.name << " in " << dir;
+            EXPECT_EQ(entries(dir), std::vector<std::string>{"run.mzML"}) << c.name << " in " << dir;
         }
-        EXPECT_TRUE(contents(target) == expected) << c.name;
-        EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"run.mzML"}) << c.name;
     }
 }
 
