@@ -101,7 +101,10 @@ Result<void> OutputFile::write(std::string_view bytes) {
         bytes.remove_prefix(static_cast<std::size_t>(written));
         written_ += static_cast<std::uint64_t>(written);
     }
-    if (written_ - written_back_ >= writeback_step) start_writeback();
+    if (written_ - written_back_ >= writeback_step) {
+        if (const int os_error = start_writeback(); os_error != 0)
+            return fail(file_error("writing", final_path_, os_error));
+    }
     return {};
 }
 
@@ -113,9 +116,14 @@ Result<void> OutputFile::write(std::string_view bytes) {
 // taking pages nothing has used yet, whose first use (on a virtual machine, about 3 s
 // of system time for 2.8 GB) costs more than the copy into them; and the file takes
 // no more of the page cache than the window. A disk slower than the writing sets the
-// pace, as the sync in commit() would have in the end anyway. Failures are left to
-// that sync, which reports them.
-void OutputFile::start_writeback() {
+// pace, as the sync in commit() would have in the end anyway.
+//
+// Starting writeback reports nothing, and its failures are left to the sync in commit().
+// A wait does report them, and the OS reports a failed write-back once per open file:
+// the sync would not see it again, so a failed wait fails the write here. Where the
+// call does not apply (EINVAL, ESPIPE, ENOSYS) everything is left to the sync.
+int OutputFile::start_writeback() {
+    int os_error = 0;
 #ifdef __linux__
     ::sync_file_range(fd_.get(), static_cast<off_t>(written_back_),
                       static_cast<off_t>(written_ - written_back_), SYNC_FILE_RANGE_WRITE);
@@ -124,13 +132,17 @@ void OutputFile::start_writeback() {
             (written_ - writeback_window) / release_alignment * release_alignment;
         const auto from = static_cast<off_t>(released_);
         const auto length = static_cast<off_t>(release_end - released_);
-        ::sync_file_range(fd_.get(), from, length,
-                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        if (::sync_file_range(fd_.get(), from, length,
+                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                  SYNC_FILE_RANGE_WAIT_AFTER) != 0 &&
+            errno != EINVAL && errno != ESPIPE && errno != ENOSYS)
+            os_error = errno;
         ::posix_fadvise(fd_.get(), from, length, POSIX_FADV_DONTNEED);
         released_ = release_end;
     }
 #endif
     written_back_ = written_;
+    return os_error;
 }
 
 Result<void> OutputFile::commit() {

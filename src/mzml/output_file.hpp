@@ -35,7 +35,9 @@ class OutputFile {
   private:
     OutputFile(std::filesystem::path final_path, std::filesystem::path temporary_path, UniqueFd fd);
     void discard();
-    void start_writeback();
+    // The OS error of a failed wait on earlier bytes (0 when none): that wait is where
+    // the failure is reported, so it must fail the write.
+    int start_writeback();
 
     std::filesystem::path final_path_;
     std::filesystem::path temporary_path_;
