@@ -18,6 +18,7 @@
 
 #include "mzml/support/synthetic.hpp"
 #include "mzml/writer.hpp"
+#include "support/support.hpp"
 
 namespace {
 
@@ -52,22 +53,6 @@ const Data& data() {
 
 std::size_t raw_bytes() { return kSpectra * kPoints * (sizeof(double) + sizeof(float)); }
 
-class ScratchDir {
-  public:
-    ScratchDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarnvale-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
 // What any writer must do: compress (when asked) and base64 every array, one thread.
 void Floor(benchmark::State& state) {
     const bool compress = state.range(0) != 0;
@@ -99,7 +84,7 @@ void Floor(benchmark::State& state) {
 void Writer(benchmark::State& state) {
     const Options options{state.range(0) != 0 ? Compression::Zlib : Compression::None,
                           static_cast<unsigned>(state.range(1))};
-    const ScratchDir dir;
+    const tarnvale::testing::TempDir dir;
     const std::span<const SpectrumInput> inputs = data().inputs;
     for (auto _ : state) {
         auto writer = tarnvale::mzml::Writer::create(dir.path() / "bench.mzML", data().run, options);

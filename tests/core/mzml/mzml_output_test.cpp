@@ -53,26 +53,6 @@ TEST(MzmlOutput, CommitMakesTheWholeFileAppearAtOnce) {
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"run.mzML"});
 }
 
-// A scratch directory below the working directory: the temporary directory may be
-// RAM-backed, where handing pages to the disk and letting them go does nothing.
-class ScratchDir {
-  public:
-    ScratchDir() {
-        std::string pattern = (std::filesystem::current_path() / "mzml-output-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
 // Long files are handed to the disk in steps while they are written: whatever the
 // pieces' sizes around those steps, and after a move, the file holds every byte once,
 // in the temporary directory and on the working directory's file system.
@@ -92,8 +72,9 @@ TEST(MzmlOutput, LongFilesInPiecesOfAnySize) {
         {"nothing", {}},
     };
     const TempDir temporary;
-    const ScratchDir scratch;
-    ASSERT_FALSE(scratch.path().empty());
+    // Also below the working directory: the temporary directory may be RAM-backed, where
+    // handing pages to the disk and letting them go does nothing.
+    const TempDir scratch(std::filesystem::current_path());
     for (const std::filesystem::path& dir : {temporary.path(), scratch.path()}) {
         for (const Case& c : cases) {
             const auto target = dir / "run.mzML";

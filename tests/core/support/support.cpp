@@ -6,8 +6,10 @@
 
 namespace tarnvale::testing {
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarnvale-test-XXXXXX").string();
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+
+TempDir::TempDir(const std::filesystem::path& parent) {
+    std::string pattern = (parent / "tarnvale-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }

@@ -66,6 +66,8 @@ inline constexpr std::string_view kNoSuchFile = "I/O error: No such file or dire
 class TempDir {
   public:
     TempDir();
+    // Below `parent` rather than the system's temporary directory, which may be RAM-backed.
+    explicit TempDir(const std::filesystem::path& parent);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
