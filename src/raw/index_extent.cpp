@@ -98,7 +98,11 @@ largest_end_avx512(const std::uint8_t* records, std::size_t count, std::uint32_t
     __m512i largest = _mm512_setzero_si512();
     std::size_t done = 0;
     for (; count - done >= 8; done += 8) {
+// Unoptimised, GCC expands the gather as a macro whose all-lanes mask converts to a signed char.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wsign-conversion"
         const __m512i heads = _mm512_i64gather_epi64(starts, records + done * kIndexStrideA, 1);
+#pragma GCC diagnostic pop
         const __m512i offsets = _mm512_and_si512(heads, _mm512_set1_epi64(0xFFFF'FFFF));
         const __m512i points = _mm512_and_si512(_mm512_srli_epi64(heads, 32), _mm512_set1_epi64(0xFF'FFFF));
         largest = _mm512_max_epu64(largest, _mm512_add_epi64(offsets, _mm512_mul_epu32(points, width)));
