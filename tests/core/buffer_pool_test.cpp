@@ -97,8 +97,8 @@ TEST_F(BufferPoolTest, KeepsNoMoreThanItsBoundsAndDropsTheOldestFirst) {
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.count << " blocks of " << c.size);
         release_all();
-        std::vector<Block> blocks;
-        for (std::size_t i = 0; i < c.count; ++i) blocks.push_back(take(c.size));
+        std::vector<Block> blocks(c.count);
+        for (Block& block : blocks) block = take(c.size);
         for (const Block& block : blocks) give_back(block);
         EXPECT_EQ(kept_blocks(), c.kept_blocks);
         EXPECT_LE(kept_bytes(), kPoolBytes);
@@ -106,8 +106,8 @@ TEST_F(BufferPoolTest, KeepsNoMoreThanItsBoundsAndDropsTheOldestFirst) {
         // The newest are the ones kept: taking them all back gives exactly those.
         std::vector<std::uint8_t*> newest;
         for (std::size_t i = c.count - c.kept_blocks; i < c.count; ++i) newest.push_back(blocks[i].data);
-        std::vector<std::uint8_t*> taken;
-        for (std::size_t i = 0; i < c.kept_blocks; ++i) taken.push_back(take(c.size).data);
+        std::vector<std::uint8_t*> taken(c.kept_blocks);
+        for (std::uint8_t*& data : taken) data = take(c.size).data;
         std::ranges::sort(newest);
         std::ranges::sort(taken);
         EXPECT_EQ(taken, newest);
@@ -151,6 +151,7 @@ TEST_F(BufferPoolTest, ThreadsTakingAndGivingBackStayWithinTheBounds) {
         }
     };
     std::vector<std::thread> threads;
+    threads.reserve(4);
     for (unsigned t = 0; t < 4; ++t) threads.emplace_back(work, t);
     for (std::thread& thread : threads) thread.join();
     EXPECT_LE(kept_bytes(), kPoolBytes);
