@@ -22,10 +22,9 @@ class RecordWidth {
 
     std::uint64_t records(std::uint64_t bytes) const { return eight_ ? bytes / 8 : bytes / 6; }
     bool whole(std::uint64_t bytes) const { return eight_ ? bytes % 8 == 0 : bytes % 6 == 0; }
+    std::uint64_t bytes(std::uint64_t records) const { return eight_ ? records * 8 : records * 6; }
     // Whether `bytes` are exactly records(bytes) records, from that count: no second division.
-    bool whole(std::uint64_t bytes, std::uint64_t records) const {
-        return (eight_ ? records * 8 : records * 6) == bytes;
-    }
+    bool whole(std::uint64_t bytes, std::uint64_t records) const { return this->bytes(records) == bytes; }
 
   private:
     bool eight_;
@@ -37,15 +36,14 @@ class RecordWidth {
 class ScanRecords {
   public:
     explicit ScanRecords(const FunctionEntry& entry)
-        : scans_(entry.scans), ranges_(entry), width_(record_width(entry.encoding)),
-          bytes_per_record_(record_width(entry.encoding)), dat_len_(entry.dat_len),
+        : scans_(entry.scans), ranges_(entry), width_(record_width(entry.encoding)), dat_len_(entry.dat_len),
           variant_a_(entry.scans.is_variant_a()) {}
 
     std::uint64_t operator()(std::uint64_t scan) const {
         if (variant_a_) {
             const std::uint64_t offset = scans_.offset(scan);
             const std::uint64_t records = scans_.n_points(scan);
-            if (offset <= dat_len_ && records * bytes_per_record_ <= dat_len_ - offset) return records;
+            if (offset <= dat_len_ && width_.bytes(records) <= dat_len_ - offset) return records;
             return past_the_end(scan);
         }
         return width_.records(ranges_(scan).length);
@@ -60,7 +58,6 @@ class ScanRecords {
     raw::ScanIndex scans_; // a copy, which shares the bytes, keeps its fields in registers
     ScanRanges ranges_;
     RecordWidth width_;
-    std::uint64_t bytes_per_record_;
     std::uint64_t dat_len_;
     bool variant_a_;
 };
