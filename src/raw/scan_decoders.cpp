@@ -110,12 +110,6 @@ Result<Spectrum> decode_spectrum(Bytes scan, const DecodeContext& context, std::
     return spectrum;
 }
 
-// The output from point `written` on.
-PointOutput advanced(PointOutput out, std::size_t written) {
-    return {out.mz + written, out.intensity + written,
-            out.drift_time_ms == nullptr ? nullptr : out.drift_time_ms + written};
-}
-
 } // namespace
 
 double calibrate(const DecodeContext& context, double x) {

@@ -63,6 +63,12 @@ struct PointOutput {
     double* drift_time_ms = nullptr;
 };
 
+// The output from point `written` on.
+inline PointOutput advanced(PointOutput out, std::size_t written) {
+    return {out.mz + written, out.intensity + written,
+            out.drift_time_ms == nullptr ? nullptr : out.drift_time_ms + written};
+}
+
 // Each writes the scan's points to `out` and returns how many it wrote: the same
 // values, bit for bit, and the same errors as decode_encoding_x. The arrays past
 // the points returned (within the room), and after an error the whole room, hold

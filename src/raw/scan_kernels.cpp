@@ -148,12 +148,6 @@ void copy_to_slots(const std::uint8_t* block, std::size_t count, bool ends_scan,
         store_le64(slots + 8 * i, LayoutA::load_exact(block + 6 * i));
 }
 
-// The output from point `written` on.
-PointOutput advanced(PointOutput out, std::size_t written) {
-    return {out.mz + written, out.intensity + written,
-            out.drift_time_ms == nullptr ? nullptr : out.drift_time_ms + written};
-}
-
 // Whether every record of a block carries a decodable point, from three bitwise
 // reductions that the conversion loop carries along: the bits set in every record,
 // the bits set in any, and a flag per record whose intensity field (as a 32-bit
