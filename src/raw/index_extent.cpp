@@ -36,18 +36,28 @@ std::uint64_t largest_end_plain(const std::uint8_t* records, std::size_t count, 
 
 constexpr std::size_t kFour = 4 * kIndexStrideA;
 
+// Byte shuffle patterns for a 32-byte load at a record: its head (bytes 0..7 of the
+// lower 16-byte lane) and the next record's (6..13 of the upper lane) go into the
+// even 64-bit lanes, or into the odd ones.
+alignas(32) constexpr std::int8_t kIntoEvenLanes[32] = {0,  1,  2,  3,  4,  5,  6,  7,  -1, -1, -1,
+                                                        -1, -1, -1, -1, -1, 6,  7,  8,  9,  10, 11,
+                                                        12, 13, -1, -1, -1, -1, -1, -1, -1, -1};
+alignas(32) constexpr std::int8_t kIntoOddLanes[32] = {-1, -1, -1, -1, -1, -1, -1, -1, 0,  1,  2,
+                                                       3,  4,  5,  6,  7,  -1, -1, -1, -1, -1, -1,
+                                                       -1, -1, 6,  7,  8,  9,  10, 11, 12, 13};
+
+[[gnu::target("avx2")]] inline __m256i lane_pattern(const std::int8_t (&pattern)[32]) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(pattern));
+}
+
 // The first eight bytes (offset, then points and marker) of four records, one per
 // 64-bit lane, from two 32-byte loads that stay inside the four records: a load at
 // record i holds record i's bytes at 0..7 and record i+1's at 22..29, that is at
 // 6..13 of its upper half; the second load does the same for records i+2 and i+3.
 // x86 loads are little-endian, as the file is.
 [[gnu::target("avx2")]] inline __m256i record_heads(const std::uint8_t* four) {
-    const __m256i into_even_lanes =
-        _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, -1, -1, -1, -1, -1, -1, -1, -1, //
-                         6, 7, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m256i into_odd_lanes =
-        _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 0, 1, 2, 3, 4, 5, 6, 7, //
-                         -1, -1, -1, -1, -1, -1, -1, -1, 6, 7, 8, 9, 10, 11, 12, 13);
+    const __m256i into_even_lanes = lane_pattern(kIntoEvenLanes);
+    const __m256i into_odd_lanes = lane_pattern(kIntoOddLanes);
     const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(four));
     const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(four + 2 * kIndexStrideA));
     return _mm256_or_si256(_mm256_shuffle_epi8(first, into_even_lanes),
@@ -87,27 +97,34 @@ constexpr std::size_t kFour = 4 * kIndexStrideA;
     return std::max(rest, *std::ranges::max_element(lanes));
 }
 
-// Eight records per step: a gather takes the first eight bytes of each record into a
-// 64-bit lane, and the unsigned maximum needs no comparison and blend.
+// Eight records per step in the same way, two 32-byte loads to each half of a 64-byte
+// register (a gather of the eight heads was measured 2.2 times slower than the AVX2
+// loop on AMD Zen 4); the unsigned maximum needs no comparison and blend.
+[[gnu::target("arch=x86-64-v4")]] inline __m512i two_loads(const std::uint8_t* lower,
+                                                           const std::uint8_t* upper) {
+    return _mm512_inserti64x4(
+        _mm512_castsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(lower))),
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(upper)), 1);
+}
+
 [[gnu::target("arch=x86-64-v4")]] std::uint64_t
 largest_end_avx512(const std::uint8_t* records, std::size_t count, std::uint32_t record_width) {
-    constexpr long long kStride = kIndexStrideA;
-    const __m512i starts = _mm512_setr_epi64(0, kStride, 2 * kStride, 3 * kStride, 4 * kStride, 5 * kStride,
-                                             6 * kStride, 7 * kStride);
+    const __m512i into_even_lanes = _mm512_broadcast_i64x4(lane_pattern(kIntoEvenLanes));
+    const __m512i into_odd_lanes = _mm512_broadcast_i64x4(lane_pattern(kIntoOddLanes));
     const __m512i width = _mm512_set1_epi64(record_width);
     __m512i largest = _mm512_setzero_si512();
     std::size_t done = 0;
     for (; count - done >= 8; done += 8) {
-// Unoptimised, GCC expands the gather as a macro whose all-lanes mask converts to a signed char.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wsign-conversion"
-        const __m512i heads = _mm512_i64gather_epi64(starts, records + done * kIndexStrideA, 1);
-#pragma GCC diagnostic pop
+        const std::uint8_t* eight = records + done * kIndexStrideA;
+        const __m512i first = two_loads(eight, eight + 2 * kIndexStrideA);
+        const __m512i second = two_loads(eight + kFour, eight + kFour + 2 * kIndexStrideA);
+        const __m512i heads = _mm512_or_si512(_mm512_shuffle_epi8(first, into_even_lanes),
+                                              _mm512_shuffle_epi8(second, into_odd_lanes));
         const __m512i offsets = _mm512_and_si512(heads, _mm512_set1_epi64(0xFFFF'FFFF));
         const __m512i points = _mm512_and_si512(_mm512_srli_epi64(heads, 32), _mm512_set1_epi64(0xFF'FFFF));
         largest = _mm512_max_epu64(largest, _mm512_add_epi64(offsets, _mm512_mul_epu32(points, width)));
     }
-    const std::uint64_t rest = largest_end_plain(records + done * kIndexStrideA, count - done, record_width);
+    const std::uint64_t rest = largest_end_avx2(records + done * kIndexStrideA, count - done, record_width);
     return std::max(rest, static_cast<std::uint64_t>(_mm512_reduce_max_epu64(largest)));
 }
 
