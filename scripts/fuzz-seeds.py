@@ -5,7 +5,7 @@
 
 Each target gets the files it parses, taken from the SYNAPT demo (encodings A, B
 and D), a variant with the lock-mass function first, and the Xevo demo (encoding
-C); raw_dir gets whole directories in its split format. Seeds are named
+C); raw_dir and whole_run get whole directories in its split format. Seeds are named
 "seed-<run>-<file>"; inputs kept from fuzzing findings ("finding-…") are left alone.
 """
 
@@ -20,7 +20,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from rawfixture import RawDir, demo_sample, demo_xevo  # noqa: E402
 
-# Must match fuzz/raw_dir.cpp.
+# Must match fuzz/raw_dir_input.hpp.
 SEPARATOR = b"#@FILE@#"
 RAW_DIR_FILES = [
     "_HEADER.TXT", "_extern.inf", "_FUNCTNS.INF", "_FUNC001.IDX", "_FUNC001.DAT", "_FUNC001.STS",
@@ -59,6 +59,7 @@ def seeds() -> Iterator[tuple[str, str, bytes]]:
     for run_name, run in runs():
         files = run.files()
         yield "raw_dir", f"seed-{run_name}", raw_dir_seed(files)
+        yield "whole_run", f"seed-{run_name}", raw_dir_seed(files)
         for name, content in files.items():
             upper = name.upper()
             if upper == "_HEADER.TXT":
