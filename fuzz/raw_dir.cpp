@@ -3,8 +3,6 @@
 // time and reads every chromatogram channel, with every log line formatted.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <string_view>
 #include <variant>
 
 #include "raw_dir_input.hpp"
@@ -39,15 +37,9 @@ void read_everything(const Acquisition& acquisition) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    log::set_sink(std::make_unique<fuzzing::FormattingSink>());
-    log::set_max_level(log::Level::Trace);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const fuzzing::ScratchDir dir;
-    fuzzing::write_parts(dir, std::string_view(reinterpret_cast<const char*>(data), size));
+    fuzzing::write_parts(dir, data, size);
     const auto acquisition = Acquisition::open(dir.path());
     if (acquisition)
         read_everything(*acquisition);

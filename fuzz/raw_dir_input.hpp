@@ -1,6 +1,7 @@
 // A raw directory from a fuzzer's byte string: the input is cut at each kSeparator
 // into the files of a directory, in the order of kFileNames (a missing part leaves
-// its file out), written into a fresh temporary directory.
+// its file out), written into a fresh temporary directory. Included by one fuzz
+// target each: it defines the target's LLVMFuzzerInitialize.
 #pragma once
 
 #include <dirent.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -71,7 +73,8 @@ class ScratchDir {
     std::string path_;
 };
 
-inline void write_parts(const ScratchDir& dir, std::string_view input) {
+inline void write_parts(const ScratchDir& dir, const std::uint8_t* data, std::size_t size) {
+    std::string_view input(reinterpret_cast<const char*>(data), size);
     for (const char* name : kFileNames) {
         const std::size_t end = input.find(kSeparator);
         dir.write(name, input.substr(0, end));
@@ -81,3 +84,10 @@ inline void write_parts(const ScratchDir& dir, std::string_view input) {
 }
 
 } // namespace tarnvale::fuzzing
+
+// Every target on raw directories formats every log record of every level.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    tarnvale::log::set_sink(std::make_unique<tarnvale::fuzzing::FormattingSink>());
+    tarnvale::log::set_max_level(tarnvale::log::Level::Trace);
+    return 0;
+}

@@ -12,11 +12,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <type_traits>
 #include <variant>
 #include <vector>
@@ -37,8 +35,9 @@ template <class T> bool same_bits(std::span<const T> got, std::span<const T> exp
            (got.empty() || std::memcmp(got.data(), expected.data(), got.size_bytes()) == 0);
 }
 
-template <class T> bool same_bits(const std::optional<columns::Column<T>>& got,
-                                  const std::optional<columns::Column<T>>& expected) {
+template <class T>
+bool same_bits(const std::optional<columns::Column<T>>& got,
+               const std::optional<columns::Column<T>>& expected) {
     if (got.has_value() != expected.has_value()) return false;
     return !got || same_bits(got->view(), expected->view());
 }
@@ -63,7 +62,8 @@ void check_scan(const columns::FunctionColumns& columns, std::size_t from, std::
 void check_columns(const columns::FunctionColumns& columns, const std::vector<Result<DecodedScan>>& scans) {
     require(columns.n_scans() == scans.size());
     const auto offsets = columns.scan_offsets.view();
-    require(offsets.size() == scans.size() + 1 && offsets.front() == 0 && offsets.back() == columns.n_points());
+    require(offsets.size() == scans.size() + 1 && offsets.front() == 0 &&
+            offsets.back() == columns.n_points());
     require(columns.intensity.size() == columns.n_points());
     require(!columns.drift_time_ms || columns.drift_time_ms->size() == columns.n_points());
     std::size_t next_skipped = 0;
@@ -76,7 +76,8 @@ void check_columns(const columns::FunctionColumns& columns, const std::vector<Re
             ++next_skipped;
             continue;
         }
-        require(same_bits(columns.rt_min.view().subspan(scan, 1), std::span<const float>(&scans[scan]->rt_min, 1)));
+        require(same_bits(columns.rt_min.view().subspan(scan, 1),
+                          std::span<const float>(&scans[scan]->rt_min, 1)));
         check_scan(columns, offsets[scan], count, scans[scan]->spectrum);
     }
     require(next_skipped == columns.skipped.size());
@@ -91,7 +92,9 @@ std::optional<std::string> first_error(const std::vector<Result<DecodedScan>>& s
 void check_chromatograms(const Reader& reader, const FunctionEntry& entry,
                          const columns::FunctionColumns& skipping, const columns::Options& options) {
     const columns::ChromatogramRequest request{
-        .tic = true, .base_peak = true, .targets = {{.mz = 500.0, .tolerance = 250.0}, {.mz = 100.0, .tolerance = 0.0}}};
+        .tic = true,
+        .base_peak = true,
+        .targets = {{.mz = 500.0, .tolerance = 250.0}, {.mz = 100.0, .tolerance = 0.0}}};
     const auto from_columns = columns::chromatograms_of(skipping, request);
     const auto from_file = columns::read_chromatograms(reader, entry, request, options);
     require(from_columns.has_value() && from_file.has_value());
@@ -154,18 +157,13 @@ void check_conversion(const std::string& raw) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    log::set_sink(std::make_unique<fuzzing::FormattingSink>());
-    log::set_max_level(log::Level::Trace);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const fuzzing::ScratchDir dir;
-    fuzzing::write_parts(dir, std::string_view(reinterpret_cast<const char*>(data), size));
+    fuzzing::write_parts(dir, data, size);
     const auto acquisition = Acquisition::open(dir.path());
     if (!acquisition) return 0;
-    for (const FunctionEntry& entry : acquisition->reader().functions) check_function(acquisition->reader(), entry);
+    for (const FunctionEntry& entry : acquisition->reader().functions)
+        check_function(acquisition->reader(), entry);
     check_conversion(dir.path());
     return 0;
 }
