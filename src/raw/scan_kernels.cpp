@@ -515,20 +515,25 @@ constexpr std::size_t kSmallScanMin = 4;
 constexpr std::size_t kSmallScanMax = 8;
 
 template <class FlightTime, bool kWithDrift>
-SmallScans write_small_scans(std::span<const ScanSlice> scans, std::size_t k, double scan_time_ms,
-                             PointOutput out, std::size_t* written) {
+SmallScans write_small_scans(std::span<const Bytes> scans, std::size_t k, FlightTimeBounds bounds,
+                             double scan_time_ms, PointOutput out, std::size_t* written) {
     if (!kWithDrift) out.drift_time_ms = nullptr;
     std::size_t points = 0;
     for (; k < scans.size(); ++k) {
-        const ScanSlice& slice = scans[k];
-        const std::size_t count = slice.scan.size() / LayoutBC::kSize;
+        const Bytes scan = scans[k];
+        const std::size_t count = scan.size() / LayoutBC::kSize;
         if (count < kSmallScanMin || count > kSmallScanMax) break;
-        const FlightTime flight_time(slice.axis);
+        const std::optional<FlightTimeAxis> axis = whole_scan_axis(scan, bounds);
+        if (!axis) {
+            written[k] = 0;
+            continue;
+        }
+        const FlightTime flight_time(*axis);
         const PointOutput at = advanced(out, points);
         Words4 zero_intensity{};
-        write_four_records(flight_time, scan_time_ms, slice.scan.data(), at, zero_intensity);
+        write_four_records(flight_time, scan_time_ms, scan.data(), at, zero_intensity);
         if (count > 4)
-            write_four_records(flight_time, scan_time_ms, slice.scan.data() + 8 * (count - 4),
+            write_four_records(flight_time, scan_time_ms, scan.data() + 8 * (count - 4),
                                advanced(at, count - 4), zero_intensity);
         if (any_lane(zero_intensity)) break;
         written[k] = count;
@@ -563,30 +568,35 @@ template <class FlightTime, bool kWithDrift> void decode_flight_time_run(const R
         for (std::size_t k = 0; k < in.scans.size(); ++k) {
             if constexpr (std::endian::native == std::endian::little) {
                 const SmallScans small = write_small_scans<FlightTime, kWithDrift>(
-                    in.scans, k, converter.scan_time_ms, advanced(in.out, written), in.written);
+                    in.scans, k, in.bounds, converter.scan_time_ms, advanced(in.out, written), in.written);
                 k = small.next;
                 written += small.points;
                 if (k == in.scans.size()) break;
             }
-            const ScanSlice& slice = in.scans[k];
+            const Bytes scan = in.scans[k];
+            const std::optional<FlightTimeAxis> axis = whole_scan_axis(scan, in.bounds);
+            if (!axis) {
+                in.written[k] = 0;
+                continue;
+            }
             // Built in each branch: the vector loops' constants are then set up only where they are used.
             auto points = [&] {
-                return flight_time_points<FlightTime, kWithDrift>(slice.axis, calibrated, in.context);
+                return flight_time_points<FlightTime, kWithDrift>(*axis, calibrated, in.context);
             };
             const PointOutput at = advanced(in.out, written);
-            const std::size_t count = slice.scan.size() / LayoutBC::kSize;
+            const std::size_t count = scan.size() / LayoutBC::kSize;
             bool first_loop_done = false;
             if (count <= kShortScanRecords)
-                first_loop_done = write_short_scan_checked(points(), slice.scan.data(), count, at);
+                first_loop_done = write_short_scan_checked(points(), scan.data(), count, at);
             else if (count <= kBlockRecords)
-                first_loop_done = write_all_checked<LayoutBC, false>(points(), slice.scan.data(), count, at);
+                first_loop_done = write_all_checked<LayoutBC, false>(points(), scan.data(), count, at);
             if (first_loop_done) {
                 in.written[k] = count;
                 written += count;
                 continue;
             }
             convert_pending();
-            in.written[k] = decode_records<LayoutBC>(slice.scan, points(), at).written;
+            in.written[k] = decode_records<LayoutBC>(scan, points(), at).written;
             written += in.written[k];
             converted = written;
         }
