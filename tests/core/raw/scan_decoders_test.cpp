@@ -732,6 +732,36 @@ TEST_P(DecodeScansTest, FailsWithTheErrorOfTheFirstScanThatFails) {
     }
 }
 
+// A scan of each length to 17, with a record without a point at each of its places
+// (or none), first, between scans of four records and last in a run: the loops over
+// small scans must hand such a scan on and take up the scans after it again.
+TEST_P(DecodeScansTest, ScansOfEveryLengthWithADroppedRecordAnywhere) {
+    const DecodeContext& c = GetParam().context;
+    for (std::size_t length = 0; length <= 17; ++length) {
+        for (std::size_t dropped = 0; dropped <= length; ++dropped) { // `length`: none dropped
+            // Each scan's first and last records span an axis.
+            const Scans small = random_scans(length, 31 + length,
+                                             [&](std::size_t i, std::mt19937_64&) { return i == dropped; });
+            const Scans fours = random_scans(4, 30, [](std::size_t, std::mt19937_64&) { return false; });
+            const Bytes scan(small.bc);
+            const Bytes four(fours.bc);
+            const std::vector<std::vector<Bytes>> runs = {
+                {scan, four, four}, {four, scan, four}, {four, four, scan}, {scan}};
+            for (char encoding : {'B', 'C'}) {
+                for (const std::vector<Bytes>& run : runs) {
+                    const Reference one_by_one = decode_one_by_one(encoding, run, c);
+                    for (const DecoderPath path : available_decoder_paths()) {
+                        SCOPED_TRACE(std::format("{} records, record {} dropped, {}, {}", length, dropped,
+                                                 encoding, to_string(path)));
+                        expect_bit_identical(decode_scans_with_function_decoder(encoding, run, c, path),
+                                             one_by_one);
+                    }
+                }
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Contexts, DecodeScansTest, ::testing::ValuesIn(context_cases()),
                          [](const auto& test) { return std::string(test.param.name); });
 
