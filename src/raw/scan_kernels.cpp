@@ -529,15 +529,17 @@ SmallScans write_small_scans(std::span<const Bytes> scans, std::size_t k, Flight
             continue;
         }
         const FlightTime flight_time(*axis);
-        const PointOutput at = advanced(out, points);
         Words4 zero_intensity{};
-        write_four_records(flight_time, scan_time_ms, scan.data(), at, zero_intensity);
+        write_four_records(flight_time, scan_time_ms, scan.data(), out, zero_intensity);
         if (count > 4)
             write_four_records(flight_time, scan_time_ms, scan.data() + 8 * (count - 4),
-                               advanced(at, count - 4), zero_intensity);
+                               advanced(out, count - 4), zero_intensity);
         if (any_lane(zero_intensity)) break;
         written[k] = count;
         points += count;
+        // The pointers move on with the points, in registers, rather than being
+        // recomputed from the run's start for every scan.
+        out = advanced(out, count);
     }
     return {k, points};
 }
