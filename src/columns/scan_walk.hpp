@@ -106,6 +106,7 @@ template <class Sink> class ScanWalk {
     Result<void> decode_one(std::uint64_t scan, Bytes bytes);
     // B and C: the scans of the chunk in runs of whole scans, one decoder call per run.
     Result<void> decode_chunk_in_runs(const Chunk& chunk, Bytes data);
+    // Scans [begin, end) of the chunk, a run listed in run_scans_.
     Result<void> decode_scans(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
                               std::size_t records);
     Result<void> failed(std::uint64_t scan, Error error);
@@ -272,6 +273,7 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk_in_runs(const Ch
     const auto count = static_cast<std::size_t>(chunk.last - chunk.first);
     for (std::size_t i = 0; i < count;) {
         // A run ends before a scan that is no whole number of records, which goes on its own.
+        // The run's scans are listed for the decoder as it grows.
         std::size_t end = i;
         std::uint64_t records = 0;
         for (; end < count && end - i < kRunScans; ++end) {
@@ -279,6 +281,7 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk_in_runs(const Ch
             if (!width.whole(ranges_[end].length, more)) break;
             if (end > i && records + more > kRunRecords) break;
             records += more;
+            run_scans_[end - i] = bytes_or_none(chunk, end, data);
         }
         if (end == i) {
             TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_of(chunk, i, data)));
@@ -294,7 +297,6 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk_in_runs(const Ch
 template <class Sink>
 Result<void> ScanWalk<Sink>::decode_scans(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
                                           std::size_t records) {
-    for (std::size_t i = begin; i < end; ++i) run_scans_[i - begin] = bytes_or_none(chunk, i, data);
     const std::span<const Bytes> scans(run_scans_.data(), end - begin);
     if (!job_.decoder.decode_scans(scans, sink_.room(records), run_points_)) {
         // Find the scan that fails: decode_scan's error names it.

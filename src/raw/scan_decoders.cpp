@@ -1,7 +1,6 @@
 #include "raw/scan_decoders.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <format>
 #include <optional>
@@ -62,26 +61,11 @@ Result<std::size_t> decode_raw_mz_into(char encoding, std::size_t width, kernels
     return outcome.written;
 }
 
-// B and C share the framing: empty and one-record scans, and scans whose last
-// position does not exceed the first, decode to nothing.
-struct FlightTimeBounds {
-    double t_low = 0;
-    double t_high = 0;
-};
+using kernels::FlightTimeBounds;
+using kernels::whole_scan_axis;
 
 FlightTimeBounds flight_time_bounds(const DecodeContext& context) {
     return {std::sqrt(context.mz_low) * context.tof_k_us, std::sqrt(context.mz_high) * context.tof_k_us};
-}
-
-// A scan of whole records.
-std::optional<FlightTimeAxis> whole_scan_axis(Bytes scan, FlightTimeBounds bounds) {
-    const std::size_t count = scan.size() / LayoutBC::kSize;
-    if (count < 2) return std::nullopt;
-    const double first = LayoutBC::position(LayoutBC::load(scan.data()));
-    const double last = LayoutBC::position(LayoutBC::load(scan.data() + (count - 1) * LayoutBC::kSize));
-    if (first >= last) return std::nullopt;
-    const double slope = (bounds.t_high - bounds.t_low) / (last - first);
-    return FlightTimeAxis{first, slope, bounds.t_low};
 }
 
 Result<std::optional<FlightTimeAxis>> flight_time_axis(char encoding, Bytes scan, FlightTimeBounds bounds) {
@@ -174,21 +158,11 @@ Result<void> FunctionDecoder::decode_scans(std::span<const Bytes> scans, PointOu
         }
         return {};
     }
-    // The axes are framed here, a group of scans at a time, as decode() frames them.
-    constexpr std::size_t kGroup = 64;
-    std::array<kernels::ScanSlice, kGroup> slices;
-    for (std::size_t first = 0; first < scans.size(); first += kGroup) {
-        const std::size_t count = std::min(kGroup, scans.size() - first);
-        for (std::size_t k = 0; k < count; ++k) {
-            const Bytes scan = scans[first + k];
-            if (scan.size() % LayoutBC::kSize != 0)
-                return fail(size_error(encoding_, scan.size(), LayoutBC::kSize));
-            const std::optional<FlightTimeAxis> axis = whole_scan_axis(scan, {t_low_, t_high_});
-            slices[k] = axis ? kernels::ScanSlice{scan, *axis} : kernels::ScanSlice{};
-        }
-        run_kernel_({std::span(slices.data(), count), *context_, out, points.data() + first});
-        for (std::size_t k = 0; k < count; ++k) out = advanced(out, points[first + k]);
-    }
+    // The run kernel frames each scan as decode() frames it; only the sizes are checked here.
+    const auto partial =
+        std::ranges::find_if(scans, [](Bytes scan) { return scan.size() % LayoutBC::kSize != 0; });
+    if (partial != scans.end()) return fail(size_error(encoding_, partial->size(), LayoutBC::kSize));
+    run_kernel_({scans, {t_low_, t_high_}, *context_, out, points.data()});
     return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -360,6 +361,35 @@ Outcome decode_records(Bytes scan, const Points& points, PointOutput out) {
     return {written, std::nullopt};
 }
 
+// ---------------------------------------------------------------- four records at once
+
+// B and C scans of a few records are converted four records to a step, in explicit
+// vectors of four lanes (one or two vector registers on every path): each lane
+// computes its value by the operations of the scalar code, in the same order.
+using Words8 = std::uint32_t __attribute__((vector_size(32)));
+using Words4 = std::uint32_t __attribute__((vector_size(16)));
+using Ints4 = std::int32_t __attribute__((vector_size(16)));
+using Floats4 = float __attribute__((vector_size(16)));
+using Doubles4 = double __attribute__((vector_size(32)));
+
+// The 32-bit words, taken as signed, converted exactly (every word used is below 2^31
+// or offset into the signed range first). A macro: a function passing 32-byte vectors
+// by value would have a calling convention that differs between the paths.
+#define TV_TO_DOUBLES(words) __builtin_convertvector(std::bit_cast<Ints4>(words), Doubles4)
+
+// Four 8-byte records, split into their lower and upper 32-bit halves.
+struct FourRecords {
+    Words4 low;
+    Words4 high;
+
+    static FourRecords load(const std::uint8_t* records) {
+        Words8 words;
+        std::memcpy(&words, records, sizeof words);
+        return {__builtin_shufflevector(words, words, 0, 2, 4, 6),
+                __builtin_shufflevector(words, words, 1, 3, 5, 7)};
+    }
+};
+
 // ---------------------------------------------------------------- encodings
 
 template <class Layout> Outcome decode_raw_mz(const Inputs& in) {
@@ -374,6 +404,11 @@ struct FlightTimeB {
     double operator()(std::uint64_t record) const {
         return (LayoutBC::position(record) - a.first) * a.slope + a.t_low;
     }
+    // The same for four records, from their upper halves.
+    void four(Words4 high, double* flight_times) const {
+        const Doubles4 t = (TV_TO_DOUBLES(high >> 16) - a.first) * a.slope + a.t_low;
+        std::memcpy(flight_times, &t, sizeof t);
+    }
     FlightTimeAxis a;
 };
 
@@ -387,6 +422,10 @@ struct FlightTimeC {
     double operator()(std::uint64_t record) const {
         const auto upper = static_cast<std::int32_t>(LayoutBC::high_half(record) ^ 0x8000'0000u);
         return ((static_cast<double>(upper) - bias) * kInverse2Pow16) * a.slope + a.t_low;
+    }
+    void four(Words4 high, double* flight_times) const {
+        const Doubles4 t = ((TV_TO_DOUBLES(high ^ 0x8000'0000u) - bias) * kInverse2Pow16) * a.slope + a.t_low;
+        std::memcpy(flight_times, &t, sizeof t);
     }
     FlightTimeAxis a;
     double bias;
@@ -405,20 +444,50 @@ template <class FlightTime, bool kWithDrift> Outcome decode_flight_time(const In
     });
 }
 
-// The first loop of B and C for a scan of a few records, record by record: the
-// vector loops' set-up and alias checks cost more than such a scan's records. The
-// values are those of write_all_checked<LayoutBC, false>, by the same operations;
-// says whether every record carries a point (when not, what was written is no result).
+// The first loop over four records from `records` on, written from `out` on, with
+// their zero-intensity flags added to `zero_intensity` (little-endian hosts only: the
+// lanes are the records' halves as they lie in memory).
+template <class FlightTime>
+void write_four_records(const FlightTime& flight_time, double scan_time_ms, const std::uint8_t* records,
+                        PointOutput out, Words4& zero_intensity) {
+    const FourRecords four = FourRecords::load(records);
+    const Words4 intensity = four.low >> 16;
+    zero_intensity |= std::bit_cast<Words4>(intensity == 0);
+    flight_time.four(four.high, out.mz);
+    const Floats4 intensity_values = __builtin_convertvector(std::bit_cast<Ints4>(intensity), Floats4);
+    std::memcpy(out.intensity, &intensity_values, sizeof intensity_values);
+    if (out.drift_time_ms != nullptr) {
+        const Doubles4 drift = TV_TO_DOUBLES(four.high & 0xFFFFu) * scan_time_ms * kInverse2Pow16;
+        std::memcpy(out.drift_time_ms, &drift, sizeof drift);
+    }
+}
+
+inline bool any_lane(Words4 flags) { return (flags[0] | flags[1] | flags[2] | flags[3]) != 0; }
+
+// The first loop of B and C for a scan of a few records, four records to a step
+// (little-endian hosts) and then record by record: the vector loops' set-up and alias
+// checks cost more than such a scan's records. The values are those of
+// write_all_checked<LayoutBC, false>, by the same operations; says whether every
+// record carries a point (when not, what was written is no result).
 constexpr std::size_t kShortScanRecords = 16;
 
 template <class Points>
 bool write_short_scan_checked(const Points& points, const std::uint8_t* records, std::size_t count,
                               PointOutput out) {
+    std::size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        if (!Points::kDrift) out.drift_time_ms = nullptr;
+        Words4 zero_intensity{};
+        for (; i + 4 <= count; i += 4)
+            write_four_records(points.flight_time, points.scan_time_ms, records + 8 * i, advanced(out, i),
+                               zero_intensity);
+        if (any_lane(zero_intensity)) return false;
+    }
     BlockCheck<LayoutBC> check;
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC novector
 #endif
-    for (std::size_t i = 0; i < count; ++i) {
+    for (; i < count; ++i) {
         const std::uint64_t record = LayoutBC::load(records + 8 * i);
         check.add(record);
         out.mz[i] = points.argument(record);
@@ -430,6 +499,51 @@ bool write_short_scan_checked(const Points& points, const std::uint8_t* records,
     return check.every_record_decodable();
 }
 
+// The first loop over consecutive scans of four to eight records, the common ion-mobility
+// scan, in a loop of its own that keeps its pointers and constants in registers: each
+// scan in one step of four records or, when longer, two: its first four and its last
+// four (below eight they overlap, and the records in both are written twice with the
+// same values). Stops before a scan of another length or one with a record without a
+// point, which is left to the general loop; says where it stopped and how many points
+// it wrote.
+struct SmallScans {
+    std::size_t next = 0;
+    std::size_t points = 0;
+};
+
+constexpr std::size_t kSmallScanMin = 4;
+constexpr std::size_t kSmallScanMax = 8;
+
+template <class FlightTime, bool kWithDrift>
+SmallScans write_small_scans(std::span<const Bytes> scans, std::size_t k, FlightTimeBounds bounds,
+                             double scan_time_ms, PointOutput out, std::size_t* written) {
+    if (!kWithDrift) out.drift_time_ms = nullptr;
+    std::size_t points = 0;
+    for (; k < scans.size(); ++k) {
+        const Bytes scan = scans[k];
+        const std::size_t count = scan.size() / LayoutBC::kSize;
+        if (count < kSmallScanMin || count > kSmallScanMax) break;
+        const std::optional<FlightTimeAxis> axis = whole_scan_axis(scan, bounds);
+        if (!axis) {
+            written[k] = 0;
+            continue;
+        }
+        const FlightTime flight_time(*axis);
+        Words4 zero_intensity{};
+        write_four_records(flight_time, scan_time_ms, scan.data(), out, zero_intensity);
+        if (count > 4)
+            write_four_records(flight_time, scan_time_ms, scan.data() + 8 * (count - 4),
+                               advanced(out, count - 4), zero_intensity);
+        if (any_lane(zero_intensity)) break;
+        written[k] = count;
+        points += count;
+        // The pointers move on with the points, in registers, rather than being
+        // recomputed from the run's start for every scan.
+        out = advanced(out, count);
+    }
+    return {k, points};
+}
+
 // The second loop of B and C over `count` points whose first loop has run.
 template <class Points>
 void convert_flight_times(const Points& points, double* __restrict mz, std::size_t count) {
@@ -437,12 +551,13 @@ void convert_flight_times(const Points& points, double* __restrict mz, std::size
 }
 
 // Runs of B and C scans. A short scan, of one block at most, takes only the first
-// loop (and the drift times) on its own, on its own axis (record by record when it
-// is shorter still); the second loop, which does
-// not depend on the axis, then runs once over the points of many scans, so that a scan
-// of a few records does not pay for the loops of a whole block. A longer scan, or one
-// with a record without a point, goes through decode_records as it would alone, once
-// the points before it are converted. The values are those of decode_flight_time.
+// loop (and the drift times) on its own, on its own axis (four records to a step when
+// it is shorter still, and scans of four to eight records in a loop of their own); the
+// second loop, which does not depend on the axis, then runs once over the points of
+// many scans, so that a scan of a few records does not pay for the loops of a whole
+// block. A longer scan, or one with a record without a point, goes through
+// decode_records as it would alone, once the points before it are converted. The
+// values are those of decode_flight_time.
 template <class FlightTime, bool kWithDrift> void decode_flight_time_run(const RunInputs& in) {
     (void)with_calibration<false>(in.context, [&](auto calibrated) {
         const auto converter = flight_time_points<FlightTime, kWithDrift>({}, calibrated, in.context);
@@ -453,25 +568,37 @@ template <class FlightTime, bool kWithDrift> void decode_flight_time_run(const R
             converted = written;
         };
         for (std::size_t k = 0; k < in.scans.size(); ++k) {
-            const ScanSlice& slice = in.scans[k];
+            if constexpr (std::endian::native == std::endian::little) {
+                const SmallScans small = write_small_scans<FlightTime, kWithDrift>(
+                    in.scans, k, in.bounds, converter.scan_time_ms, advanced(in.out, written), in.written);
+                k = small.next;
+                written += small.points;
+                if (k == in.scans.size()) break;
+            }
+            const Bytes scan = in.scans[k];
+            const std::optional<FlightTimeAxis> axis = whole_scan_axis(scan, in.bounds);
+            if (!axis) {
+                in.written[k] = 0;
+                continue;
+            }
             // Built in each branch: the vector loops' constants are then set up only where they are used.
             auto points = [&] {
-                return flight_time_points<FlightTime, kWithDrift>(slice.axis, calibrated, in.context);
+                return flight_time_points<FlightTime, kWithDrift>(*axis, calibrated, in.context);
             };
             const PointOutput at = advanced(in.out, written);
-            const std::size_t count = slice.scan.size() / LayoutBC::kSize;
+            const std::size_t count = scan.size() / LayoutBC::kSize;
             bool first_loop_done = false;
             if (count <= kShortScanRecords)
-                first_loop_done = write_short_scan_checked(points(), slice.scan.data(), count, at);
+                first_loop_done = write_short_scan_checked(points(), scan.data(), count, at);
             else if (count <= kBlockRecords)
-                first_loop_done = write_all_checked<LayoutBC, false>(points(), slice.scan.data(), count, at);
+                first_loop_done = write_all_checked<LayoutBC, false>(points(), scan.data(), count, at);
             if (first_loop_done) {
                 in.written[k] = count;
                 written += count;
                 continue;
             }
             convert_pending();
-            in.written[k] = decode_records<LayoutBC>(slice.scan, points(), at).written;
+            in.written[k] = decode_records<LayoutBC>(scan, points(), at).written;
             written += in.written[k];
             converted = written;
         }
@@ -514,6 +641,7 @@ TV_KERNEL_SET(avx512, [[gnu::flatten, gnu::target("arch=x86-64-v4,prefer-vector-
 #endif
 #endif
 #undef TV_KERNEL_SET
+#undef TV_TO_DOUBLES
 
 } // namespace
 

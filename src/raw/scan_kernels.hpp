@@ -10,6 +10,7 @@
 
 #include "bytes.hpp"
 #include "raw/decoder_path.hpp"
+#include "raw/record_layouts.hpp"
 #include "raw/scan_decoders.hpp"
 
 namespace tarnvale::raw::kernels {
@@ -21,6 +22,25 @@ struct FlightTimeAxis {
     double slope = 0;
     double t_low = 0;
 };
+
+// Flight times (µs) of the function's m/z bounds.
+struct FlightTimeBounds {
+    double t_low = 0;
+    double t_high = 0;
+};
+
+// The axis of a B or C scan of whole records; none for an empty or one-record scan,
+// or one whose last position does not exceed the first: such a scan decodes to nothing.
+inline std::optional<FlightTimeAxis> whole_scan_axis(Bytes scan, FlightTimeBounds bounds) {
+    using records::LayoutBC;
+    const std::size_t count = scan.size() / LayoutBC::kSize;
+    if (count < 2) return std::nullopt;
+    const double first = LayoutBC::position(LayoutBC::load(scan.data()));
+    const double last = LayoutBC::position(LayoutBC::load(scan.data() + (count - 1) * LayoutBC::kSize));
+    if (first >= last) return std::nullopt;
+    const double slope = (bounds.t_high - bounds.t_low) / (last - first);
+    return FlightTimeAxis{first, slope, bounds.t_low};
+}
 
 struct Inputs {
     Bytes scan; // whole records
@@ -38,16 +58,12 @@ struct Outcome {
 
 using Kernel = Outcome (*)(const Inputs&);
 
-// One scan of a run of B or C scans decoded in one call: its whole records and its
-// own axis; no records for a scan that decodes to nothing.
-struct ScanSlice {
-    Bytes scan;
-    FlightTimeAxis axis;
-};
-
-// Each scan's points follow the previous scan's from `out` on; written[i] is scan i's count.
+// A run of B or C scans of whole records, each on its own axis (whole_scan_axis),
+// decoded in one call. Each scan's points follow the previous scan's from `out` on;
+// written[i] is scan i's count.
 struct RunInputs {
-    std::span<const ScanSlice> scans;
+    std::span<const Bytes> scans;
+    FlightTimeBounds bounds;
     const DecodeContext& context;
     PointOutput out;
     std::size_t* written;

@@ -468,6 +468,9 @@ std::vector<std::pair<std::string, Scans>> scan_cases() {
         {"257 records, last block dropped",
          random_scans(257, 17, [](std::size_t i, std::mt19937_64&) { return i == 256; })},
         {"511 records", random_scans(511, 18, [](std::size_t i, std::mt19937_64&) { return i == 509; })},
+        // A dropped record at every place of a small scan, in turn.
+        {"one in eleven dropped",
+         random_scans(400, 19, [](std::size_t i, std::mt19937_64&) { return i % 11 == 3; })},
     };
 }
 
@@ -523,7 +526,16 @@ std::vector<ContextCase> context_cases() {
         changed("ZeroTof", [](DecodeContext& c) { c.tof_k_us = 0.0; }),
         changed("NegativeZeroTof", [](DecodeContext& c) { c.tof_k_us = -0.0; }),
         changed("DenormalTof", [denormal](DecodeContext& c) { c.tof_k_us = denormal; }),
+        changed("EqualMzBounds", [](DecodeContext& c) { c.mz_low = c.mz_high; }),
+        // NaNs of different payloads in both bounds: whichever an operation passes on shows.
+        changed("NaNMzBounds",
+                [nan](DecodeContext& c) {
+                    c.mz_low = std::bit_cast<double>(std::bit_cast<std::uint64_t>(nan) | 0x1234);
+                    c.mz_high = -nan;
+                }),
         changed("InfiniteScanTime", [inf](DecodeContext& c) { c.scan_time_ms = inf; }),
+        changed("NaNScanTime", [nan](DecodeContext& c) { c.scan_time_ms = -nan; }),
+        changed("NegativeZeroScanTime", [](DecodeContext& c) { c.scan_time_ms = -0.0; }),
         changed("DenormalScanTime", [denormal](DecodeContext& c) { c.scan_time_ms = denormal; }),
     };
 }
@@ -632,6 +644,11 @@ const RunPattern kRunPatterns[] = {
     {"a block and more between short ones", {2, 300, 7, 256, 1}},
     {"scans of a whole block", {256}},
     {"scans just past a few records", {16, 17, 40}},
+    // Scans of four to eight records, one after the other and between scans of
+    // other lengths, and every length up to just past a few records.
+    {"scans of four to eight records", {4, 5, 6, 7, 8}},
+    {"small scans between others", {4, 4, 3, 8, 9, 5, 0, 4, 1, 6, 16, 7, 2}},
+    {"every length to 17", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17}},
 };
 
 std::vector<Bytes> cut_into_scans(Bytes records, std::span<const std::size_t> pattern, std::size_t width) {
@@ -711,6 +728,36 @@ TEST_P(DecodeScansTest, FailsWithTheErrorOfTheFirstScanThatFails) {
             const Reference got = decode_scans_with_function_decoder(encoding, run, c, path);
             EXPECT_EQ(got.error, decode_with_function_decoder(encoding, run[2], c).error);
             EXPECT_FALSE(got.error.empty());
+        }
+    }
+}
+
+// A scan of each length to 17, with a record without a point at each of its places
+// (or none), first, between scans of four records and last in a run: the loops over
+// small scans must hand such a scan on and take up the scans after it again.
+TEST_P(DecodeScansTest, ScansOfEveryLengthWithADroppedRecordAnywhere) {
+    const DecodeContext& c = GetParam().context;
+    for (std::size_t length = 0; length <= 17; ++length) {
+        for (std::size_t dropped = 0; dropped <= length; ++dropped) { // `length`: none dropped
+            // Each scan's first and last records span an axis.
+            const Scans small = random_scans(length, 31 + length,
+                                             [&](std::size_t i, std::mt19937_64&) { return i == dropped; });
+            const Scans fours = random_scans(4, 30, [](std::size_t, std::mt19937_64&) { return false; });
+            const Bytes scan(small.bc);
+            const Bytes four(fours.bc);
+            const std::vector<std::vector<Bytes>> runs = {
+                {scan, four, four}, {four, scan, four}, {four, four, scan}, {scan}};
+            for (char encoding : {'B', 'C'}) {
+                for (const std::vector<Bytes>& run : runs) {
+                    const Reference one_by_one = decode_one_by_one(encoding, run, c);
+                    for (const DecoderPath path : available_decoder_paths()) {
+                        SCOPED_TRACE(std::format("{} records, record {} dropped, {}, {}", length, dropped,
+                                                 encoding, to_string(path)));
+                        expect_bit_identical(decode_scans_with_function_decoder(encoding, run, c, path),
+                                             one_by_one);
+                    }
+                }
+            }
         }
     }
 }
