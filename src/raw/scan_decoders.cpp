@@ -128,13 +128,11 @@ FunctionDecoder::FunctionDecoder(char encoding, const DecodeContext& context)
     : FunctionDecoder(encoding, context, best_decoder_path()) {}
 
 FunctionDecoder::FunctionDecoder(char encoding, const DecodeContext& context, DecoderPath path)
-    : encoding_(encoding), context_(&context), kernel_(nullptr), run_kernel_(nullptr) {
+    : encoding_(encoding), context_(&context), kernel_(nullptr), run_kernel_(nullptr),
+      bounds_(flight_time_bounds(context)) {
     const kernels::KernelSet& set = kernels_for(path);
     kernel_ = encoding == 'A' ? set.a : encoding == 'B' ? set.b : encoding == 'C' ? set.c : set.d;
     run_kernel_ = encoding == 'B' ? set.b_run : set.c_run;
-    const FlightTimeBounds bounds = flight_time_bounds(context);
-    t_low_ = bounds.t_low;
-    t_high_ = bounds.t_high;
 }
 
 Result<std::size_t> FunctionDecoder::decode(Bytes scan, PointOutput out) const {
@@ -143,7 +141,7 @@ Result<std::size_t> FunctionDecoder::decode(Bytes scan, PointOutput out) const {
         return decode_raw_mz_into('A', kRecordWidthA, kernel_, scan, *context_, out);
     case 'B':
     case 'C':
-        return decode_flight_time_into(encoding_, kernel_, scan, *context_, {t_low_, t_high_}, out);
+        return decode_flight_time_into(encoding_, kernel_, scan, *context_, bounds_, out);
     default:
         return decode_raw_mz_into('D', kRecordWidthD, kernel_, scan, *context_, out);
     }
@@ -162,7 +160,7 @@ Result<void> FunctionDecoder::decode_scans(std::span<const Bytes> scans, PointOu
     const auto partial =
         std::ranges::find_if(scans, [](Bytes scan) { return scan.size() % LayoutBC::kSize != 0; });
     if (partial != scans.end()) return fail(size_error(encoding_, partial->size(), LayoutBC::kSize));
-    run_kernel_({scans, {t_low_, t_high_}, *context_, out, points.data()});
+    run_kernel_({scans, bounds_, *context_, out, points.data()});
     return {};
 }
 

@@ -86,6 +86,12 @@ namespace kernels {
 struct Inputs;
 struct Outcome;
 struct RunInputs;
+
+// Flight times (µs) of a function's m/z bounds.
+struct FlightTimeBounds {
+    double t_low = 0;
+    double t_high = 0;
+};
 } // namespace kernels
 
 // A function's decoder for callers that decode many of its scans: the record loops of
@@ -114,8 +120,7 @@ class FunctionDecoder {
     const DecodeContext* context_;
     kernels::Outcome (*kernel_)(const kernels::Inputs&);
     void (*run_kernel_)(const kernels::RunInputs&); // B and C
-    double t_low_;                                  // flight times (µs) of mz_low and mz_high
-    double t_high_;
+    kernels::FlightTimeBounds bounds_;
 };
 
 // The same, with the record loops of a chosen path (one of available_decoder_paths();

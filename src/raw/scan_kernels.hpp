@@ -23,12 +23,6 @@ struct FlightTimeAxis {
     double t_low = 0;
 };
 
-// Flight times (µs) of the function's m/z bounds.
-struct FlightTimeBounds {
-    double t_low = 0;
-    double t_high = 0;
-};
-
 // The axis of a B or C scan of whole records; none for an empty or one-record scan,
 // or one whose last position does not exceed the first: such a scan decodes to nothing.
 inline std::optional<FlightTimeAxis> whole_scan_axis(Bytes scan, FlightTimeBounds bounds) {
