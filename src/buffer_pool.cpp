@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <fcntl.h>
 #include <mutex>
 #include <new>
+#include <string_view>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #if defined(__has_include)
 #if __has_include(<sanitizer/asan_interface.h>)
@@ -48,7 +53,57 @@ Pool& pool() {
 
 void free_block(Block block) noexcept {
     ASAN_UNPOISON_MEMORY_REGION(block.data, block.capacity);
+    if (block.mapped) {
+        ::munmap(block.data, block.capacity);
+        return;
+    }
     delete[] block.data;
+}
+
+// "always" or "madvise" is the setting in use, between brackets; "never" or a kernel
+// without the file offers none.
+bool read_huge_page_setting() noexcept {
+    const int fd = ::open("/sys/kernel/mm/transparent_hugepage/enabled", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::array<char, 128> text{};
+    const ssize_t got = ::read(fd, text.data(), text.size() - 1);
+    ::close(fd);
+    if (got <= 0) return false;
+    const std::string_view setting(text.data(), static_cast<std::size_t>(got));
+    return setting.contains("[always]") || setting.contains("[madvise]");
+}
+
+// Whole huge pages for `size` bytes, aligned to a huge page: a mapping one page larger
+// than needed, cut down to the aligned part. Null data when the system refuses.
+Block map_huge_pages(std::size_t size) noexcept {
+    if (size > SIZE_MAX - 2 * kHugePage) return {};
+    const std::size_t capacity = (size + kHugePage - 1) / kHugePage * kHugePage;
+    void* const mapping =
+        ::mmap(nullptr, capacity + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED) return {};
+    auto* const start = static_cast<std::uint8_t*>(mapping);
+    const std::size_t misalignment = reinterpret_cast<std::uintptr_t>(start) % kHugePage;
+    const std::size_t before = misalignment == 0 ? 0 : kHugePage - misalignment;
+    if (before != 0) ::munmap(start, before);
+    std::uint8_t* const data = start + before;
+    ::munmap(data + capacity, kHugePage - before); // never empty: before < kHugePage
+    ::madvise(data, capacity, MADV_HUGEPAGE);      // a hint: small pages serve as well if refused
+    return {data, capacity, true};
+}
+
+Block fresh_block(std::size_t size) noexcept {
+    if (size >= kHugeMinimum && huge_pages_offered()) {
+        if (const Block block = map_huge_pages(size); block.data != nullptr) {
+            // Under AddressSanitizer, the rest of the last page is out of bounds like a
+            // kept block's rest (see take).
+            ASAN_POISON_MEMORY_REGION(block.data + size, block.capacity - size);
+            return block;
+        }
+    }
+    // Default-initialised: the bytes stay as the allocator left them until a read fills them.
+    auto* data = new (std::nothrow) std::uint8_t[size];
+    if (data == nullptr) return {};
+    return {data, size};
 }
 
 // The smallest kept block that holds `size` bytes without wasting more than as much again.
@@ -68,17 +123,20 @@ Block take_kept(std::size_t size) noexcept {
 
 } // namespace
 
+bool huge_pages_offered() noexcept {
+    static const bool offered = read_huge_page_setting();
+    return offered;
+}
+
 Block take(std::size_t size) noexcept {
     if (size >= kPooledMinimum) {
         if (const Block block = take_kept(size); block.data != nullptr) {
-            ASAN_UNPOISON_MEMORY_REGION(block.data, block.capacity);
+            // Only the requested bytes: a use of the rest is reported as out of bounds.
+            ASAN_UNPOISON_MEMORY_REGION(block.data, size);
             return block;
         }
     }
-    // Default-initialised: the bytes stay as the allocator left them until a read fills them.
-    auto* data = new (std::nothrow) std::uint8_t[size];
-    if (data == nullptr) return {};
-    return {data, size};
+    return fresh_block(size);
 }
 
 void give_back(Block block) noexcept {

@@ -103,7 +103,7 @@ Result<ByteBuffer> ByteBuffer::allocate(std::size_t size) {
     if (size == 0) return ByteBuffer();
     const buffer_pool::Block block = buffer_pool::take(size);
     if (block.data == nullptr) return fail(Error::io(ENOMEM));
-    return ByteBuffer(Storage(block.data, buffer_pool::GiveBack{block.capacity}), size);
+    return ByteBuffer(Storage(block.data, buffer_pool::GiveBack{block.capacity, block.mapped}), size);
 }
 
 void ByteBuffer::truncate(std::size_t size) { size_ = std::min(size, size_); }

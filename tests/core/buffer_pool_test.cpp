@@ -43,12 +43,13 @@ TEST_F(BufferPoolTest, ReusesAKeptBlockOnlyWhenItFitsWithoutMuchWaste) {
         bool reused;
     };
     const Case cases[] = {
-        {1 * MiB, 1 * MiB, true, true},
-        {1 * MiB, 600 * KiB, true, true},
-        {1 * MiB, 512 * KiB, true, true},      // exactly half
-        {1 * MiB, 512 * KiB - 1, true, false}, // would waste more than it holds
-        {1 * MiB, 1 * MiB + 1, true, false},   // too small
-        {64 * KiB, 64 * KiB, false, false},    // small blocks are not kept
+        // Below kHugeMinimum, so that a block holds exactly what was asked for.
+        {768 * KiB, 768 * KiB, true, true},
+        {768 * KiB, 600 * KiB, true, true},
+        {768 * KiB, 384 * KiB, true, true},      // exactly half
+        {768 * KiB, 384 * KiB - 1, true, false}, // would waste more than it holds
+        {768 * KiB, 768 * KiB + 1, true, false}, // too small
+        {64 * KiB, 64 * KiB, false, false},      // small blocks are not kept
         {kPooledMinimum, kPooledMinimum, true, true},
         {kPoolBytes, kPoolBytes, true, true}, // as large as the pool holds
         {kPoolBytes + 1, kPoolBytes + 1, false, false},
@@ -75,10 +76,10 @@ TEST_F(BufferPoolTest, ReusesAKeptBlockOnlyWhenItFitsWithoutMuchWaste) {
 
 TEST_F(BufferPoolTest, TakesTheSmallestBlockThatFits) {
     std::vector<Block> blocks;
-    for (std::size_t size : {4 * MiB, 1 * MiB, 2 * MiB, 3 * MiB}) blocks.push_back(take(size));
+    for (std::size_t size : {640 * KiB, 256 * KiB, 384 * KiB, 512 * KiB}) blocks.push_back(take(size));
     for (const Block& block : blocks) give_back(block);
-    const Block taken = take(1536 * KiB);
-    EXPECT_EQ(taken.data, blocks[2].data); // 2 MiB, not the older 4 or 3 MiB ones
+    const Block taken = take(320 * KiB);
+    EXPECT_EQ(taken.data, blocks[2].data); // 384 KiB, not the older 640 or 512 KiB ones
     give_back(taken);
     EXPECT_EQ(kept_blocks(), 4u);
 }
@@ -90,8 +91,9 @@ TEST_F(BufferPoolTest, KeepsNoMoreThanItsBoundsAndDropsTheOldestFirst) {
         std::size_t kept_blocks;
     };
     const Case cases[] = {
-        {1 * MiB, kPoolBlocks + 4, kPoolBlocks}, // bounded by the number of blocks
-        {5 * MiB, 10, kPoolBytes / (5 * MiB)},   // bounded by the bytes
+        // Whole huge pages, so that every block holds exactly its size.
+        {2 * MiB, kPoolBlocks + 4, kPoolBlocks}, // bounded by the number of blocks
+        {6 * MiB, 10, kPoolBytes / (6 * MiB)},   // bounded by the bytes
         {kPoolBytes, 3, 1},
     };
     for (const Case& c : cases) {
@@ -106,12 +108,15 @@ TEST_F(BufferPoolTest, KeepsNoMoreThanItsBoundsAndDropsTheOldestFirst) {
         // The newest are the ones kept: taking them all back gives exactly those.
         std::vector<std::uint8_t*> newest;
         for (std::size_t i = c.count - c.kept_blocks; i < c.count; ++i) newest.push_back(blocks[i].data);
-        std::vector<std::uint8_t*> taken(c.kept_blocks);
-        for (std::uint8_t*& data : taken) data = take(c.size).data;
+        std::vector<Block> taken(c.kept_blocks);
+        for (Block& block : taken) block = take(c.size);
+        std::vector<std::uint8_t*> taken_data;
+        taken_data.reserve(taken.size());
+        for (const Block& block : taken) taken_data.push_back(block.data);
         std::ranges::sort(newest);
-        std::ranges::sort(taken);
-        EXPECT_EQ(taken, newest);
-        for (std::uint8_t* data : taken) give_back({data, c.size});
+        std::ranges::sort(taken_data);
+        EXPECT_EQ(taken_data, newest);
+        for (const Block& block : taken) give_back(block);
     }
 }
 
@@ -158,6 +163,38 @@ TEST_F(BufferPoolTest, ThreadsTakingAndGivingBackStayWithinTheBounds) {
     EXPECT_LE(kept_blocks(), kPoolBlocks);
 }
 
+TEST_F(BufferPoolTest, LargeBlocksAreWholeHugePagesWhenTheKernelOffersThem) {
+    struct Case {
+        std::size_t size;
+        std::size_t huge_capacity; // where huge pages are offered
+    };
+    const Case cases[] = {
+        {kHugeMinimum - 1, 0}, // not a huge block: exactly the size
+        {kHugeMinimum, kHugePage},      {kHugePage - 1, kHugePage}, {kHugePage, kHugePage},
+        {kHugePage + 1, 2 * kHugePage}, {5 * MiB + 3, 6 * MiB},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.size << " bytes");
+        release_all();
+        const bool huge = c.huge_capacity != 0 && huge_pages_offered();
+        const Block block = take(c.size);
+        ASSERT_NE(block.data, nullptr);
+        EXPECT_EQ(block.mapped, huge);
+        EXPECT_EQ(block.capacity, huge ? c.huge_capacity : c.size);
+        if (huge) {
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block.data) % kHugePage, 0u);
+        }
+        std::memset(block.data, 0x5a, c.size);
+        give_back(block);
+        // Kept, and handed out again with what it is.
+        const Block again = take(c.size);
+        EXPECT_EQ(again.data, block.data);
+        EXPECT_EQ(again.capacity, block.capacity);
+        EXPECT_EQ(again.mapped, block.mapped);
+        give_back(again);
+    }
+}
+
 TEST_F(BufferPoolTest, NullBlocksAreIgnored) {
     give_back({});
     EXPECT_EQ(kept_blocks(), 0u);
@@ -177,6 +214,24 @@ TEST_F(BufferPoolTest, AUseAfterGiveBackIsStillReportedUnderAddressSanitizer) {
             data[100] = 1;
         },
         "use-after-poison");
+}
+
+// A block may hold more than was asked for: a kept larger block, or the rest of a huge
+// page. Bytes past the request are out of bounds for AddressSanitizer all the same.
+TEST_F(BufferPoolTest, BytesPastTheRequestAreReportedUnderAddressSanitizer) {
+    const std::size_t sizes[] = {kHugeMinimum + 10, 600 * KiB};
+    for (const std::size_t size : sizes) {
+        SCOPED_TRACE(::testing::Message() << size << " bytes");
+        release_all();
+        give_back(take(768 * KiB)); // the kept block that 600 KiB is given
+        EXPECT_DEATH(
+            {
+                const Block block = take(size);
+                volatile std::uint8_t* data = block.data;
+                data[size] = 1;
+            },
+            "use-after-poison|heap-buffer-overflow");
+    }
 }
 #endif
 
