@@ -107,8 +107,7 @@ template <class Sink> class ScanWalk {
     // B and C: the scans of the chunk in runs of whole scans, one decoder call per run.
     Result<void> decode_chunk_in_runs(const Chunk& chunk, Bytes data);
     // Scans [begin, end) of the chunk, a run listed in run_scans_.
-    Result<void> decode_scans(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
-                              std::size_t records);
+    Result<void> decode_scans(const Chunk& chunk, std::size_t begin, std::size_t end, std::size_t records);
     Result<void> failed(std::uint64_t scan, Error error);
     // Hands the sink the points of scans first, first + 1, ... at once, if it takes them so.
     void done_each(std::uint64_t first, std::span<const std::size_t> points) {
@@ -288,20 +287,20 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk_in_runs(const Ch
             ++i;
             continue;
         }
-        TV_RETURN_IF_ERROR(decode_scans(chunk, i, end, data, static_cast<std::size_t>(records)));
+        TV_RETURN_IF_ERROR(decode_scans(chunk, i, end, static_cast<std::size_t>(records)));
         i = end;
     }
     return {};
 }
 
 template <class Sink>
-Result<void> ScanWalk<Sink>::decode_scans(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
+Result<void> ScanWalk<Sink>::decode_scans(const Chunk& chunk, std::size_t begin, std::size_t end,
                                           std::size_t records) {
     const std::span<const Bytes> scans(run_scans_.data(), end - begin);
     if (!job_.decoder.decode_scans(scans, sink_.room(records), run_points_)) {
         // Find the scan that fails: decode_scan's error names it.
-        for (std::size_t i = begin; i < end; ++i)
-            TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_or_none(chunk, i, data)));
+        for (std::size_t i = 0; i < scans.size(); ++i)
+            TV_RETURN_IF_ERROR(decode_one(chunk.first + begin + i, scans[i]));
         return {};
     }
     done_each(chunk.first + begin, std::span<const std::size_t>(run_points_).first(end - begin));
