@@ -61,7 +61,8 @@ void free_block(Block block) noexcept {
 }
 
 // "always" or "madvise" is the setting in use, between brackets; "never" or a kernel
-// without the file offers none.
+// without the file offers none. Read with the system calls themselves: the project's
+// file reading takes its buffers from this pool.
 bool read_huge_page_setting() noexcept {
     const int fd = ::open("/sys/kernel/mm/transparent_hugepage/enabled", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
