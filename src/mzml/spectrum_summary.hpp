@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <span>
 
+#include "raw/decoder_path.hpp"
+
 namespace tarnvale::mzml {
 
 struct SpectrumSummary {
@@ -14,7 +16,13 @@ struct SpectrumSummary {
     double highest_mz = 0;        // both only meaningful with at least one point
 };
 
-// The spans have the same length (the writer checks it first).
+// The spans have the same length (the writer checks it first). On the scan
+// decoders' AVX-512 path the points are taken sixteen at a time; every path gives
+// the same bits.
 SpectrumSummary summarize(std::span<const double> mz, std::span<const float> intensity);
+
+// The same on the given path, which must be one of raw::available_decoder_paths().
+SpectrumSummary summarize_on(raw::DecoderPath path, std::span<const double> mz,
+                             std::span<const float> intensity);
 
 } // namespace tarnvale::mzml

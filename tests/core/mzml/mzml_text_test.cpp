@@ -6,10 +6,12 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mzml/channel_terms.hpp"
@@ -20,6 +22,7 @@
 #include "mzml/terms.hpp"
 #include "mzml/xml.hpp"
 #include "numbers.hpp"
+#include "raw/decoder_path.hpp"
 
 namespace tarnvale::mzml {
 namespace {
@@ -27,6 +30,8 @@ namespace {
 const std::string R = "\xEF\xBF\xBD"; // U+FFFD
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr float fnan = std::numeric_limits<float>::quiet_NaN();
+constexpr float finf = std::numeric_limits<float>::infinity();
 
 TEST(MzmlText, EscapingForContentAndAttributes) {
     struct Case {
@@ -214,9 +219,23 @@ TEST(MzmlText, SpectrumIds) {
     EXPECT_EQ(spectrum_id(3, 7, 199), "function=3 process=0 scan=7 driftBin=199");
 }
 
+// Counting up (step 1) or down (step -1) from the step: 1, 2, 3... or -1, -2, -3...
+std::vector<double> ramp(std::size_t count, double step) {
+    std::vector<double> values(count);
+    for (std::size_t i = 0; i < count; ++i) values[i] = step * static_cast<double>(i + 1);
+    return values;
+}
+
+std::vector<float> ones(std::size_t count) { return std::vector<float>(count, 1.0F); }
+std::vector<float> minus_ones(std::size_t count) { return std::vector<float>(count, -1.0F); }
+
+template <class T>
+std::vector<T> with(std::vector<T> values, std::initializer_list<std::pair<std::size_t, T>> set) {
+    for (const auto& [at, value] : set) values[at] = value;
+    return values;
+}
+
 TEST(MzmlText, SpectrumSummaries) {
-    const float fnan = std::numeric_limits<float>::quiet_NaN();
-    const float finf = std::numeric_limits<float>::infinity();
     struct Case {
         std::string name;
         std::vector<double> mz;
@@ -242,17 +261,130 @@ TEST(MzmlText, SpectrumSummaries) {
         {"NaN between maxima", {1, 2, 3, 4}, {3, fnan, 3, 4}, nan, 3, 1, 4},
         // 2^53 + 1 + 1 is 2^53 when added in point order, 2^53 + 2 in pairs.
         {"sum in point order", {1, 2, 3}, {9007199254740992.0F, 1, 1}, 9007199254740992.0, 0, 1, 3},
+        // Forty points: two blocks of sixteen side by side, and eight after them.
+        {"the first zero m/z gives the smallest's sign", with(ramp(40, 1), {{3, -0.0}, {18, 0.0}}), ones(40),
+         40, 0, -0.0, 40},
+        {"the first zero m/z, positive", with(ramp(40, 1), {{3, 0.0}, {18, -0.0}}), ones(40), 40, 0, 0.0, 40},
+        {"the first zero m/z gives the largest's sign", with(ramp(40, -1), {{5, -0.0}, {20, 0.0}}), ones(40),
+         40, 0, -40, -0.0},
+        {"NaN intensities before and in the lanes", ramp(40, 1),
+         with(ones(40), {{0, fnan}, {1, fnan}, {20, fnan}, {37, 9}}), nan, 37, 1, 40},
+        {"equal maxima in two lanes: the first point", ramp(40, 1), with(ones(40), {{25, 9}, {9, 9}}), 56, 9,
+         1, 40},
+        {"greatest after the lanes", ramp(40, 1), with(ones(40), {{39, 2}}), 41, 39, 1, 40},
+        {"off-grid sum in point order over the lanes", ramp(40, 1),
+         with(ones(40), {{0, 9007199254740992.0F}}), 9007199254740992.0, 0, 1, 40},
+        {"quarter counts", ramp(40, 1), std::vector<float>(40, 0.25F), 10, 0, 1, 40},
+        {"every intensity NaN", ramp(40, 1), std::vector<float>(40, fnan), nan, 0, 1, 40},
+        {"-inf after NaN over the lanes", ramp(40, 1),
+         with(std::vector<float>(40, -finf), {{0, fnan}, {1, fnan}}), nan, 2, 1, 40},
+        {"signed zero intensities in two lanes", ramp(40, 1), with(minus_ones(40), {{4, -0.0F}, {17, 0.0F}}),
+         -38, 4, 1, 40},
+        {"every m/z NaN over the lanes", std::vector<double>(40, nan), ones(40), 40, 0, nan, nan},
     };
     // Equal down to the sign of zero, or both NaN.
     const auto same = [](double a, double b) {
         return a == b ? std::signbit(a) == std::signbit(b) : std::isnan(a) && std::isnan(b);
     };
-    for (const Case& c : cases) {
-        const SpectrumSummary s = summarize(c.mz, c.intensity);
-        EXPECT_TRUE(same(s.total_ion_current, c.tic)) << c.name;
-        EXPECT_EQ(s.base_peak, c.base_peak) << c.name;
-        EXPECT_TRUE(same(s.lowest_mz, c.lowest)) << c.name;
-        EXPECT_TRUE(same(s.highest_mz, c.highest)) << c.name;
+    for (const raw::DecoderPath path : raw::available_decoder_paths()) {
+        for (const Case& c : cases) {
+            const SpectrumSummary s = summarize_on(path, c.mz, c.intensity);
+            const std::string what = c.name + " on " + std::string(raw::to_string(path));
+            EXPECT_TRUE(same(s.total_ion_current, c.tic)) << what;
+            EXPECT_EQ(s.base_peak, c.base_peak) << what;
+            EXPECT_TRUE(same(s.lowest_mz, c.lowest)) << what;
+            EXPECT_TRUE(same(s.highest_mz, c.highest)) << what;
+        }
+    }
+}
+
+// The same bits, or NaN for NaN.
+bool same_bits(double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b) ||
+           (std::isnan(a) && std::isnan(b));
+}
+
+void expect_same_summary(const SpectrumSummary& got, const SpectrumSummary& want, const std::string& what) {
+    EXPECT_TRUE(same_bits(got.total_ion_current, want.total_ion_current))
+        << what << ": " << got.total_ion_current << " vs " << want.total_ion_current;
+    EXPECT_EQ(got.base_peak, want.base_peak) << what;
+    EXPECT_TRUE(same_bits(got.lowest_mz, want.lowest_mz)) << what;
+    EXPECT_TRUE(same_bits(got.highest_mz, want.highest_mz)) << what;
+}
+
+// Intensities of the kinds a spectrum can hold, some with awkward values mixed in.
+std::vector<float> random_intensities(std::mt19937& random, std::size_t count, int kind) {
+    std::vector<float> values(count);
+    std::uniform_int_distribution<std::int32_t> mantissa(0, 1 << 24);
+    std::uniform_int_distribution<int> exponent(-16, -8);
+    std::uniform_int_distribution<int> counts(0, 5000);
+    std::uniform_real_distribution<float> wide(1e-3F, 1e9F);
+    const float awkward[] = {fnan, 0.0F, -0.0F, finf, -finf, 65536.0F, 65536.5F, -1.5F, 1e-30F};
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(awkward) - 1);
+    std::uniform_int_distribution<int> percent(0, 99);
+    for (float& value : values) {
+        switch (kind) {
+        case 0: // detector counts, as most scans hold
+            value = static_cast<float>(counts(random));
+            break;
+        case 1: // multiples of 2^-16 up to 2^16, the decoders' whole range
+            value = std::ldexp(static_cast<float>(mantissa(random)), exponent(random));
+            break;
+        default: // anything else a caller might pass
+            value = wide(random);
+            break;
+        }
+        if (kind == 3 && percent(random) < 5) value = awkward[pick(random)];
+    }
+    return values;
+}
+
+std::vector<double> random_mz(std::mt19937& random, std::size_t count, bool awkward_values) {
+    std::vector<double> values(count);
+    std::uniform_real_distribution<double> mz(50, 2000);
+    const double awkward[] = {nan, 0.0, -0.0, inf, -inf, 50.0};
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(awkward) - 1);
+    std::uniform_int_distribution<int> percent(0, 99);
+    for (double& value : values)
+        value = awkward_values && percent(random) < 5 ? awkward[pick(random)] : mz(random);
+    return values;
+}
+
+TEST(MzmlText, SpectrumSummariesAreTheSameOnEveryPath) {
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 48; ++n) lengths.push_back(n);
+    lengths.insert(lengths.end(), {1000, 4099});
+    std::mt19937 random(11);
+    const char* kinds[] = {"counts", "grid", "wide", "awkward"};
+    for (const raw::DecoderPath path : raw::available_decoder_paths()) {
+        for (int kind = 0; kind < 4; ++kind) {
+            for (const std::size_t n : lengths) {
+                for (int round = 0; round < 4; ++round) {
+                    const std::vector<double> mz = random_mz(random, n, kind == 3);
+                    const std::vector<float> intensity = random_intensities(random, n, kind);
+                    expect_same_summary(summarize_on(path, mz, intensity),
+                                        summarize_on(raw::DecoderPath::Baseline, mz, intensity),
+                                        std::string(kinds[kind]) + " × " + std::to_string(n) + " on " +
+                                            std::string(raw::to_string(path)));
+                }
+            }
+        }
+    }
+}
+
+// Up to 2^21 intensities on the 2^-16 grid sum exactly in any order; past that
+// the order matters. With 2^16 in every point but the last sixteen, which hold
+// 2^-16, the running total of 2^21 + 17 points is past 2^37 when the small ones
+// come, and each is lost to rounding in point order but kept lane by lane.
+TEST(MzmlText, SpectrumSummariesAtTheExactSumLimit) {
+    for (const std::size_t n : {std::size_t{1} << 21, (std::size_t{1} << 21) + 17}) {
+        std::vector<float> intensity(n, 65536.0F);
+        for (std::size_t i = n - 16; i < n; ++i) intensity[i] = 1.0F / 65536.0F;
+        const std::vector<double> mz(n, 100.0);
+        const SpectrumSummary plain = summarize_on(raw::DecoderPath::Baseline, mz, intensity);
+        for (const raw::DecoderPath path : raw::available_decoder_paths())
+            expect_same_summary(summarize_on(path, mz, intensity), plain,
+                                std::to_string(n) + " points on " + std::string(raw::to_string(path)));
     }
 }
 
