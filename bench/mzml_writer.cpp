@@ -2,9 +2,11 @@
 // arrays on one thread, which no writer can avoid. Spectra of 1,000 points (m/z f64
 // ascending, intensities f32 integral counts) are written to a temporary directory in
 // batches, with 1 and 2 threads, with and without compression; the ratios writer /
-// floor and 1 thread / 2 threads are printed at the end of the run.
+// floor and 1 thread / 2 threads are printed at the end of the run, and the cost of
+// a spectrum's summary on the plain and the AVX-512 path.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "mzml/spectrum_summary.hpp"
 #include "mzml/support/synthetic.hpp"
 #include "mzml/writer.hpp"
 #include "support/support.hpp"
@@ -97,6 +100,22 @@ void Writer(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(raw_bytes()));
 }
 
+// The per-spectrum summary (total ion current, base peak, m/z range) of one spectrum,
+// again and again, on each instruction set the processor runs: its own cost, with
+// the points in the cache.
+void Summary(benchmark::State& state) {
+    const auto path = static_cast<tarnvale::raw::DecoderPath>(state.range(0));
+    const auto paths = tarnvale::raw::available_decoder_paths();
+    if (std::find(paths.begin(), paths.end(), path) == paths.end()) {
+        state.SkipWithError("this processor does not run that path");
+        return;
+    }
+    const testing::SyntheticSpectrum& spectrum = data().spectra.front();
+    for (auto _ : state) benchmark::DoNotOptimize(summarize_on(path, spectrum.mz, spectrum.intensity));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(spectrum.mz.size()));
+}
+
+BENCHMARK(Summary)->ArgName("path")->Arg(0)->Arg(2);
 BENCHMARK(Floor)->ArgName("zlib")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Writer)
     ->ArgNames({"zlib", "threads"})
@@ -145,6 +164,7 @@ int main(int argc, char** argv) {
                 "Floor/zlib:0/real_time");
     print_ratio(reporter, "none, speed-up 2 threads", "Writer/zlib:0/threads:1/real_time",
                 "Writer/zlib:0/threads:2/real_time");
+    print_ratio(reporter, "summary, plain / AVX-512", "Summary/path:0", "Summary/path:2");
     benchmark::Shutdown();
     return 0;
 }
