@@ -10,6 +10,7 @@
 #include "columns/page_array.hpp"
 #include "columns/scan_walk.hpp"
 #include "log.hpp"
+#include "raw/intensity_grid.hpp"
 
 namespace tarnvale::columns {
 
@@ -20,11 +21,10 @@ constexpr std::string_view kTarget = "tarnvale::columns";
 // far below where they would overflow: they only weigh the work.
 constexpr std::uint64_t kMaxTotal = std::uint64_t{1} << 62;
 
-// Every intensity the decoders produce is a multiple of 2^-16 no larger than 2^16,
-// so any sum of up to 2^21 of them needs at most 53 significant bits and is exact
-// in float64: the order of the additions cannot change it, and four running sums
-// give the same result as one. Longer scans are summed one point after another.
-constexpr std::size_t kExactSumPoints = std::size_t{1} << 21;
+// The decoders' intensities sum exactly in any order up to raw::kExactSumPoints of
+// them, so four running sums give the same result as one. Longer scans are summed
+// one point after another.
+using raw::kExactSumPoints;
 
 // The arrays being filled, one value per scan (the traces target by target). The
 // traces are fresh pages, zero until written: only the pages of a target's scans

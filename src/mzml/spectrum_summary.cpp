@@ -9,18 +9,19 @@
 #include <immintrin.h>
 #endif
 
+#include "raw/intensity_grid.hpp"
+
 namespace tarnvale::mzml {
 
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-// Intensities that are multiples of 2^-16 no larger than 2^16 in magnitude (all that
-// the scan decoders produce) have sums of up to 2^21 of them that need at most 53
-// significant bits: such sums are exact in float64, whatever order the additions
-// take. Other sums are made one point after another.
-constexpr float kGridScale = 65536.0F;
-constexpr std::size_t kExactSumPoints = std::size_t{1} << 21;
+// Intensities on the decoders' grid (raw/intensity_grid.hpp) sum exactly in any
+// order, up to raw::kExactSumPoints of them; other sums are made one point after
+// another.
+using raw::kExactSumPoints;
+constexpr float kGridScale = raw::kIntensityGridScale;
 
 std::size_t first_number(std::span<const float> intensity) {
     std::size_t at = 0;
