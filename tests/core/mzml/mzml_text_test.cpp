@@ -235,6 +235,20 @@ std::vector<T> with(std::vector<T> values, std::initializer_list<std::pair<std::
     return values;
 }
 
+// The same bits, or NaN for NaN.
+bool same_bits(double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b) ||
+           (std::isnan(a) && std::isnan(b));
+}
+
+void expect_same_summary(const SpectrumSummary& got, const SpectrumSummary& want, const std::string& what) {
+    EXPECT_TRUE(same_bits(got.total_ion_current, want.total_ion_current))
+        << what << ": " << got.total_ion_current << " vs " << want.total_ion_current;
+    EXPECT_EQ(got.base_peak, want.base_peak) << what;
+    EXPECT_TRUE(same_bits(got.lowest_mz, want.lowest_mz)) << what;
+    EXPECT_TRUE(same_bits(got.highest_mz, want.highest_mz)) << what;
+}
+
 TEST(MzmlText, SpectrumSummaries) {
     struct Case {
         std::string name;
@@ -283,33 +297,11 @@ TEST(MzmlText, SpectrumSummaries) {
         {"every m/z NaN over the lanes", std::vector<double>(40, nan), ones(40), 40, 0, nan, nan},
     };
     // Equal down to the sign of zero, or both NaN.
-    const auto same = [](double a, double b) {
-        return a == b ? std::signbit(a) == std::signbit(b) : std::isnan(a) && std::isnan(b);
-    };
-    for (const raw::DecoderPath path : raw::available_decoder_paths()) {
-        for (const Case& c : cases) {
-            const SpectrumSummary s = summarize_on(path, c.mz, c.intensity);
-            const std::string what = c.name + " on " + std::string(raw::to_string(path));
-            EXPECT_TRUE(same(s.total_ion_current, c.tic)) << what;
-            EXPECT_EQ(s.base_peak, c.base_peak) << what;
-            EXPECT_TRUE(same(s.lowest_mz, c.lowest)) << what;
-            EXPECT_TRUE(same(s.highest_mz, c.highest)) << what;
-        }
-    }
-}
-
-// The same bits, or NaN for NaN.
-bool same_bits(double a, double b) {
-    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b) ||
-           (std::isnan(a) && std::isnan(b));
-}
-
-void expect_same_summary(const SpectrumSummary& got, const SpectrumSummary& want, const std::string& what) {
-    EXPECT_TRUE(same_bits(got.total_ion_current, want.total_ion_current))
-        << what << ": " << got.total_ion_current << " vs " << want.total_ion_current;
-    EXPECT_EQ(got.base_peak, want.base_peak) << what;
-    EXPECT_TRUE(same_bits(got.lowest_mz, want.lowest_mz)) << what;
-    EXPECT_TRUE(same_bits(got.highest_mz, want.highest_mz)) << what;
+    for (const raw::DecoderPath path : raw::available_decoder_paths())
+        for (const Case& c : cases)
+            expect_same_summary(summarize_on(path, c.mz, c.intensity),
+                                {c.tic, c.base_peak, c.lowest, c.highest},
+                                c.name + " on " + std::string(raw::to_string(path)));
 }
 
 // Intensities of the kinds a spectrum can hold, some with awkward values mixed in.
