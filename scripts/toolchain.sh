@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Creates (once) and caches a Debian testing root holding CPython 3.14, a C++23
 # compiler, CMake, GoogleTest, Google Benchmark, clang, the libraries of the mzML
-# writer and the Python packages of the tests (toolchain-packages.txt, and
-# toolchain-pip.txt for what Debian lacks); `run` executes a command inside it
-# with the checkout bind-mounted at the same path.
+# writer and the Python packages of the tests (toolchain-packages.txt,
+# toolchain-pip.txt for what Debian lacks, and toolchain-pip-replace.txt for what
+# Debian ships incomplete); `run` executes a command inside it with the checkout
+# bind-mounted at the same path.
 #
 #   scripts/toolchain.sh ensure        build the root unless it is current
 #   scripts/toolchain.sh run CMD...    run CMD in the root (or natively, see below)
@@ -19,6 +20,7 @@ cache=${XDG_CACHE_HOME:-$HOME/.cache}/tarnvale
 root=$cache/toolchain-root
 packages_file=$here/toolchain-packages.txt
 pip_file=$here/toolchain-pip.txt
+pip_replace_file=$here/toolchain-pip-replace.txt
 
 log() { printf 'toolchain: %s\n' "$*" >&2; }
 
@@ -26,7 +28,9 @@ packages() { grep -v '^\s*#' "$packages_file" | grep -v '^\s*$'; }
 
 pip_packages() { grep -v '^\s*#' "$pip_file" | grep -v '^\s*$'; }
 
-wanted_stamp() { { packages; pip_packages; echo "suite-fallback-v1"; } | sha256sum | cut -d' ' -f1; }
+pip_replacements() { grep -v '^\s*#' "$pip_replace_file" | grep -v '^\s*$'; }
+
+wanted_stamp() { { packages; pip_packages; pip_replacements; echo "suite-fallback-v1"; } | sha256sum | cut -d' ' -f1; }
 
 # The certificate authorities the host trusts, so that pip inside the root can
 # reach the package index through whatever the host's network requires.
@@ -102,6 +106,12 @@ install_in_root() {
     chroot "$target" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
         ${ca:+SSL_CERT_FILE=$ca PIP_CERT=$ca} \
         python3 -m pip install -q --no-cache-dir --break-system-packages --root-user-action=ignore $(pip_packages)
+    # pip cannot uninstall a Debian package; these go beside it, ahead on the path.
+    # shellcheck disable=SC2046
+    chroot "$target" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
+        ${ca:+SSL_CERT_FILE=$ca PIP_CERT=$ca} \
+        python3 -m pip install -q --no-cache-dir --break-system-packages --root-user-action=ignore \
+        --ignore-installed --no-deps $(pip_replacements)
 }
 
 # Mirrors may serve frozen snapshots whose Release files have expired.
@@ -125,7 +135,7 @@ build_root() {
         log "bootstrapping Debian $suite into $tmp"
         if debootstrap --variant=minbase "$suite" "$tmp" "$mirror" >"$cache/debootstrap.log" 2>&1 &&
             configure_apt "$tmp" "$mirror" "$suite" &&
-            unshare -m bash -c "mount -t proc proc '$tmp/proc' && $(declare -f install_in_root packages pip_packages host_ca_bundle share_host_network); packages_file='$packages_file'; pip_file='$pip_file'; install_in_root '$tmp'" \
+            unshare -m bash -c "mount -t proc proc '$tmp/proc' && $(declare -f install_in_root packages pip_packages pip_replacements host_ca_bundle share_host_network); packages_file='$packages_file'; pip_file='$pip_file'; pip_replace_file='$pip_replace_file'; install_in_root '$tmp'" \
                 >>"$cache/debootstrap.log" 2>&1; then
             wanted_stamp >"$tmp/.tarnvale-stamp"
             rm -rf "$root"
