@@ -5,12 +5,14 @@ BUILD_DIR ?= build
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: test unit demo build bench fuzz fuzz-smoke asan refleak format-check lint coverage format toolchain clean
+.PHONY: test unit demo build bench fuzz fuzz-smoke asan refleak format-check lint coverage format toolchain env clean
 
-# Everything CI runs but lint: format check, tests, sanitizer tests, fuzz smoke run, leak check;
-# then pyopenms, which runs on the host's Python 3.11 (it has no wheels for the root's 3.14), on
+# Everything CI runs but lint: first, on the host, that the project's variables reach the
+# toolchain root; then format check, tests, sanitizer tests, fuzz smoke run, leak check; then
+# pyopenms, which runs on the host's Python 3.11 (it has no wheels for the root's 3.14), on
 # the mzML samples the in-root tests left in the build directory.
 test:
+	scripts/check-toolchain-env.sh
 	$(TOOLCHAIN) scripts/test-all.sh $(BUILD_DIR)
 	scripts/pyopenms-check.sh $(BUILD_DIR)/mzml-samples
 
@@ -56,6 +58,10 @@ format:
 
 toolchain:
 	scripts/toolchain.sh ensure
+
+# The project's variables as the commands in the toolchain root see them.
+env:
+	@$(TOOLCHAIN) sh -c 'env | grep -E "^(TARNVALE_[A-Z0-9_]*|SCANS|SCANS_SMALL|SCANS_LARGE)=" | sort'
 
 clean:
 	rm -rf $(BUILD_DIR) $(BUILD_DIR)-*

@@ -12,6 +12,8 @@
 #
 # TARNVALE_TOOLCHAIN=native forces the host's own tools, =root forces the root;
 # unset, the host is used when it already has everything the build needs.
+# A command in the root starts from a clean environment: only the basics and the
+# project's own variables (project_variables) cross into it.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -161,14 +163,28 @@ ensure() {
     build_root
 }
 
+# NAME=VALUE for each variable of the project set on the host, each ended by a NUL:
+# every TARNVALE_* (TARNVALE_TOOLCHAIN is set anew inside) and those the benchmarks read.
+project_variables() {
+    local name
+    for name in $(compgen -e); do
+        case $name in
+            TARNVALE_TOOLCHAIN) ;;
+            TARNVALE_* | SCANS | SCANS_SMALL | SCANS_LARGE) printf '%s=%s\0' "$name" "${!name}" ;;
+        esac
+    done
+}
+
 run_in_root() {
-    local cwd=$PWD ca
+    local cwd=$PWD ca variables
     [ "$(id -u)" = 0 ] || { log "running in the root needs root privileges"; exit 1; }
     ca=$(share_host_network "$root")
+    mapfile -d '' -t variables < <(project_variables)
     # A private mount namespace: the bind mounts vanish with the command.
     exec unshare -m bash -c '
         set -e
-        root=$1 top=$2 cwd=$3 ca=$4; shift 4
+        root=$1 top=$2 cwd=$3 ca=$4 count=$5; shift 5
+        variables=("${@:1:count}"); shift "$count"
         mount --make-rprivate /
         mount -t proc proc "$root/proc"
         # Read-only: what the kernel offers (transparent huge pages, for one) is read
@@ -181,10 +197,10 @@ run_in_root() {
         mkdir -p "$root$top"
         mount --bind "$top" "$root$top"
         exec chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-            LANG=C.UTF-8 TERM="${TERM:-dumb}" CI="${CI:-}" TARNVALE_TOOLCHAIN=native \
+            LANG=C.UTF-8 TERM="${TERM:-dumb}" CI="${CI:-}" "${variables[@]}" TARNVALE_TOOLCHAIN=native \
             ${ca:+SSL_CERT_FILE=$ca PIP_CERT=$ca} \
             bash -c "cd \"\$0\" && exec \"\$@\"" "$cwd" "$@"
-    ' _ "$root" "$top" "$cwd" "$ca" "$@"
+    ' _ "$root" "$top" "$cwd" "$ca" "${#variables[@]}" "${variables[@]}" "$@"
 }
 
 case "${1:-}" in
