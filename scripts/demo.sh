@@ -26,7 +26,7 @@ run "$demo/sample.raw"
 run "$demo/sample.raw" --function 2 --scan 2
 run "$demo/xevo.raw" --scan 3
 
-# The quick-look picture of the LC run (README shows a copy, docs/quicklook.png).
+# The quick-look picture of the LC run (README and docs/cli.md show a copy, docs/quicklook.png).
 printf '\n$ tarnvale plot %s/lcms.raw -o %s/quicklook.png --xic 420.7321 524.2648 785.8426 --ppm 30\n\n' "$demo" "$build"
 python3 -m tarnvale_tools plot "$demo/lcms.raw" -o "$build/quicklook.png" --xic 420.7321 524.2648 785.8426 --ppm 30
 
