@@ -24,13 +24,13 @@ from __future__ import annotations
 
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import Literal, SupportsFloat, SupportsIndex
+from typing import Literal, NamedTuple, SupportsFloat, SupportsIndex
 
 from . import _core
 from ._core import Chromatograms, Columns
 
 __all__ = [
-    "Run", "Columns", "Chromatograms", "Header", "Function", "Channel",
+    "Run", "Columns", "Chromatograms", "Header", "Function", "Channel", "Scan",
     "Outcome", "convert_many", "write_mzml", "write_parquet",
 ]
 
@@ -75,6 +75,16 @@ class Channel:
     units: str
     scale_f: float
     source_type: int
+
+
+class Scan(NamedTuple):
+    """One scan's points (float64 m/z, float32 intensity, float64 drift time or None
+    unless the function is ion mobility) and its retention time in minutes."""
+
+    mz: memoryview
+    intensity: memoryview
+    drift_time_ms: memoryview | None
+    rt_min: float
 
 
 class Run:
@@ -176,6 +186,11 @@ class Run:
             func_index, tic=False, bpi=False, targets=targets, ppm=ppm, da=da, threads=threads, on_error=on_error
         )
         return traces.rt_min, traces.xic
+
+    def read_scan(self, func_index: SupportsIndex, scan_index: SupportsIndex) -> Scan:
+        """One scan decoded on its own, bit for bit as ``columns(func_index).scan(scan_index)``
+        holds it, without reading the rest of the function."""
+        return Scan(*self._run.read_scan(func_index, scan_index))
 
     def read_chrom(self, channel_index: SupportsIndex) -> tuple[memoryview, memoryview]:
         """A chromatogram channel as (rt_min, value) float32 arrays."""

@@ -1,6 +1,6 @@
 """Type information for tarnvale_tools._core, the extension behind tarnvale_tools."""
 
-from collections.abc import Callable, Sequence
+from collections.abc import Buffer, Callable, Sequence
 from typing import Literal, SupportsFloat, SupportsIndex, TypedDict, final
 
 _OnError = Literal["fail", "skip"]
@@ -62,6 +62,9 @@ class Run:
         threads: SupportsIndex = 1,
         on_error: _OnError = "fail",
     ) -> Chromatograms: ...
+    def read_scan(
+        self, func_index: SupportsIndex, scan_index: SupportsIndex
+    ) -> tuple[memoryview, memoryview, memoryview | None, float]: ...
     def read_chrom(self, channel_index: SupportsIndex) -> tuple[memoryview, memoryview]: ...
 
 @final
@@ -128,3 +131,17 @@ def write_mzml(
     threads: int = 1,
     progress: Callable[[int, int], object] | None = None,
 ) -> int: ...
+
+def json_array(values: Buffer, picks: Buffer | None = None) -> bytes: ...
+def points_to_draw(
+    x: Buffer, y: Buffer, width: SupportsIndex, low: SupportsFloat | None = None, high: SupportsFloat | None = None
+) -> memoryview: ...
+def bin_grid(
+    x: Buffer,
+    y: Buffer,
+    weight: Buffer,
+    x_bins: SupportsIndex,
+    y_bins: SupportsIndex,
+    x_range: tuple[SupportsFloat, SupportsFloat] | None = None,
+    y_range: tuple[SupportsFloat, SupportsFloat] | None = None,
+) -> tuple[memoryview, memoryview, tuple[float, float], tuple[float, float]]: ...

@@ -5,6 +5,7 @@
 
 #include "common/guard.hpp"
 #include "common/log_bridge.hpp"
+#include "tools_ext/display_functions.hpp"
 #include "tools_ext/types.hpp"
 #include "tools_ext/write_mzml.hpp"
 
@@ -30,6 +31,12 @@ int exec_module(PyObject* module) {
 PyMethodDef module_methods[] = {
     {"write_mzml", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_mzml)),
      METH_VARARGS | METH_KEYWORDS, write_mzml_doc},
+    {"json_array", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(json_array)),
+     METH_VARARGS | METH_KEYWORDS, json_array_doc},
+    {"points_to_draw", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(points_to_draw)),
+     METH_VARARGS | METH_KEYWORDS, points_to_draw_doc},
+    {"bin_grid", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(bin_grid)),
+     METH_VARARGS | METH_KEYWORDS, bin_grid_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -42,8 +49,8 @@ PyModuleDef_Slot module_slots[] = {
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     "tarnvale_tools._core",
-    "Whole functions of a Waters MassLynx .raw directory as arrays, their chromatograms, and whole runs "
-    "converted to indexed mzML.",
+    "Whole functions of a Waters MassLynx .raw directory as arrays, their chromatograms, whole runs "
+    "converted to indexed mzML, and arrays made ready for a browser.",
     0, // m_size: no per-module state
     module_methods,
     module_slots,

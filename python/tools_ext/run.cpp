@@ -3,6 +3,7 @@
 #include <array>
 #include <cctype>
 #include <optional>
+#include <variant>
 
 #include "common/arguments.hpp"
 #include "common/box.hpp"
@@ -140,6 +141,26 @@ PyObject* run_columns(PyObject* self, PyObject* args, PyObject* kwds) {
     });
 }
 
+PyObject* scan_tuple(raw::Spectrum& spectrum, float rt_min) {
+    PyRef rt = PyRef::steal(to_py(rt_min));
+    PyRef mz = PyRef::steal(memoryview_of(columns::Column<double>::from_vector(std::move(spectrum.mz))));
+    PyRef intensity =
+        PyRef::steal(memoryview_of(columns::Column<float>::from_vector(std::move(spectrum.intensity))));
+    if (!rt || !mz || !intensity) return nullptr;
+    return PyTuple_Pack(4, mz.get(), intensity.get(), Py_None, rt.get());
+}
+
+PyObject* scan_tuple(raw::ImsSpectrum& spectrum, float rt_min) {
+    PyRef rt = PyRef::steal(to_py(rt_min));
+    PyRef mz = PyRef::steal(memoryview_of(columns::Column<double>::from_vector(std::move(spectrum.mz))));
+    PyRef intensity =
+        PyRef::steal(memoryview_of(columns::Column<float>::from_vector(std::move(spectrum.intensity))));
+    PyRef drift =
+        PyRef::steal(memoryview_of(columns::Column<double>::from_vector(std::move(spectrum.drift_time_ms))));
+    if (!rt || !mz || !intensity || !drift) return nullptr;
+    return PyTuple_Pack(4, mz.get(), intensity.get(), drift.get(), rt.get());
+}
+
 PyObject* run_chromatograms(PyObject* self, PyObject* args, PyObject* kwds) {
     return guarded([&]() -> PyObject* {
         static constexpr std::array<const char*, 8> params{"func_index", "tic", "bpi",     "targets",
@@ -189,6 +210,26 @@ PyObject* run_read_chrom(PyObject* self, PyObject* args, PyObject* kwds) {
     });
 }
 
+// One scan decoded on its own: (mz, intensity, drift_time_ms or None, rt_min).
+PyObject* run_read_scan(PyObject* self, PyObject* args, PyObject* kwds) {
+    return guarded([&]() -> PyObject* {
+        static constexpr std::array<const char*, 2> params{"func_index", "scan_index"};
+        std::array<PyObject*, 2> bound{};
+        std::uint32_t func_index = 0;
+        std::uint64_t scan_index = 0;
+        if (!bind_arguments(args, kwds, "Run.read_scan", params, bound) ||
+            !to_u32(bound[0], params[0], func_index) || !to_u64(bound[1], params[1], scan_index))
+            return nullptr;
+        const Acquisition& acquisition = acquisition_of(self);
+        auto decoded =
+            without_interpreter_lock([&] { return acquisition.decode_scan(func_index, scan_index); });
+        if (!decoded) return raise_runtime(decoded.error());
+        const float rt_min = decoded->rt_min;
+        return std::visit([rt_min](auto& spectrum) { return scan_tuple(spectrum, rt_min); },
+                          decoded->spectrum);
+    });
+}
+
 PyObject* run_repr(PyObject* self) {
     const Acquisition& acquisition = acquisition_of(self);
     return PyUnicode_FromFormat("Run('%U', %zu function(s))", unbox<RunState>(self).path.get(),
@@ -213,6 +254,10 @@ PyMethodDef run_methods[] = {
      "chromatograms($self, func_index, tic=True, bpi=True, targets=None, ppm=None, da=None, threads=1, "
      "on_error='fail')\n--\n\n"
      "TIC, base peak and extracted-ion traces of a function in one pass over its scans."},
+    {"read_scan", as_cfunction<run_read_scan>(), kArgs,
+     "read_scan($self, func_index, scan_index)\n--\n\n"
+     "One scan decoded on its own: (mz, intensity, drift_time_ms, rt_min), drift_time_ms None unless the "
+     "function is ion mobility."},
     {"read_chrom", as_cfunction<run_read_chrom>(), kArgs,
      "read_chrom($self, channel_index)\n--\n\n"
      "A chromatogram channel as (rt_min, value) float32 arrays."},
