@@ -41,11 +41,20 @@ import tarnvale_tools._core as core
 tools_dir = pathlib.Path(tarnvale_tools.__file__).parent
 assert tools_dir == site / "tarnvale_tools", f"tarnvale_tools imported from {tools_dir}"
 source = pathlib.Path(sys.argv[1]) / "python" / "tarnvale_tools"
-tools = [p.name for p in source.iterdir() if p.suffix in (".py", ".pyi") or p.name == "py.typed"]
+tools = [
+    str(p.relative_to(source)) for p in source.rglob("*")
+    if p.is_file() and (p.suffix in (".py", ".pyi") or p.name == "py.typed" or p.parent.name == "static")
+    and "__pycache__" not in p.parts
+]
 tools.append(pathlib.Path(core.__file__).name)
 installed = sorted(str(f) for f in files("tarnvale") or [] if ".dist-info/" not in str(f) and "__pycache__" not in str(f))
 expected = [module.name, "tarnvale-stubs/__init__.pyi", "../../../bin/tarnvale"] + [f"tarnvale_tools/{t}" for t in tools]
 assert installed == sorted(expected), installed
+# The viewer finds its page's files, and plotly's script, as installed.
+from tarnvale_tools.view.app import STATIC_FILES, static_file, static_file_text
+
+assert "{{TOKEN}}" in static_file_text("index.html")
+assert all(static_file(name) for name in STATIC_FILES)
 print(f"check-install: {module.name}, tarnvale-stubs and tarnvale_tools installed in {site}")
 PY
 "$py" -m mypy.stubtest tarnvale tarnvale_tools._core
@@ -58,4 +67,5 @@ PY
 "$work/venv/bin/tarnvale" convert "$work/demo/sample.raw" "$work/demo/lcms.raw" -o "$work/mzml" >/dev/null
 test -s "$work/mzml/sample.mzML" && test -s "$work/mzml/lcms.mzML"
 "$work/venv/bin/tarnvale" info "$work/demo/lcms.raw" --json | "$py" -c 'import json, sys; json.load(sys.stdin)'
-echo "check-install: imports, stubs, mypy --strict on tarnvale_tools and the examples, the example runs, tarnvale plot, convert and info all pass"
+"$work/venv/bin/tarnvale" view --help >/dev/null
+echo "check-install: imports, stubs, mypy --strict on tarnvale_tools and the examples, the example runs, tarnvale plot, convert, info and view all pass"

@@ -7,7 +7,7 @@ from __future__ import annotations
 import argparse
 from collections.abc import Sequence
 
-from . import convert_command, info_command, plot_command
+from . import convert_command, info_command, plot_command, view_command
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -16,6 +16,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     convert_command.add_parser(subparsers)
     info_command.add_parser(subparsers)
     plot_command.add_parser(subparsers)
+    view_command.add_parser(subparsers)
     args = parser.parse_args(argv)
     try:
         status: int = args.run(args)

@@ -1,0 +1,46 @@
+"""The viewer's page in a real browser (Debian's headless Chromium): it renders the
+demo LC run, a click on the TIC apex shows that scan's spectrum, and a typed m/z
+draws its trace."""
+
+from __future__ import annotations
+
+from pathlib import Path
+
+import pytest
+import view_browser
+from rawfixture import demo_lc
+
+import tarnvale_tools as tt
+
+pytest.importorskip("fastapi")
+pytestmark = pytest.mark.skipif(view_browser.browser_missing() is not None,
+                                reason=f"cannot drive a browser: {view_browser.browser_missing()}")
+
+
+def test_click_the_apex_and_draw_an_xic(tmp_path: Path) -> None:
+    run = str(demo_lc().write(tmp_path / "lcms.raw"))
+    rt, tic = tt.Run(run).tic(1)
+    apex = max(range(len(tic)), key=tic.__getitem__)
+    early = 30  # on the baseline, far from the apex
+    with view_browser.served([run], "browser-test") as url:
+        driver = view_browser.chromium()
+        try:
+            view_browser.open_page(driver, url)
+            for scan in (early, apex):
+                view_browser.click_point(driver, "chromatogram-1", rt[scan], tic[scan])
+                view_browser.wait_for(
+                    driver, f"return document.getElementById('spectrum-title').textContent.includes('scan {scan} ')", 20
+                )
+                assert view_browser.spectrum_title(driver).startswith(f"Function 1, scan {scan} (RT {rt[scan]:.4f} min)")
+            # The spectrum of an ion-mobility scan comes with its map.
+            assert driver.execute_script("return document.getElementById('ims-map').data[0].type") == "heatmap"
+            view_browser.draw_xic(driver, "524.2648")
+            traces = view_browser.xic_traces(driver)
+            assert [t["name"] for t in traces] == ["m/z 524.2648 ± 10 ppm"] and traces[0]["above"] > 10
+            errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
+            assert errors == []
+            driver.save_screenshot(str(tmp_path / "view.png"))
+        finally:
+            driver.quit()
+    picture = (tmp_path / "view.png").read_bytes()
+    assert picture.startswith(b"\x89PNG") and len(picture) > 50_000
