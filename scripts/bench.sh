@@ -23,4 +23,6 @@ if compgen -G "$build/python/tarnvale*.so" >/dev/null; then
     PYTHONPATH="$PWD/$build/python" python3 bench/tools_end_to_end.py
     echo "== export_vs_psims.py"
     PYTHONPATH="$PWD/$build/python" python3 bench/export_vs_psims.py
+    echo "== view.py"
+    PYTHONPATH="$PWD/$build/python" python3 bench/view.py
 fi
