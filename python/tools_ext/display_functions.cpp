@@ -10,6 +10,7 @@
 
 #include "columns/grid_bins.hpp"
 #include "columns/pixel_columns.hpp"
+#include "columns/value_sums.hpp"
 #include "common/arguments.hpp"
 #include "common/guard.hpp"
 #include "common/py_ref.hpp"
@@ -246,6 +247,37 @@ PyObject* bin_grid(PyObject*, PyObject* args, PyObject* kwds) {
         if (!cells || !totals) return nullptr;
         return Py_BuildValue("(OO(dd)(dd))", cells.get(), totals.get(), x_axis.low, x_axis.high, y_axis.low,
                              y_axis.high);
+    });
+}
+
+const char sum_by_value_doc[] =
+    "sum_by_value(keys, weights)\n--\n\n"
+    "(values, sums): the distinct float64 keys, ascending, each with the float32 weights of its points\n"
+    "summed in float64 in point order; points with a NaN key are left out.";
+
+PyObject* sum_by_value(PyObject*, PyObject* args, PyObject* kwds) {
+    return guarded([&]() -> PyObject* {
+        static constexpr std::array<const char*, 2> params{"keys", "weights"};
+        std::array<PyObject*, 2> bound{};
+        BufferArgument keys;
+        BufferArgument weights;
+        if (!bind_arguments(args, kwds, "sum_by_value", params, bound) || !keys.acquire(bound[0], "keys") ||
+            !has_kind(keys, ElementKind::F64, "keys", "float64") || !weights.acquire(bound[1], "weights") ||
+            !has_kind(weights, ElementKind::F32, "weights", "float32"))
+            return nullptr;
+        if (keys.size() != weights.size()) {
+            PyErr_Format(PyExc_ValueError, "keys holds %zu values and weights %zu", keys.size(),
+                         weights.size());
+            return nullptr;
+        }
+        columns::ValueSums summed = without_interpreter_lock(
+            [&] { return columns::sum_by_value(keys.as<double>(), weights.as<float>()); });
+        PyRef values =
+            PyRef::steal(memoryview_of(columns::Column<double>::from_vector(std::move(summed.values))));
+        PyRef sums =
+            PyRef::steal(memoryview_of(columns::Column<double>::from_vector(std::move(summed.sums))));
+        if (!values || !sums) return nullptr;
+        return PyTuple_Pack(2, values.get(), sums.get());
     });
 }
 

@@ -1,7 +1,7 @@
 // Module functions for showing arrays in a browser: an array as JSON text, the
-// points of a long trace worth drawing at a screen's width, and points summed into
-// a grid of bins. Each takes arrays through the buffer protocol and works without
-// the interpreter lock.
+// points of a long trace worth drawing at a screen's width, points summed into a
+// grid of bins, and points of equal value summed into one. Each takes arrays through the buffer protocol and
+// works without the interpreter lock.
 #pragma once
 
 #include <Python.h>
@@ -20,5 +20,9 @@ extern const char points_to_draw_doc[];
 //     -> (cells, row_totals, x_range, y_range)
 PyObject* bin_grid(PyObject* module, PyObject* args, PyObject* kwds);
 extern const char bin_grid_doc[];
+
+// sum_by_value(keys, weights) -> (values, sums)
+PyObject* sum_by_value(PyObject* module, PyObject* args, PyObject* kwds);
+extern const char sum_by_value_doc[];
 
 } // namespace tarnvale::py::tools

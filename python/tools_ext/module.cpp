@@ -37,6 +37,8 @@ PyMethodDef module_methods[] = {
      METH_VARARGS | METH_KEYWORDS, points_to_draw_doc},
     {"bin_grid", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(bin_grid)),
      METH_VARARGS | METH_KEYWORDS, bin_grid_doc},
+    {"sum_by_value", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(sum_by_value)),
+     METH_VARARGS | METH_KEYWORDS, sum_by_value_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -67,6 +67,8 @@ def test_json_array_is_python_json_with_null_for_non_finite(typecode: str, value
         (lambda: _core.bin_grid(*_grid_points(3), 5, 5, None, (0.0, math.inf)), ValueError, "y_range needs finite"),
         (lambda: _core.bin_grid(*_grid_points(3), 5, 5, [0.0, 1.0]), TypeError, "x_range must be a (low, high) tuple"),
         (lambda: _core.bin_grid(*_grid_points(3)[:2], array.array("d", [1.0] * 3), 5, 5), TypeError, "float32"),
+        (lambda: _core.sum_by_value(array.array("d", [1.0]), array.array("f")), ValueError, "keys holds 1 values"),
+        (lambda: _core.sum_by_value(array.array("f", [1.0]), array.array("f", [1.0])), TypeError, "float64"),
     ],
 )
 def test_bad_arguments(call, error: type[Exception], message: str) -> None:
@@ -161,6 +163,21 @@ def test_grid_of_no_points_or_one_value() -> None:
     one = array.array("d", [4.0])
     cells, totals, x_range, _ = _core.bin_grid(one, one, array.array("f", [2.0]), 3, 1)
     assert (cells.tolist(), x_range) == ([[0.0, 2.0, 0.0]], (3.5, 4.5))
+
+
+@pytest.mark.parametrize("distinct", [1, 7, 500, 5000])
+def test_points_of_equal_value_are_summed_in_point_order(distinct: int) -> None:
+    rng = random.Random(distinct)
+    levels = [rng.uniform(50.0, 2000.0) for _ in range(distinct)]
+    keys = array.array("d", (rng.choice(levels) for _ in range(5000)))
+    keys[10] = keys[20] = math.nan
+    weights = array.array("f", (float(rng.randrange(0, 65536)) * 0.25 for _ in range(5000)))
+    expected: dict[float, float] = {}
+    for key, weight in zip(keys, weights):
+        if not math.isnan(key):
+            expected[key] = expected.get(key, 0.0) + weight
+    values, sums = _core.sum_by_value(keys, weights)
+    assert (values.tolist(), sums.tolist()) == (sorted(expected), [expected[k] for k in sorted(expected)])
 
 
 @pytest.mark.parametrize("encoding", tools_samples.ENCODINGS)

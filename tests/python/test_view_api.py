@@ -137,6 +137,12 @@ def test_spectra_and_mobility_maps_are_exact(client: TestClient, paths: list[str
     first, last = columns.scan_offsets[scan], columns.scan_offsets[scan + 1]
     drift = columns.drift_time_ms[first:last].tolist()
     assert found["drift_time_ms"] == drift
+    summed = get(client, f"/api/spectrum?function={function}&scan={scan}&sum_drift=true")
+    per_mz: dict[float, float] = {}
+    for m, i in zip(mz.tolist(), intensity.tolist()):
+        per_mz[m] = per_mz.get(m, 0.0) + i
+    assert (summed["mz"], summed["intensity"]) == (sorted(per_mz), [per_mz[m] for m in sorted(per_mz)])
+    assert (summed["summed_over_drift"], summed["drift_time_ms"], summed["points"]) == (True, None, len(mz))
     whole = get(client, f"/api/ims_map?function={function}&scan={scan}&mz_bins=3&drift_bins=4")
     assert sum(map(sum, whole["intensity"])) == sum(whole["mobilogram"]) == sum(intensity.tolist())
     assert whole["mz_range"] == [min(mz.tolist()), max(mz.tolist())]

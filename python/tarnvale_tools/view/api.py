@@ -137,15 +137,22 @@ def add_routes(app: FastAPI, runs: Sequence[ServedRun]) -> None:
         width: WidthParam = None,
         mz_low: LowParam = None,
         mz_high: HighParam = None,
+        sum_drift: Annotated[bool, Query(description="For an ion-mobility scan: one point per m/z, its ions' "
+                                         "intensities summed over drift time (in float64).")] = False,
     ) -> Response:
         low, high = window("mz_low", mz_low, "mz_high", mz_high)
         points = pick(run).scan(function, scan)
-        kept = kept_points(points.mz, points.intensity, width, low, high)
-        drift = None if points.drift_time_ms is None else Array(points.drift_time_ms, kept)
+        mz, intensity, drift = points.mz, points.intensity, points.drift_time_ms
+        summed = sum_drift and drift is not None
+        if summed:
+            mz, intensity = _core.sum_by_value(points.mz, points.intensity)
+            drift = None
+        kept = kept_points(mz, intensity, width, low, high)
         return json_response({
             "run": run, "function": function, "scan": scan, "rt_min": points.rt_min,
-            "ion_mobility": points.drift_time_ms is not None, "points": len(points.mz),
-            "mz": Array(points.mz, kept), "intensity": Array(points.intensity, kept), "drift_time_ms": drift,
+            "ion_mobility": points.drift_time_ms is not None, "summed_over_drift": summed,
+            "points": len(points.mz), "mz": Array(mz, kept), "intensity": Array(intensity, kept),
+            "drift_time_ms": None if drift is None else Array(drift, kept),
         })
 
     @app.get("/api/xic", response_model=schema.XicBody, responses=DATA_ERRORS,

@@ -44,10 +44,13 @@ class SpectrumBody(BaseModel):
     scan: int
     rt_min: Number
     ion_mobility: bool
-    points: int = Field(description="The scan's number of points, before any reduction.")
+    summed_over_drift: bool = Field(description="Points of equal m/z summed over drift time (sum_drift=true).")
+    points: int = Field(description="The scan's number of points (ions), before any summing or reduction.")
     mz: list[Number]
     intensity: list[Number]
-    drift_time_ms: list[Number] | None = Field(description="Per point, for ion-mobility scans; else null.")
+    drift_time_ms: list[Number] | None = Field(
+        description="Per point, for ion-mobility scans not summed over drift time; else null."
+    )
 
 
 class XicTrace(BaseModel):

@@ -242,13 +242,14 @@
     const generation = state.generation;
     const s = await api("spectrum", {
       run: state.run, function: fn, scan, width: widthOf(plot), mz_low: window[0], mz_high: window[1],
-      ...spectrumToggles(),
+      sum_drift: functionInfo(fn)?.encoding === "b", ...spectrumToggles(),
     });
     if (generation !== state.generation || state.selected.scan !== scan || state.selected.function !== fn) return;
     state.selected.rt = s.rt_min;
     const kind = s.ion_mobility ? "ions" : "points";
+    const summed = s.summed_over_drift ? ", summed over drift time" : "";
     $("spectrum-title").textContent =
-      `Function ${fn}, scan ${scan} (RT ${s.rt_min === null ? "?" : s.rt_min.toFixed(4)} min): ${s.points} ${kind}`;
+      `Function ${fn}, scan ${scan} (RT ${s.rt_min === null ? "?" : s.rt_min.toFixed(4)} min): ${s.points} ${kind}${summed}`;
     // Sticks: each point a vertical line from zero, separated by gaps.
     const x = [], y = [];
     s.mz.forEach((mz, i) => { x.push(mz, mz, null); y.push(0, s.intensity[i], null); });
