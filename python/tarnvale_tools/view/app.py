@@ -57,6 +57,8 @@ def static_file_text(name: str) -> str:
 
 def create_app(runs: Sequence[ServedRun], token: str) -> ASGIApp:
     """The application serving `runs` to requests that carry `token`."""
+    for name in STATIC_FILES:  # read now, so that the first page is not kept waiting for them
+        static_file(name)
     app = FastAPI(title=TITLE, description=API_DESCRIPTION, version="1", openapi_url="/api/openapi.json",
                   docs_url=None, redoc_url=None)
     api.add_error_handlers(app)

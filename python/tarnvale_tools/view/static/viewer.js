@@ -379,7 +379,7 @@
       margin: { l: 60, r: 20, t: 28, b: 40 }, hovermode: "x", showlegend: true,
       legend: { orientation: "h", x: 0, xanchor: "left", y: 1, yanchor: "bottom" },
       xaxis: { title: { text: "retention time (min)" } },
-      yaxis: { title: { text: `function ${request.function}` }, rangemode: "tozero", exponentformat: "e" },
+      yaxis: { title: { text: `intensity, function ${request.function}` }, rangemode: "tozero", exponentformat: "e" },
     };
     layout.xaxis.range = (state.rtRange || state.runRange || undefined)?.slice();
     await react(plot, traces, layout);
