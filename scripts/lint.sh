@@ -12,7 +12,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 # The core's layers from the bottom up; src/ itself is the base layer. A new
 # layer directory goes here in its place.
-layers=(base raw reader columns mzml export)
+layers=(base raw reader processing columns mzml export)
 
 scripts/check-format.sh
 

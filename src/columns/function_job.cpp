@@ -21,6 +21,7 @@ FunctionJob::FunctionJob(const Reader& reader_, const FunctionEntry& entry_, con
                          std::uint64_t total_bytes, std::size_t workers)
     : reader(reader_), entry(entry_), ranges(entry_), context(decode_context(entry_, reader_.extern_inf)),
       decoder(encoding_letter(entry_.encoding), context), width(record_width(entry_.encoding)),
-      chunk_bytes(chunk_size(options, total_bytes, workers)), on_error(options.on_error) {}
+      chunk_bytes(chunk_size(options, total_bytes, workers)), on_error(options.on_error),
+      processing(options.processing) {}
 
 } // namespace tarnvale::columns

@@ -1,9 +1,12 @@
 // How a whole function is read: threads, what a scan that cannot be decoded does,
-// and the size of the reads.
+// the size of the reads, and what is done to each scan's points.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+
+#include "processing/scan_processing.hpp"
 
 namespace tarnvale::columns {
 
@@ -18,6 +21,9 @@ struct Options {
     // Bytes of the .DAT file read at a time; 0 picks a size from the function's
     // size. A scan larger than this is read on its own.
     std::size_t chunk_bytes = 0;
+    // Peak picking and lock-mass correction of every scan read (prepared for the
+    // run); none reads the scans as they are decoded.
+    std::shared_ptr<const processing::ScanProcessing> processing = {};
 };
 
 } // namespace tarnvale::columns

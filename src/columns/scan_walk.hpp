@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -35,6 +36,7 @@
 #include "columns/workers.hpp"
 #include "error.hpp"
 #include "io.hpp"
+#include "processing/scan_processing.hpp"
 #include "reader/reader.hpp"
 #include "size_limits.hpp"
 
@@ -55,6 +57,7 @@ struct FunctionJob {
     RecordWidth width;
     std::size_t chunk_bytes;
     OnError on_error;
+    std::shared_ptr<const processing::ScanProcessing> processing; // none: points as decoded
 };
 
 // Runs of A and D scans decoded in one call are cut at this many records, so that
@@ -77,6 +80,10 @@ template <class Sink> class ScanWalk {
         if (!decodes_across_scans(job_.entry.encoding)) {
             run_scans_.resize(kRunScans);
             run_points_.resize(kRunScans);
+        }
+        if (job_.processing) {
+            processor_.emplace(*job_.processing, job_.entry, job_.context);
+            if (!processor_->active()) processor_.reset();
         }
     }
 
@@ -118,6 +125,12 @@ template <class Sink> class ScanWalk {
         }
     }
     std::span<std::uint8_t> buffer(std::size_t bytes);
+    // With a processor: processes the points of consecutive scans first, first + 1, ...
+    // decoded one after the other from `out` on, points[i] of them for scan first + i,
+    // whose bytes are bytes_of(i); leaves each scan's processed points right after the
+    // previous scan's and its count in points[i].
+    template <class BytesOf>
+    void process(std::uint64_t first, std::span<std::size_t> points, PointOutput out, BytesOf&& bytes_of);
     // The scan's bytes within a chunk read into `data`; none for an empty scan, which
     // may lie anywhere.
     Bytes bytes_or_none(const Chunk& chunk, std::size_t i, Bytes data) const {
@@ -140,6 +153,8 @@ template <class Sink> class ScanWalk {
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t capacity_ = 0;
     std::optional<Error> first_skipped_;
+    std::optional<processing::ScanProcessor> processor_;
+    std::vector<std::size_t> processed_points_; // A and D runs: each scan's points
 };
 
 template <class Sink> Result<void> ScanWalk<Sink>::run(ScanRange range) {
@@ -250,11 +265,23 @@ template <class Sink>
 Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, std::size_t end, Bytes data,
                                         std::size_t bytes, std::size_t records) {
     const std::size_t start = static_cast<std::size_t>(ranges_[begin].offset - chunk.lo);
-    auto decoded = job_.decoder.decode(data.subspan(start, bytes), sink_.room(records));
+    const PointOutput out = sink_.room(records);
+    auto decoded = job_.decoder.decode(data.subspan(start, bytes), out);
     if (!decoded) {
         // Find the scan that fails: decode_scan's error names it.
         for (std::size_t i = begin; i < end; ++i)
             TV_RETURN_IF_ERROR(decode_one(chunk.first + i, bytes_or_none(chunk, i, data)));
+        return {};
+    }
+    if (processor_) {
+        processed_points_.resize(end - begin);
+        for (std::size_t i = begin; i < end; ++i)
+            processed_points_[i - begin] =
+                *decoded == records ? records_[i]
+                                    : count_points(job_.entry.encoding, bytes_or_none(chunk, i, data));
+        process(chunk.first + begin, processed_points_, out,
+                [&](std::size_t i) { return bytes_or_none(chunk, begin + i, data); });
+        done_each(chunk.first + begin, processed_points_);
         return {};
     }
     // Records of zero intensity give no point; only then must each scan's points be counted.
@@ -297,22 +324,46 @@ template <class Sink>
 Result<void> ScanWalk<Sink>::decode_scans(const Chunk& chunk, std::size_t begin, std::size_t end,
                                           std::size_t records) {
     const std::span<const Bytes> scans(run_scans_.data(), end - begin);
-    if (!job_.decoder.decode_scans(scans, sink_.room(records), run_points_)) {
+    const PointOutput out = sink_.room(records);
+    if (!job_.decoder.decode_scans(scans, out, run_points_)) {
         // Find the scan that fails: decode_scan's error names it.
         for (std::size_t i = 0; i < scans.size(); ++i)
             TV_RETURN_IF_ERROR(decode_one(chunk.first + begin + i, scans[i]));
         return {};
     }
-    done_each(chunk.first + begin, std::span<const std::size_t>(run_points_).first(end - begin));
+    const std::span<std::size_t> points = std::span<std::size_t>(run_points_).first(end - begin);
+    if (processor_) process(chunk.first + begin, points, out, [&](std::size_t i) { return scans[i]; });
+    done_each(chunk.first + begin, points);
     return {};
 }
 
 template <class Sink> Result<void> ScanWalk<Sink>::decode_one(std::uint64_t scan, Bytes bytes) {
-    auto decoded =
-        job_.decoder.decode(bytes, sink_.room(static_cast<std::size_t>(job_.width.records(bytes.size()))));
+    const PointOutput out = sink_.room(static_cast<std::size_t>(job_.width.records(bytes.size())));
+    auto decoded = job_.decoder.decode(bytes, out);
     if (!decoded) return failed(scan, std::move(decoded).error());
-    sink_.done(scan, *decoded);
+    sink_.done(scan, processor_ ? processor_->apply(scan, bytes, out, *decoded) : *decoded);
     return {};
+}
+
+template <class Sink>
+template <class BytesOf>
+void ScanWalk<Sink>::process(std::uint64_t first, std::span<std::size_t> points, PointOutput out,
+                             BytesOf&& bytes_of) {
+    std::size_t read = 0;
+    std::size_t written = 0;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const std::size_t kept = processor_->apply(first + i, bytes_of(i), advanced(out, read), points[i]);
+        if (written != read && kept != 0) {
+            // Picking left fewer points in an earlier scan: this one's move down after them.
+            std::memmove(out.mz + written, out.mz + read, kept * sizeof(double));
+            std::memmove(out.intensity + written, out.intensity + read, kept * sizeof(float));
+            if (out.drift_time_ms != nullptr)
+                std::memmove(out.drift_time_ms + written, out.drift_time_ms + read, kept * sizeof(double));
+        }
+        read += points[i];
+        written += kept;
+        points[i] = kept;
+    }
 }
 
 template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk_scan_by_scan(const Chunk& chunk) {

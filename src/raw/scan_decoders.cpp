@@ -64,10 +64,6 @@ Result<std::size_t> decode_raw_mz_into(char encoding, std::size_t width, kernels
 using kernels::FlightTimeBounds;
 using kernels::whole_scan_axis;
 
-FlightTimeBounds flight_time_bounds(const DecodeContext& context) {
-    return {std::sqrt(context.mz_low) * context.tof_k_us, std::sqrt(context.mz_high) * context.tof_k_us};
-}
-
 Result<std::optional<FlightTimeAxis>> flight_time_axis(char encoding, Bytes scan, FlightTimeBounds bounds) {
     if (scan.size() % LayoutBC::kSize != 0) return fail(size_error(encoding, scan.size(), LayoutBC::kSize));
     return whole_scan_axis(scan, bounds);
@@ -95,6 +91,15 @@ Result<Spectrum> decode_spectrum(Bytes scan, const DecodeContext& context, std::
 }
 
 } // namespace
+
+FlightTimeBounds flight_time_bounds(const DecodeContext& context) {
+    return {std::sqrt(context.mz_low) * context.tof_k_us, std::sqrt(context.mz_high) * context.tof_k_us};
+}
+
+double mz_at_flight_time(const DecodeContext& context, double t) {
+    const double ratio = calibrate(context, t) / context.tof_k_us;
+    return ratio * ratio;
+}
 
 double calibrate(const DecodeContext& context, double x) {
     if (context.cal_type == CalType::T0) return x;

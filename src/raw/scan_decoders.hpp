@@ -9,6 +9,7 @@
 #include "error.hpp"
 #include "raw/cal_type.hpp"
 #include "raw/decoder_path.hpp"
+#include "raw/flight_time.hpp"
 
 namespace tarnvale::raw {
 
@@ -86,13 +87,14 @@ namespace kernels {
 struct Inputs;
 struct Outcome;
 struct RunInputs;
-
-// Flight times (µs) of a function's m/z bounds.
-struct FlightTimeBounds {
-    double t_low = 0;
-    double t_high = 0;
-};
 } // namespace kernels
+
+// The flight times of the function's m/z bounds, which B and C scans are framed by.
+kernels::FlightTimeBounds flight_time_bounds(const DecodeContext& context);
+
+// The m/z of a flight time t (µs) as encodings B and C compute it: the calibration
+// applied to t, over tof_k_us, squared.
+double mz_at_flight_time(const DecodeContext& context, double t);
 
 // A function's decoder for callers that decode many of its scans: the record loops of
 // best_decoder_path() for the encoding ('A' to 'D') and, for B and C, the flight times

@@ -10,31 +10,11 @@
 
 #include "bytes.hpp"
 #include "raw/decoder_path.hpp"
+#include "raw/flight_time.hpp"
 #include "raw/record_layouts.hpp"
 #include "raw/scan_decoders.hpp"
 
 namespace tarnvale::raw::kernels {
-
-// Linear map from a B or C record's time-bin position to flight time, anchored at
-// the first and last record of the scan and the function's m/z bounds.
-struct FlightTimeAxis {
-    double first = 0;
-    double slope = 0;
-    double t_low = 0;
-};
-
-// The axis of a B or C scan of whole records; none for an empty or one-record scan,
-// or one whose last position does not exceed the first: such a scan decodes to nothing.
-inline std::optional<FlightTimeAxis> whole_scan_axis(Bytes scan, FlightTimeBounds bounds) {
-    using records::LayoutBC;
-    const std::size_t count = scan.size() / LayoutBC::kSize;
-    if (count < 2) return std::nullopt;
-    const double first = LayoutBC::position(LayoutBC::load(scan.data()));
-    const double last = LayoutBC::position(LayoutBC::load(scan.data() + (count - 1) * LayoutBC::kSize));
-    if (first >= last) return std::nullopt;
-    const double slope = (bounds.t_high - bounds.t_low) / (last - first);
-    return FlightTimeAxis{first, slope, bounds.t_low};
-}
 
 struct Inputs {
     Bytes scan; // whole records

@@ -165,21 +165,6 @@ Result<std::optional<FunctionEntry>> open_function(const DirectoryListing& listi
     return entry;
 }
 
-Result<DecodedSpectrum> decode_bytes(Encoding encoding, std::span<const std::uint8_t> bytes,
-                                     const raw::DecodeContext& context) {
-    switch (encoding) {
-    case Encoding::A:
-        return raw::decode_encoding_a(bytes, context);
-    case Encoding::B:
-        return raw::decode_encoding_b(bytes, context);
-    case Encoding::C:
-        return raw::decode_encoding_c(bytes, context);
-    case Encoding::D:
-        break;
-    }
-    return raw::decode_encoding_d(bytes, context);
-}
-
 } // namespace
 
 Result<Reader> Reader::open(const std::filesystem::path& path) {
@@ -266,6 +251,26 @@ Result<DecodedScan> Reader::decode_scan(std::uint32_t func_index, std::uint64_t 
     Result<DecodedScan> decoded = decode();
     if (!decoded) return fail(scan_error(dir, func_index, scan_index, std::move(decoded).error()));
     return decoded;
+}
+
+Result<DecodedSpectrum> decode_bytes(Encoding encoding, std::span<const std::uint8_t> bytes,
+                                     const raw::DecodeContext& context) {
+    switch (encoding) {
+    case Encoding::A:
+        return raw::decode_encoding_a(bytes, context);
+    case Encoding::B:
+        return raw::decode_encoding_b(bytes, context);
+    case Encoding::C:
+        return raw::decode_encoding_c(bytes, context);
+    case Encoding::D:
+        break;
+    }
+    return raw::decode_encoding_d(bytes, context);
+}
+
+Result<ByteBuffer> read_scan_bytes(const FunctionEntry& entry, std::uint64_t scan) {
+    const ByteRange range = scan_byte_range(entry, scan);
+    return read_exact_at(entry.dat_path, range.offset, range.length, kScanLimit);
 }
 
 std::uint32_t record_width(Encoding encoding) { return encoding == Encoding::A ? 6 : 8; }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "error.hpp"
+#include "io.hpp"
 #include "raw/extern_inf.hpp"
 #include "raw/func_sts.hpp"
 #include "raw/functions_inf.hpp"
@@ -125,6 +126,14 @@ class ScanRanges {
 
 // The byte range of one scan (scan < entry.scans.size()), as ScanRanges gives it.
 ByteRange scan_byte_range(const FunctionEntry& entry, std::uint64_t scan);
+
+// Exactly the bytes of one scan (scan < entry.scans.size()), read with a handle of
+// its own, as decode_scan reads them: a failure is the bare I/O error.
+Result<ByteBuffer> read_scan_bytes(const FunctionEntry& entry, std::uint64_t scan);
+
+// One scan's bytes decoded by the decoder of the function's encoding.
+Result<DecodedSpectrum> decode_bytes(Encoding encoding, std::span<const std::uint8_t> bytes,
+                                     const raw::DecodeContext& context);
 
 // Calibration and time-of-flight constants for decoding the function's scans.
 raw::DecodeContext decode_context(const FunctionEntry& entry, const raw::ExternInf& extern_inf);

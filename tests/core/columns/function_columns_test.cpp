@@ -14,7 +14,9 @@
 #include <variant>
 #include <vector>
 
+#include "columns/chromatograms.hpp"
 #include "columns/decode_into.hpp"
+#include "processing/scan_processing.hpp"
 #include "support/random_raw.hpp"
 
 namespace tarnvale::columns {
@@ -55,8 +57,17 @@ void expect_scan(const FunctionColumns& columns, std::uint64_t scan, const Decod
     EXPECT_TRUE(same_bits(columns.intensity.view().subspan(first, count), intensity)) << "scan " << scan;
 }
 
+// A scan as decode_scan gives it, or with processing as read_processed_scan does.
+Result<DecodedScan> read_scan(const Reader& reader, std::uint64_t scan,
+                              const processing::ScanProcessing* processing) {
+    const std::uint32_t function = reader.functions.front().number;
+    return processing ? processing::read_processed_scan(reader, function, scan, *processing)
+                      : reader.decode_scan(function, scan);
+}
+
 // Every scan: the same points as decode_scan, or skipped exactly where it fails.
-void expect_skip_mode_matches(const Reader& reader, const FunctionColumns& columns) {
+void expect_skip_mode_matches(const Reader& reader, const FunctionColumns& columns,
+                              const processing::ScanProcessing* processing = nullptr) {
     const FunctionEntry& entry = reader.functions.front();
     ASSERT_EQ(columns.n_scans(), entry.scans.size());
     ASSERT_EQ(columns.scan_offsets.size(), entry.scans.size() + 1);
@@ -64,7 +75,7 @@ void expect_skip_mode_matches(const Reader& reader, const FunctionColumns& colum
     EXPECT_EQ(columns.scan_offsets.view().back(), columns.n_points());
     std::vector<std::uint64_t> failing;
     for (std::uint64_t scan = 0; scan < entry.scans.size(); ++scan) {
-        auto decoded = reader.decode_scan(entry.number, scan);
+        auto decoded = read_scan(reader, scan, processing);
         if (!decoded) {
             failing.push_back(scan);
             EXPECT_EQ(columns.scan_offsets.view()[scan], columns.scan_offsets.view()[scan + 1]);
@@ -76,10 +87,11 @@ void expect_skip_mode_matches(const Reader& reader, const FunctionColumns& colum
 }
 
 // Without skipping: decode_scan's error for the first scan it fails on, or all of it.
-void expect_fail_mode_matches(const Reader& reader, const Result<FunctionColumns>& columns) {
+void expect_fail_mode_matches(const Reader& reader, const Result<FunctionColumns>& columns,
+                              const processing::ScanProcessing* processing = nullptr) {
     const FunctionEntry& entry = reader.functions.front();
     for (std::uint64_t scan = 0; scan < entry.scans.size(); ++scan) {
-        auto decoded = reader.decode_scan(entry.number, scan);
+        auto decoded = read_scan(reader, scan, processing);
         if (!decoded) {
             EXPECT_EQ(error_text(columns), decoded.error().to_string());
             return;
@@ -87,7 +99,7 @@ void expect_fail_mode_matches(const Reader& reader, const Result<FunctionColumns
     }
     ASSERT_TRUE(columns) << columns.error().to_string();
     EXPECT_TRUE(columns->skipped.empty());
-    expect_skip_mode_matches(reader, *columns);
+    expect_skip_mode_matches(reader, *columns, processing);
 }
 
 struct Shape {
@@ -139,6 +151,73 @@ INSTANTIATE_TEST_SUITE_P(
         const Shape& s = param.param;
         return std::format("{}_{}_{}x{}", s.encoding, s.damaged ? "damaged" : "whole", s.scans, s.max_points);
     });
+
+// Picked and corrected columns hold each scan as read_processed_scan gives it, at every
+// thread count and read size (runs of scans compacted after picking included), and the
+// chromatograms read straight from the file are those of the processed columns.
+class ProcessedColumns : public ::testing::TestWithParam<Shape> {};
+
+std::shared_ptr<const processing::ScanProcessing> picking_and_gains(const FunctionEntry& entry) {
+    const double last = entry.scans.size() == 0 ? 1 : entry.scans.rt_min(entry.scans.size() - 1);
+    const std::vector<double> rt{0.1 * last, 0.6 * last};
+    const std::vector<double> gain{1 - 20e-6, 1 + 15e-6};
+    auto processing = std::make_shared<processing::ScanProcessing>();
+    processing->picking = processing::PickingOptions{.min_intensity = 3, .min_points = 1};
+    processing->lock_mass =
+        processing::LockMassCorrection{2, 556.2766, 0.25, processing::GainCurve(rt, gain)};
+    return processing;
+}
+
+TEST_P(ProcessedColumns, MatchProcessedScansAtEveryThreadCountAndReadSize) {
+    const Shape shape = GetParam();
+    for (std::uint32_t seed = 1; seed <= 3; ++seed) {
+        SCOPED_TRACE(std::format("seed {}", seed));
+        std::mt19937 random(seed * 31337 + static_cast<std::uint32_t>(shape.encoding));
+        TempDir temp;
+        const Reader reader =
+            open_reader(write_raw_dir(temp, random_raw_dir(random, {shape.encoding, shape.scans,
+                                                                    shape.max_points, shape.damaged, true})));
+        const FunctionEntry& entry = reader.functions.front();
+        const auto processing = picking_and_gains(entry);
+        if (shape.encoding == 'B' || shape.encoding == 'C') { // the profile does get picked
+            const auto plain = read_columns(reader, entry, {1, OnError::Skip, 0});
+            const auto picked = read_columns(reader, entry, {1, OnError::Skip, 0, processing});
+            ASSERT_TRUE(plain && picked);
+            EXPECT_LT(picked->n_points(), plain->n_points());
+        }
+        for (unsigned threads : {1u, 2u, 8u}) {
+            for (std::size_t chunk : {std::size_t{0}, std::size_t{40}}) {
+                SCOPED_TRACE(std::format("{} threads, chunk {}", threads, chunk));
+                const Options skip{threads, OnError::Skip, chunk, processing};
+                auto skipping = read_columns(reader, entry, skip);
+                ASSERT_TRUE(skipping) << skipping.error().to_string();
+                expect_skip_mode_matches(reader, *skipping, processing.get());
+                expect_fail_mode_matches(
+                    reader, read_columns(reader, entry, {threads, OnError::Fail, chunk, processing}),
+                    processing.get());
+                const ChromatogramRequest request{
+                    .tic = true, .base_peak = true, .targets = {{700.0, 600.0}}};
+                const auto from_file = read_chromatograms(reader, entry, request, skip);
+                const auto from_columns = chromatograms_of(*skipping, request);
+                ASSERT_TRUE(from_file && from_columns);
+                EXPECT_TRUE(same_bits(from_file->tic->view(), from_columns->tic->view()));
+                EXPECT_TRUE(same_bits(from_file->base_peak_mz->view(), from_columns->base_peak_mz->view()));
+                EXPECT_TRUE(same_bits(from_file->xic.view(), from_columns->xic.view()));
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, ProcessedColumns,
+                         ::testing::Values(Shape{'B', false, 60, 40}, Shape{'B', true, 80, 40},
+                                           Shape{'C', false, 60, 40}, Shape{'C', true, 80, 40},
+                                           Shape{'B', true, 2100, 6}, Shape{'A', true, 80, 12},
+                                           Shape{'D', false, 60, 12}),
+                         [](const ::testing::TestParamInfo<Shape>& param) {
+                             const Shape& s = param.param;
+                             return std::format("{}_{}_{}x{}", s.encoding, s.damaged ? "damaged" : "whole",
+                                                s.scans, s.max_points);
+                         });
 
 // Runs of A scans with empty scans inside, whose index offsets lie before the run
 // and past the end of the file: where a run's points must be counted scan by scan

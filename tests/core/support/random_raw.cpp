@@ -44,21 +44,28 @@ void append_record_d(std::mt19937& random, std::vector<std::uint8_t>& out, bool 
 }
 
 // Time-bin positions mostly ascend, so that the first and last records span the scan.
-void append_records_bc(std::mt19937& random, std::vector<std::uint8_t>& out, std::size_t count,
-                       bool damaged) {
+void append_records_bc(std::mt19937& random, std::vector<std::uint8_t>& out, std::size_t count, bool damaged,
+                       bool profile) {
     std::uint32_t position = below(random, 2000);
+    std::uint16_t word = u16(random);
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint16_t at =
             damaged && one_in(random, 20) ? u16(random) : static_cast<std::uint16_t>(position);
-        append(out, record_bc(intensity(random), u16(random), at, u16(random)));
-        position = (position + 1 + below(random, 3000)) & 0xFFFF;
+        // Profile counts are small, so that equal neighbours (flat tops) occur.
+        const std::uint16_t value = profile && !one_in(random, 8)
+                                        ? static_cast<std::uint16_t>(1 + below(random, 9))
+                                        : intensity(random);
+        if (!profile || one_in(random, 6)) word = u16(random);
+        append(out, record_bc(value, word, at, u16(random)));
+        position = (position + 1 + (profile && !one_in(random, 6) ? 0 : below(random, 3000))) & 0xFFFF;
     }
 }
 
-std::vector<std::uint8_t> random_scan(std::mt19937& random, char encoding, std::size_t points, bool damaged) {
+std::vector<std::uint8_t> random_scan(std::mt19937& random, char encoding, std::size_t points, bool damaged,
+                                      bool profile) {
     std::vector<std::uint8_t> out;
     if (encoding == 'B' || encoding == 'C') {
-        append_records_bc(random, out, points, damaged);
+        append_records_bc(random, out, points, damaged, profile);
         return out;
     }
     for (std::size_t i = 0; i < points; ++i) {
@@ -117,7 +124,7 @@ Layout lay_out(std::mt19937& random, const RandomFunctionShape& shape, bool vari
             layout.dat.resize(layout.dat.size() + below(random, 20), 0xA5);
         auto offset = static_cast<std::uint32_t>(layout.dat.size());
         const std::vector<std::uint8_t> bytes =
-            random_scan(random, shape.encoding, points, shape.damaged && !clean);
+            random_scan(random, shape.encoding, points, shape.damaged && !clean, shape.profile);
         append(layout.dat, bytes);
         rt += static_cast<float>(uniform(random, 0.001, 0.02));
         auto n_points = static_cast<std::uint32_t>(bytes.size() / width);

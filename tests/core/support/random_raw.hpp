@@ -17,6 +17,9 @@ struct RandomFunctionShape {
     std::size_t scans = 40;
     std::size_t max_points = 12;
     bool damaged = false;
+    // B and C: records mostly on adjacent bins with runs of equal drift words, the
+    // sampled signal that peak picking works on.
+    bool profile = false;
 };
 
 // A directory holding one such function (a SYNAPT for B, another instrument otherwise).
