@@ -10,6 +10,7 @@ from typing import Any
 
 import pytest
 import samples
+import tools_samples
 from rawfixture import demo_lc
 
 pytest.importorskip("fastapi")
@@ -227,3 +228,16 @@ def test_numbers_json_cannot_hold_are_null(tmp_path: Path) -> None:
     client = TestClient(create_app([ServedRun(0, str(description.write(tmp_path / "odd.raw")), 1 << 20)], TOKEN))
     found = get(client, "/api/channel?index=0")
     assert (found["rt_min"], found["value"]) == ([0.5, None, 1.5], [None, 2.0, None])
+
+
+def test_damaged_scans_are_skipped_in_traces_and_422_on_their_own(tmp_path: Path) -> None:
+    path = str(tools_samples.random_raw("A", 1).write(tmp_path / "damaged.raw"))
+    skipped = tt.Run(path).columns(1, on_error="skip").skipped
+    assert skipped
+    client = TestClient(create_app([ServedRun(0, path, 1 << 20)], TOKEN))
+    found = get(client, "/api/chromatogram?function=1")
+    assert found["skipped"] == skipped and all(found["tic"][s] == 0 for s in skipped)
+    assert get(client, "/api/xic?function=1&mz=500&da=1000")["skipped"] == skipped
+    response = client.get(f"/api/spectrum?function=1&scan={skipped[0]}", headers=HEADERS)
+    assert response.status_code == 422
+    assert response.json()["error"].startswith(f"{path} function 1 scan {skipped[0]}: ")

@@ -1,12 +1,13 @@
 """The viewer's page in a real browser (Debian's headless Chromium): it renders the
-demo LC run, a click on the TIC apex shows that scan's spectrum, and a typed m/z
-draws its trace."""
+demo LC run, a click on the TIC apex shows that scan's spectrum, a typed m/z draws
+its trace, and a second run is overlaid and can be chosen."""
 
 from __future__ import annotations
 
 from pathlib import Path
 
 import pytest
+import samples
 import view_browser
 from rawfixture import demo_lc
 
@@ -19,10 +20,11 @@ pytestmark = pytest.mark.skipif(view_browser.browser_missing() is not None,
 
 def test_click_the_apex_and_draw_an_xic(tmp_path: Path) -> None:
     run = str(demo_lc().write(tmp_path / "lcms.raw"))
+    other = str(samples.sample().write(tmp_path / "sample.raw"))
     rt, tic = tt.Run(run).tic(1)
     apex = max(range(len(tic)), key=tic.__getitem__)
     early = 30  # on the baseline, far from the apex
-    with view_browser.served([run], "browser-test") as url:
+    with view_browser.served([run, other], "browser-test") as url:
         driver = view_browser.chromium()
         try:
             view_browser.open_page(driver, url)
@@ -37,9 +39,18 @@ def test_click_the_apex_and_draw_an_xic(tmp_path: Path) -> None:
             view_browser.draw_xic(driver, "524.2648")
             traces = view_browser.xic_traces(driver)
             assert [t["name"] for t in traces] == ["m/z 524.2648 ± 10 ppm"] and traces[0]["above"] > 10
+            driver.save_screenshot(str(tmp_path / "view.png"))
+            overlay = driver.execute_script("return document.getElementById('overlay').data.map(t => t.name)")
+            assert overlay == ["lcms.raw (function 1)", "sample.raw (function 1)"]
+            driver.execute_script("const s = document.getElementById('run-select'); s.value = '1';"
+                                  "s.dispatchEvent(new Event('change'));")
+            other_tic = tt.Run(other).tic(1)[1]
+            other_apex = max(range(len(other_tic)), key=other_tic.__getitem__)
+            view_browser.wait_for(driver, "return document.getElementById('spectrum-title').textContent"
+                                          f".startsWith('Function 1, scan {other_apex} ')")
+            assert driver.execute_script("return document.getElementById('run-title').textContent") == "sample.raw"
             errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
             assert errors == []
-            driver.save_screenshot(str(tmp_path / "view.png"))
         finally:
             driver.quit()
     picture = (tmp_path / "view.png").read_bytes()
