@@ -221,6 +221,17 @@ def test_bad_parameters_get_400_and_a_message(client: TestClient, url: str, mess
     assert response.json()["error"].startswith(message)
 
 
+def test_every_point_of_many_traces_needs_a_width(client: TestClient, monkeypatch: pytest.MonkeyPatch) -> None:
+    from tarnvale_tools.view import api
+
+    monkeypatch.setattr(api, "MAX_XIC_POINTS", 2 * 270)
+    query = "/api/xic?function=1&ppm=10&mz=500&mz=600"
+    assert client.get(query, headers=HEADERS).status_code == 200
+    response = client.get(query + "&mz=700", headers=HEADERS)
+    assert response.json() == {"error": "3 traces of 270 scans are more than 540 points: give width= (or fewer targets)"}
+    assert client.get(query + "&mz=700&width=100", headers=HEADERS).status_code == 200
+
+
 def test_numbers_json_cannot_hold_are_null(tmp_path: Path) -> None:
     # A chromatogram channel whose samples are NaN and infinite.
     description = samples.sample()

@@ -32,6 +32,9 @@ MAX_PPM = 1e5
 MAX_DA = 1e3
 # Without width=, every point is given: the reduction's width that keeps them all.
 ALL_POINTS = 2**62
+# Every point of every XIC trace (without width=) makes a body of about 60 bytes per
+# point: beyond this many, a request must say the width it will draw at.
+MAX_XIC_POINTS = 4_000_000
 
 RunParam = Annotated[
     int,
@@ -179,7 +182,12 @@ def add_routes(app: FastAPI, runs: Sequence[ServedRun]) -> None:
         unit: Literal["ppm", "da"] = "ppm" if ppm is not None else "da"
         tolerance = ppm if ppm is not None else da
         assert tolerance is not None
-        found = pick(run).xic(function, mz, tolerance, unit)
+        served = pick(run)
+        scans = served.function(function).n_scans
+        if width is None and len(mz) * scans > MAX_XIC_POINTS:
+            raise RequestError(f"{len(mz)} traces of {scans} scans are more than {MAX_XIC_POINTS} points: "
+                               "give width= (or fewer targets)")
+        found = served.xic(function, mz, tolerance, unit)
         traces = []
         for t, target in enumerate(mz):
             row = found.row(t)
@@ -207,9 +215,10 @@ def add_routes(app: FastAPI, runs: Sequence[ServedRun]) -> None:
         mz_window = window("mz_low", mz_low, "mz_high", mz_high)
         drift_window = window("drift_low", drift_low, "drift_high", drift_high)
         served = pick(run)
-        points = served.scan(function, scan)
-        if points.drift_time_ms is None:
+        if not served.function(function).is_ims:
             raise RequestError(f"function {function} of {served.name} is not an ion-mobility function")
+        points = served.scan(function, scan)
+        assert points.drift_time_ms is not None
         cells, mobilogram, mz_range, drift_range = _core.bin_grid(
             points.mz, points.drift_time_ms, points.intensity, mz_bins, drift_bins,
             range_or_extent("mz_low and mz_high", mz_window),
