@@ -169,9 +169,10 @@ PyObject* json_array(PyObject*, PyObject* args, PyObject* kwds) {
 
 const char points_to_draw_doc[] =
     "points_to_draw(x, y, width, low=None, high=None)\n--\n\n"
-    "Indices (uint64, ascending) of the points (x[i], y[i]) to draw at `width` pixel columns: those\n"
-    "with a finite x in [low, high], all of them when there are at most 2 * width, otherwise each\n"
-    "column's first lowest and first highest point, so that no peak is lost.";
+    "Indices (uint64, ascending) of the points (x[i], y[i]) to draw at `width` pixel columns: of those\n"
+    "with a finite x in [low, high], all when there are at most 2 * width, otherwise each column's first\n"
+    "lowest and first highest point, so that no peak is lost; and the nearest point outside [low, high]\n"
+    "on either side, so that a line reaches the edges.";
 
 PyObject* points_to_draw(PyObject*, PyObject* args, PyObject* kwds) {
     return guarded([&]() -> PyObject* {

@@ -38,14 +38,35 @@ struct ColumnPicks {
     std::uint64_t highest = kNone;
 };
 
+// The points just outside the window: the one of greatest x below it and the one of
+// least x above it (the first of equals), so that a line drawn reaches its edges.
+struct Neighbours {
+    std::uint64_t below = kNone;
+    std::uint64_t above = kNone;
+
+    template <class X> void consider(std::span<const X> x, std::size_t i, AxisWindow window) {
+        const auto v = static_cast<double>(x[i]);
+        if (!std::isfinite(v)) return;
+        if (v < window.low && (below == kNone || v > static_cast<double>(x[below]))) below = i;
+        if (v > window.high && (above == kNone || v < static_cast<double>(x[above]))) above = i;
+    }
+
+    void add_to(std::vector<std::uint64_t>& kept) const {
+        for (const std::uint64_t i : {below, above})
+            if (i != kNone) kept.push_back(i);
+    }
+};
+
 template <class X, class Y>
 std::vector<std::uint64_t> reduce(std::span<const X> x, std::span<const Y> y, AxisWindow window,
                                   std::size_t width) {
     std::size_t count = 0;
     double low = std::numeric_limits<double>::infinity();
     double high = -low;
-    for (const X value : x) {
-        const auto v = static_cast<double>(value);
+    Neighbours neighbours;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const auto v = static_cast<double>(x[i]);
+        neighbours.consider(x, i, window);
         if (!inside(v, window)) continue;
         ++count;
         low = std::min(low, v);
@@ -53,9 +74,11 @@ std::vector<std::uint64_t> reduce(std::span<const X> x, std::span<const Y> y, Ax
     }
     std::vector<std::uint64_t> kept;
     if (count <= 2 * width) {
-        kept.reserve(count);
+        kept.reserve(count + 2);
         for (std::size_t i = 0; i < x.size(); ++i)
             if (inside(static_cast<double>(x[i]), window)) kept.push_back(i);
+        neighbours.add_to(kept);
+        std::ranges::sort(kept);
         return kept;
     }
     const ColumnScale scale(std::isfinite(window.low) ? window.low : low,
@@ -71,7 +94,7 @@ std::vector<std::uint64_t> reduce(std::span<const X> x, std::span<const Y> y, Ax
         if (picks.lowest == kNone || value < y[picks.lowest]) picks.lowest = i;
         if (picks.highest == kNone || value > y[picks.highest]) picks.highest = i;
     }
-    kept.reserve(2 * width);
+    kept.reserve(2 * width + 2);
     for (const ColumnPicks& picks : columns) {
         if (picks.lowest != kNone) {
             kept.push_back(std::min(picks.lowest, picks.highest));
@@ -80,6 +103,7 @@ std::vector<std::uint64_t> reduce(std::span<const X> x, std::span<const Y> y, Ax
             kept.push_back(picks.first);
         }
     }
+    neighbours.add_to(kept);
     // Columns follow x, indices the order of the trace: the same when x ascends.
     std::ranges::sort(kept);
     return kept;

@@ -18,13 +18,14 @@ struct AxisWindow {
     double high = std::numeric_limits<double>::infinity();
 };
 
-// Indices, ascending, of the points (x[i], y[i]) to draw: those with a finite x
-// inside `window`, all of them when there are at most 2 * width, otherwise per
-// pixel column the first point of lowest and the first point of highest y (a NaN y
-// is neither; a column of NaN only keeps its first point). The columns divide the
-// window (its open ends closed at the outermost x inside it) into `width` equal
-// parts. x.size() == y.size() and width >= 1; storage per column is only taken
-// when reducing, that is for fewer columns than half the points.
+// Indices, ascending, of the points (x[i], y[i]) to draw: of those with a finite x
+// inside `window`, all when there are at most 2 * width, otherwise per pixel column
+// the first point of lowest and the first point of highest y (a NaN y is neither; a
+// column of NaN only keeps its first point); and the nearest point outside the
+// window on either side (greatest x below it, least x above it), so that a line
+// drawn reaches the window's edges. The columns divide the window (its open ends
+// closed at the outermost x inside it) into `width` equal parts. x.size() == y.size() and width >= 1; storage
+// per column is only taken when reducing, that is for fewer columns than half the points.
 std::vector<std::uint64_t> points_to_draw(std::span<const float> x, std::span<const double> y,
                                           AxisWindow window, std::size_t width);
 std::vector<std::uint64_t> points_to_draw(std::span<const float> x, std::span<const float> y,

@@ -111,19 +111,21 @@ def test_reduction_per_pixel_column() -> None:
 
 
 @pytest.mark.parametrize(
-    ("low", "high", "inside"),
-    [(None, None, range(0, 1000)), (2.0, 3.0, range(200, 301)), (None, 0.5, range(0, 51)), (9.5, None, range(950, 1000)),
-     (20.0, 30.0, range(0))],
+    ("low", "high", "inside", "outside"),
+    [(None, None, range(0, 1000), []), (2.0, 3.0, range(200, 301), [199, 301]), (None, 0.5, range(0, 51), [51]),
+     (9.5, None, range(950, 1000), [949]), (20.0, 30.0, range(0), [999]), (3.995, 4.005, range(0), [399, 401])],
 )
-def test_reduction_window(low: float | None, high: float | None, inside: range) -> None:
+def test_reduction_window_and_its_neighbours(low: float | None, high: float | None, inside: range, outside: list[int]) -> None:
     x = array.array("d", [i / 100 for i in range(1000)])
     x[400] = math.nan  # no place on the axis: never drawn
+    x[600] = 7.0  # a second point at 7.0, out of order: the first one is the neighbour
     y = array.array("f", [float(i % 13) for i in range(1000)])
     for width in (3, 10**9):
         kept = _core.points_to_draw(x, y, width, low, high).tolist()
-        assert set(kept) <= set(inside) - {400}
+        assert set(kept) - set(inside) == set(outside) and 400 not in kept
         if width > len(inside):
-            assert kept == [i for i in inside if i != 400]
+            assert kept == sorted({i for i in inside if i != 400} | set(outside))
+    assert _core.points_to_draw(x, y, 5, 6.995, 6.999).tolist() == [600, 699]
 
 
 def _grid_points(count: int, seed: int = 3) -> tuple[array.array, array.array, array.array]:
