@@ -79,31 +79,32 @@ def test_accepted_integer_forms(sample_path: str) -> None:
     assert r.ms_level(U32_MAX) == 1
 
 
+# CPython's wording for a function of that signature, the method named as RawReader.<method>();
+# the positions count from 1.
 @pytest.mark.parametrize(
-    ("method", "args", "kwargs", "mentions"),
+    ("method", "args", "kwargs", "message"),
     [
-        ("n_scans", (), {}, "func_index"),
-        ("n_scans", (1, 2), {}, None),
-        ("n_scans", (1,), {"func_index": 1}, "func_index"),
-        ("n_scans", (), {"index": 1}, "index"),
-        ("retention_time", (1,), {}, "scan_index"),
-        ("retention_time", (1, 2, 3), {}, None),
-        ("read_spectrum", (), {"func_index": 1}, "scan_index"),
-        ("read_ims_spectrum", (1, 0), {"scan": 0}, "scan"),
-        ("read_chrom", (), {}, "channel_index"),
-        ("function_encoding", (), {"func_index": 1, "scan_index": 0}, "scan_index"),
-        ("ms_level", (1, 1), {}, None),
+        ("n_scans", (), {}, "n_scans() missing required argument 'func_index' (pos 1)"),
+        ("n_scans", (1, 2), {}, "n_scans() takes at most 1 argument (2 given)"),
+        ("n_scans", (1,), {"func_index": 1}, "argument for n_scans() given by name ('func_index') and position (1)"),
+        ("n_scans", (), {"index": 1}, "n_scans() got an unexpected keyword argument 'index'"),
+        ("retention_time", (1,), {}, "retention_time() missing required argument 'scan_index' (pos 2)"),
+        ("retention_time", (1, 2, 3), {}, "retention_time() takes at most 2 arguments (3 given)"),
+        ("retention_time", (1, 2), {"scan_index": 2}, "argument for retention_time() given by name ('scan_index') and position (2)"),
+        ("read_spectrum", (), {"func_index": 1}, "read_spectrum() missing required argument 'scan_index' (pos 2)"),
+        ("read_spectrum", (), {"scan_index": 1}, "read_spectrum() missing required argument 'func_index' (pos 1)"),
+        ("read_ims_spectrum", (1, 0), {"scan": 0}, "read_ims_spectrum() got an unexpected keyword argument 'scan'"),
+        ("read_chrom", (), {}, "read_chrom() missing required argument 'channel_index' (pos 1)"),
+        ("function_encoding", (), {"func_index": 1, "scan_index": 0}, "function_encoding() got an unexpected keyword argument 'scan_index'"),
+        ("ms_level", (1, 1), {}, "ms_level() takes at most 1 argument (2 given)"),
     ],
 )
 def test_argument_count_errors_name_the_method(
-    sample_reader, method: str, args: tuple[int, ...], kwargs: dict[str, int], mentions: str | None
+    sample_reader, method: str, args: tuple[int, ...], kwargs: dict[str, int], message: str
 ) -> None:
     with pytest.raises(TypeError) as caught:
         getattr(sample_reader, method)(*args, **kwargs)
-    message = str(caught.value)
-    assert f"RawReader.{method}()" in message
-    if mentions is not None:
-        assert f"'{mentions}'" in message
+    assert str(caught.value) == message.replace(f"{method}()", f"RawReader.{method}()")
 
 
 @pytest.mark.parametrize(("args", "kwargs"), [((), {}), (("a", "b"), {}), (("a",), {"path": "a"}), ((), {"dir": "a"})])

@@ -242,6 +242,7 @@ TEST(VariantARecordWidth, FirstDecidingPairWins) {
         {index_records({{0, 0}, {600, 100}, {1400, 100}}), 8},              // zero points skipped
         {index_records({{0, 7}, {50, 100}}), std::nullopt},                 // 50 is no multiple of 7
         {index_records({{0, 1}, {4, 1}, {10, 1}}), 6},                      // 4 bytes per point skipped
+        {index_records({{0, 100}, {650, 100}, {1450, 100}}), 8},            // 6.5 bytes per point skipped
         {index_records({{0xFFFFFFF0u, 2}, {0xFFFFFFFCu, 2}}), 6},           // spacing near the u32 limit
     };
     for (std::size_t i = 0; i < cases.size(); ++i)
