@@ -20,7 +20,9 @@ THREADS = [1, 2, 8]
 
 
 def _directories() -> dict[str, Callable[[], object]]:
-    found: dict[str, Callable[[], object]] = {"sample": samples.sample, "xevo": samples.xevo}
+    found: dict[str, Callable[[], object]] = {
+        "sample": samples.sample, "xevo": samples.xevo, "tied maxima": tools_samples.tied_maxima
+    }
     for encoding in tools_samples.ENCODINGS:
         for seed in (1, 2):
             found[f"random {encoding}{seed}"] = lambda e=encoding, s=seed: tools_samples.random_raw(e, s)
@@ -118,6 +120,8 @@ def test_chromatograms_equal_numpy_on_the_columns(raw_path: str, threads: int) -
         assert got_tic.tolist() == tic == cols.tic()[1].tolist()
         assert rt.tolist() == cols.rt_min.tolist()
         _, got_mz, got_bpi = run.bpi(number, threads=threads, on_error="skip")
+        assert got_mz.tolist() == bpi_mz and got_bpi.tolist() == bpi
+        _, got_mz, got_bpi = cols.bpi()
         assert got_mz.tolist() == bpi_mz and got_bpi.tolist() == bpi
         for name in ("ppm", "da"):
             width = {name: 20.0 if name == "ppm" else 0.5}

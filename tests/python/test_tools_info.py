@@ -12,13 +12,18 @@ from typing import Any
 
 import pytest
 import samples
+import tools_samples
 from rawfixture import demo_lc, demo_sample, demo_xevo
 
+import tarnvale
 from tarnvale_tools.cli import main
 
 EXAMPLE = Path(__file__).resolve().parents[2] / "examples" / "inspect_raw.py"
 
-RUNS = {"demo sample": demo_sample, "xevo": demo_xevo, "lcms": demo_lc, "sample": samples.sample}
+RUNS = {
+    "demo sample": demo_sample, "xevo": demo_xevo, "lcms": demo_lc, "sample": samples.sample,
+    "tied maxima": tools_samples.tied_maxima,
+}
 
 
 def info(capsys: Any, *args: str) -> tuple[int, str, str]:
@@ -56,7 +61,19 @@ def test_text_is_the_examples_and_json_says_the_same(
     status, out, err = info(capsys, path, "--json", *choice)
     assert status == text[0]
     assert err == "" if status == 0 else err.startswith("tarnvale info: error: base peak: ")
-    assert _text_facts(json.loads(out)) <= set(text[1].splitlines())
+    data = json.loads(out)
+    assert _text_facts(data) <= set(text[1].splitlines())
+    peak = data["base_peak"]
+    if peak is not None and peak["mz"] is not None:
+        assert peak["mz"] == _first_greatest_mz(path, peak["function"], peak["scan"])
+        assert f"scan {peak['scan']} (RT {peak['rt_min']:.4f} min): m/z {peak['mz']:.4f}," in text[1]
+
+
+def _first_greatest_mz(path: str, function: int, scan: int) -> float:
+    reader = tarnvale.RawReader(path)
+    read = reader.read_ims_spectrum if reader.function_encoding(function) == "b" else reader.read_spectrum
+    spectrum = read(function, scan)
+    return spectrum.mz[spectrum.intensity.index(max(spectrum.intensity))]
 
 
 def _text_facts(data: dict[str, Any]) -> set[str]:

@@ -1,6 +1,7 @@
 """Directories for the tarnvale_tools tests: random functions of every encoding,
 with calibration, statistics, zero-intensity records, a scan clamped at the end
-of the data file and a last scan cut short inside a record."""
+of the data file and a last scan cut short inside a record; and scans whose
+greatest intensity is at more than one m/z."""
 
 from __future__ import annotations
 
@@ -8,7 +9,7 @@ import random
 
 from rawfixture import (
     CalLine, Extern, Function, FunctionRecord, RawDir, RunHeader, Scan, collision_energy_sts, encode_a, encode_d,
-    record_a, record_b, record_c, record_d,
+    position_for_mz, record_a, record_b, record_c, record_d, scan_a, scan_b,
 )
 
 ENCODINGS = ["A", "B", "C", "D"]
@@ -54,3 +55,25 @@ def random_raw(encoding: str, seed: int, scans: int = 40, max_points: int = 12, 
     cal = [CalLine(1, [rng.uniform(-0.01, 0.01), rng.uniform(0.999, 1.001), rng.uniform(-1e-6, 1e-6)], "T1")]
     header = RunHeader(instrument="SYNAPT G2-Si" if encoding == "B" else "XEVO-G2XSQTOF", cal=cal)
     return RawDir(header, Extern(lteff=rng.uniform(900.0, 2000.0), veff=rng.uniform(5000.0, 10000.0)), [function])
+
+
+def tied_maxima() -> RawDir:
+    """Scans whose greatest intensity is at two different m/z (and drift times), the
+    two side by side, far apart, and first and last: the base peak is the first."""
+    peaks = [
+        [(300.0, 100), (400.0, 900), (500.0, 900), (600.0, 50)],
+        [(200.0, 7), (300.0, 9000), (350.0, 1), (400.0, 1), (450.0, 1), (500.0, 1), (550.0, 1), (600.0, 9000)],
+        [(300.0, 4000), (350.0, 1), (400.0, 2), (450.0, 3), (500.0, 4), (550.0, 4000)],
+    ]
+    survey = Function("A", [scan_a(0.01 * (i + 1), scan) for i, scan in enumerate(peaks)], FunctionRecord())
+    first, last, low, high = 100, 4100, 50.0, 2000.0
+
+    def ions(scan: list[tuple[float, int]]) -> list[tuple[int, int, int]]:
+        return [(round(position_for_mz(mz, low, high, first, last)), 900 - i, n) for i, (mz, n) in enumerate(scan)]
+
+    mobility = Function(
+        "B", [scan_b(0.01 * (i + 1) + 0.005, ions(scan), first, last) for i, scan in enumerate(peaks)],
+        FunctionRecord(scan_time_s=0.5, mz_low=low, mz_high=high),
+    )
+    header = RunHeader(instrument="SYNAPT G2-Si", cal=[CalLine(1, [0.0, 1.0], "T1"), CalLine(2, [0.0, 1.0], "T1")])
+    return RawDir(header, Extern(), [survey, mobility])
