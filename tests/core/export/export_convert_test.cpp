@@ -194,6 +194,7 @@ TEST(DriftBinsTest, WordsFromTimesOrRanks) {
     const std::vector<Case> cases = {
         {{at_word(0), at_word(1), at_word(65535)}, st, {0, 1, 65535}},
         {{at_word(17), at_word(18)}, st, {17, 18}},
+        {{at_word(17), at_word(17.25)}, st, {0, 1}},                    // two times, one word: ranks
         {{0.5, 0.7}, 0.0, {0, 1}},                                      // no scan time: ranks
         {{0.5, 0.7}, std::numeric_limits<double>::quiet_NaN(), {0, 1}}, // nor a usable one
         {{1e9}, 20.0, {0}},                                             // not a drift word: ranks
