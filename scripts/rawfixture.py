@@ -583,6 +583,108 @@ def scan_c(rt_min: float, ions: Sequence[tuple[float, int]], first: int, last: i
 
 
 # ---------------------------------------------------------------------------
+# Profile peaks and a lock-mass drift, with their truth
+# ---------------------------------------------------------------------------
+
+
+@dataclass(frozen=True)
+class GaussianPeak:
+    """A peak of the sampled signal: its centre and width (sigma) in time bins and its
+    apex in counts; a saturated detector reads `flat_at` counts at most (a flat top)."""
+
+    position: float
+    sigma: float
+    height: float
+    flat_at: float | None = None
+
+
+def profile_counts(peaks: Sequence[GaussianPeak], rng: random.Random, floor: int = 4, reach: float = 5.0) -> dict[int, int]:
+    """Counts per time bin: the peaks, rounded, on a floor of 0 to `floor` counts, over
+    the bins within `reach` sigma of a peak (elsewhere nothing was recorded); a bin
+    under a saturated top reads its ceiling exactly. Bins of 0 counts are left out."""
+    signal: dict[int, float] = {}
+    ceiling: dict[int, float] = {}
+    for peak in peaks:
+        for position in range(math.floor(peak.position - reach * peak.sigma), math.ceil(peak.position + reach * peak.sigma) + 1):
+            z = (position - peak.position) / peak.sigma
+            signal[position] = signal.get(position, 0.0) + peak.height * math.exp(-0.5 * z * z)
+            if peak.flat_at is not None and abs(z) < 3:
+                ceiling[position] = min(ceiling.get(position, math.inf), round(peak.flat_at))
+    counts = {}
+    for position in sorted(signal):
+        count = min(round(signal[position]) + rng.randint(0, floor), ceiling.get(position, math.inf), 65535)
+        if count > 0 and 0 <= position <= 65535:
+            counts[position] = int(count)
+    return counts
+
+
+def profile_scan_b(rt_min: float, spectra: dict[int, dict[int, int]], first: int, last: int) -> Scan:
+    """Encoding B scan of profile spectra, one per drift word (drift word -> bin ->
+    counts), as the instrument writes them: drift bin by drift bin, each along the
+    time-bin axis, framed by zero-intensity anchors at `first` and `last`."""
+    records = [record_b(count, drift, position) for drift in sorted(spectra) for position, count in sorted(spectra[drift].items())]
+    return Scan(rt_min, [record_b(0, 0, first), *records, record_b(0, 0, last)])
+
+
+def profile_scan_c(rt_min: float, counts: dict[int, int], first: int, last: int) -> Scan:
+    """Encoding C scan of one profile spectrum on whole bins (fraction 0)."""
+    return Scan(rt_min, [record_c(0, first, 0), *(record_c(c, p, 0) for p, c in sorted(counts.items())), record_c(0, last, 0)])
+
+
+@dataclass(frozen=True)
+class LockMassDrift:
+    """A planted m/z drift, as a flight tube warming up gives it: `start_ppm` at the
+    start, `end_ppm` after `minutes`, along a smooth S-shaped curve."""
+
+    start_ppm: float = -20.0
+    end_ppm: float = 20.0
+    minutes: float = 10.0
+
+    def ppm(self, rt_min: float) -> float:
+        share = min(max(rt_min / self.minutes, 0.0), 1.0)
+        return self.start_ppm + (self.end_ppm - self.start_ppm) * (1 - math.cos(math.pi * share)) / 2
+
+    def observed(self, mz: float, rt_min: float) -> float:
+        """Where the instrument records an ion of m/z `mz` at `rt_min`."""
+        return mz * (1 + self.ppm(rt_min) * 1e-6)
+
+
+@dataclass(frozen=True)
+class LockScanTruth:
+    """One lock scan as written: its time, and the drift its reference peak shows
+    (planted drift plus jitter), None when the scan holds no reference peak."""
+
+    rt_min: float
+    ppm: float | None
+
+
+def lock_mass_scans(
+    drift: LockMassDrift,
+    reference: float,
+    rng: random.Random,
+    every_s: tuple[float, float] = (10.0, 30.0),
+    jitter_ppm: float = 0.3,
+    missing: float = 0.15,
+    others: Sequence[tuple[float, float]] = ((278.1141, 900.0), (557.2799, 1800.0)),
+) -> tuple[list[Scan], list[LockScanTruth]]:
+    """Encoding D lock scans every `every_s` seconds over the drift's minutes: the
+    reference at the drifted m/z with up to `jitter_ppm` of jitter, beside other ions
+    (drifted too); a share `missing` of the scans lack the reference peak."""
+    scans, truth = [], []
+    rt = rng.uniform(*every_s) / 60
+    while rt < drift.minutes:
+        peaks = [(drift.observed(mz, rt), intensity) for mz, intensity in others]
+        ppm = None
+        if rng.random() >= missing:
+            ppm = drift.ppm(rt) + rng.uniform(-jitter_ppm, jitter_ppm)
+            peaks.append((reference * (1 + ppm * 1e-6), 6000.0 * rng.uniform(0.9, 1.1)))
+        scans.append(scan_d(rt, sorted(peaks)))
+        truth.append(LockScanTruth(rt, ppm))
+        rt += rng.uniform(*every_s) / 60
+    return scans, truth
+
+
+# ---------------------------------------------------------------------------
 # Demo
 # ---------------------------------------------------------------------------
 
@@ -679,35 +781,39 @@ _LC_COMPOUNDS = [
 ]
 _LC_MINUTES, _LC_CYCLE_S = 4.5, 1.0
 _LC_DRIFT_BIN_MS = 0.069  # 200 mobility bins span 13.8 ms
-_LC_LOCK_MASS = [(556.2766, 6000.0), (557.2799, 1800.0), (278.1141, 900.0)]
+_LC_PEAK_SIGMA_BINS = 1.3  # profile peaks along the time-bin axis
+_LC_DRIFT = LockMassDrift(-20.0, 20.0, _LC_MINUTES)  # the flight tube warming over the run
+LEU_ENK = 556.276575  # leucine enkephalin [M+H]+, from C28H37N5O7 and the proton's mass
 
 
 def _lc_ims_scan(rt_min: float, ions: list[tuple[float, float, float]], rng: random.Random) -> Scan:
     """Encoding B scan (scan time 0.5 s, m/z 50-2000) of (m/z, drift ms, intensity)
-    ions spread over neighbouring mobility bins, plus low chemical noise."""
+    ions, each a Gaussian profile peak along the time-bin axis in each of the
+    neighbouring mobility bins it spreads over, plus low chemical noise."""
     first, last, scan_time_ms = 100, 60000, 500.0
-    counts: dict[tuple[int, int], int] = {}
+    peaks: dict[int, list[GaussianPeak]] = {}
     for mz, drift_ms, intensity in ions:
-        position = round(position_for_mz(mz, 50.0, 2000.0, first, last))
+        position = position_for_mz(mz, 50.0, 2000.0, first, last)
         centre = drift_ms / _LC_DRIFT_BIN_MS
         for offset in range(-4, 5):
             share = math.exp(-0.5 * (offset / 1.6) ** 2) / 4.0
-            key = (position, round(centre) + offset)
-            counts[key] = counts.get(key, 0) + round(intensity * share)
+            apex = intensity * share / (_LC_PEAK_SIGMA_BINS * math.sqrt(2 * math.pi))
+            if apex >= 1.0:
+                peaks.setdefault(round(centre) + offset, []).append(GaussianPeak(position, _LC_PEAK_SIGMA_BINS, apex))
+    spectra = {mobility_bin: profile_counts(group, rng, floor=2) for mobility_bin, group in peaks.items()}
     for _ in range(40):
-        key = (round(position_for_mz(rng.uniform(60.0, 1900.0), 50.0, 2000.0, first, last)), rng.randrange(8, 200))
-        counts[key] = counts.get(key, 0) + rng.randint(1, 6)
-    records = [
-        (position, round(mobility_bin * _LC_DRIFT_BIN_MS / scan_time_ms * 65536), min(count, 65535))
-        for (position, mobility_bin), count in sorted(counts.items())
-        if count > 0
-    ]
-    return scan_b(rt_min, records, first, last)
+        mobility_bin = rng.randrange(8, 200)
+        position = round(position_for_mz(rng.uniform(60.0, 1900.0), 50.0, 2000.0, first, last))
+        bins = spectra.setdefault(mobility_bin, {})
+        bins[position] = min(bins.get(position, 0) + rng.randint(1, 6), 65535)
+    words = {mobility_bin: round(mobility_bin * _LC_DRIFT_BIN_MS / scan_time_ms * 65536) for mobility_bin in spectra}
+    return profile_scan_b(rt_min, {words[b]: counts for b, counts in spectra.items() if counts}, first, last)
 
 
 def _lc_ions(rt_min: float, fragments: bool, rng: random.Random) -> list[tuple[float, float, float]]:
-    """Ions of the eluting compounds at `rt_min`: precursors with two isotopes
-    (low energy) or their fragments at the precursor's drift time (high energy)."""
+    """Ions of the eluting compounds at `rt_min`, at the m/z the drifting instrument
+    records: precursors with two isotopes (low energy) or their fragments at the
+    precursor's drift time (high energy)."""
     ions = []
     for mz, charge, apex, sigma, height, drift_ms, products in _LC_COMPOUNDS:
         level = height * math.exp(-0.5 * ((rt_min - apex) / sigma) ** 2) * rng.uniform(0.9, 1.1)
@@ -717,23 +823,21 @@ def _lc_ions(rt_min: float, fragments: bool, rng: random.Random) -> list[tuple[f
             ions += [(product, drift_ms, level * 0.4 * rng.uniform(0.5, 1.0)) for product in products]
         else:
             ions += [(mz + k * 1.00335 / charge, drift_ms, level * share) for k, share in enumerate((1.0, 0.55, 0.2))]
-    return ions
+    return [(_LC_DRIFT.observed(mz, rt_min), drift_ms, level) for mz, drift_ms, level in ions]
 
 
 def demo_lc() -> RawDir:
     """SYNAPT LC-IMS-MS^E run of 4.5 minutes: low-energy (MS1) and high-energy
-    (MS2) ion-mobility functions in encoding B, eight compounds eluting as
-    Gaussian peaks, a lock mass function (D) every 20 s, pump pressure and
-    column temperature channels."""
+    (MS2) ion-mobility functions in encoding B, profile data, eight compounds
+    eluting as Gaussian peaks, a lock mass function (D, leucine enkephalin) every
+    20 s, pump pressure and column temperature channels. Every m/z drifts from
+    -20 to +20 ppm over the run (`_LC_DRIFT`), which lock-mass correction undoes."""
     rng = random.Random(13)
     n_cycles = round(_LC_MINUTES * 60 / _LC_CYCLE_S)
     times = [(i + 0.5) * _LC_CYCLE_S / 60 for i in range(n_cycles)]
     low = [_lc_ims_scan(t, _lc_ions(t, False, rng), rng) for t in times]
     high = [_lc_ims_scan(t + 0.5 / 60, _lc_ions(t + 0.5 / 60, True, rng), rng) for t in times]
-    lock = [
-        scan_d(t, [(mz, intensity * rng.uniform(0.95, 1.05)) for mz, intensity in _LC_LOCK_MASS])
-        for t in (20 * (i + 1) / 60 for i in range(round(_LC_MINUTES * 3) - 1))
-    ]
+    lock, _ = lock_mass_scans(_LC_DRIFT, LEU_ENK, rng, every_s=(20.0, 20.0), missing=0.1)
     def ims_record(subtype: int) -> FunctionRecord:
         return FunctionRecord(
             scan_subtype=subtype, cycle_time_s=_LC_CYCLE_S, interscan_delay_s=0.0, scan_time_s=0.5, mz_low=50.0, mz_high=2000.0

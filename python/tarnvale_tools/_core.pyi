@@ -4,6 +4,7 @@ from collections.abc import Buffer, Callable, Sequence
 from typing import Literal, SupportsFloat, SupportsIndex, TypedDict, final
 
 _OnError = Literal["fail", "skip"]
+_LockMass = SupportsFloat | str | None
 _Tolerance = SupportsFloat | Sequence[SupportsFloat] | None
 
 class _HeaderFields(TypedDict):
@@ -50,7 +51,19 @@ class Run:
     def functions(self) -> list[_FunctionFields]: ...
     @property
     def channels(self) -> list[_ChannelFields]: ...
-    def columns(self, func_index: SupportsIndex, threads: SupportsIndex = 1, on_error: _OnError = "fail") -> Columns: ...
+    def columns(
+        self,
+        func_index: SupportsIndex,
+        threads: SupportsIndex = 1,
+        on_error: _OnError = "fail",
+        centroid: bool = False,
+        min_intensity: SupportsFloat = 0.0,
+        min_points: SupportsIndex = 1,
+        lock_mass: _LockMass = None,
+        lock_mass_tolerance: SupportsFloat = 0.25,
+        lock_mass_function: SupportsIndex | None = None,
+        lock_mass_min_intensity: SupportsFloat = 0.0,
+    ) -> Columns: ...
     def chromatograms(
         self,
         func_index: SupportsIndex,
@@ -61,10 +74,33 @@ class Run:
         da: _Tolerance = None,
         threads: SupportsIndex = 1,
         on_error: _OnError = "fail",
+        centroid: bool = False,
+        min_intensity: SupportsFloat = 0.0,
+        min_points: SupportsIndex = 1,
+        lock_mass: _LockMass = None,
+        lock_mass_tolerance: SupportsFloat = 0.25,
+        lock_mass_function: SupportsIndex | None = None,
+        lock_mass_min_intensity: SupportsFloat = 0.0,
     ) -> Chromatograms: ...
     def read_scan(
-        self, func_index: SupportsIndex, scan_index: SupportsIndex
+        self,
+        func_index: SupportsIndex,
+        scan_index: SupportsIndex,
+        centroid: bool = False,
+        min_intensity: SupportsFloat = 0.0,
+        min_points: SupportsIndex = 1,
+        lock_mass: _LockMass = None,
+        lock_mass_tolerance: SupportsFloat = 0.25,
+        lock_mass_function: SupportsIndex | None = None,
+        lock_mass_min_intensity: SupportsFloat = 0.0,
     ) -> tuple[memoryview, memoryview, memoryview | None, float]: ...
+    def lock_mass_trace(
+        self,
+        mz: SupportsFloat | str,
+        tolerance: SupportsFloat = 0.25,
+        function: SupportsIndex | None = None,
+        on_error: _OnError = "fail",
+    ) -> tuple[memoryview, memoryview, memoryview]: ...
     def read_chrom(self, channel_index: SupportsIndex) -> tuple[memoryview, memoryview]: ...
 
 @final
@@ -132,6 +168,7 @@ def write_mzml(
     progress: Callable[[int, int], object] | None = None,
 ) -> int: ...
 
+def lock_mass_presets() -> list[tuple[str, str, float]]: ...
 def json_array(values: Buffer, picks: Buffer | None = None) -> bytes: ...
 def points_to_draw(
     x: Buffer, y: Buffer, width: SupportsIndex, low: SupportsFloat | None = None, high: SupportsFloat | None = None

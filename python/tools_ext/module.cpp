@@ -6,6 +6,7 @@
 #include "common/guard.hpp"
 #include "common/log_bridge.hpp"
 #include "tools_ext/display_functions.hpp"
+#include "tools_ext/processing_arguments.hpp"
 #include "tools_ext/types.hpp"
 #include "tools_ext/write_mzml.hpp"
 
@@ -31,6 +32,7 @@ int exec_module(PyObject* module) {
 PyMethodDef module_methods[] = {
     {"write_mzml", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_mzml)),
      METH_VARARGS | METH_KEYWORDS, write_mzml_doc},
+    {"lock_mass_presets", lock_mass_presets, METH_NOARGS, lock_mass_presets_doc},
     {"json_array", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(json_array)),
      METH_VARARGS | METH_KEYWORDS, json_array_doc},
     {"points_to_draw", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(points_to_draw)),

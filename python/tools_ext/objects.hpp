@@ -3,17 +3,22 @@
 
 #include <Python.h>
 
+#include <memory>
+
 #include "columns/chromatograms.hpp"
 #include "columns/function_columns.hpp"
 #include "common/py_ref.hpp"
 #include "reader/acquisition.hpp"
+#include "tools_ext/processing_arguments.hpp"
 
 namespace tarnvale::py::tools {
 
-// Run: an opened directory and the path str it was opened with.
+// Run: an opened directory, the path str it was opened with, and its last
+// preparation of peak picking and lock-mass correction.
 struct RunState {
     Acquisition acquisition;
     PyRef path;
+    std::unique_ptr<ProcessingCache> processing = std::make_unique<ProcessingCache>();
 };
 
 // A new Columns object owning `columns`; null with an exception set.

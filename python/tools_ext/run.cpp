@@ -3,7 +3,9 @@
 #include <array>
 #include <cctype>
 #include <optional>
+#include <span>
 #include <variant>
+#include <vector>
 
 #include "common/arguments.hpp"
 #include "common/box.hpp"
@@ -12,6 +14,7 @@
 #include "io.hpp"
 #include "tools_ext/array_buffer.hpp"
 #include "tools_ext/objects.hpp"
+#include "tools_ext/processing_arguments.hpp"
 #include "tools_ext/tools_arguments.hpp"
 #include "tools_ext/types.hpp"
 
@@ -122,10 +125,20 @@ PyObject* get_channels(PyObject* self, void*) {
     });
 }
 
+// The processing keywords, which follow a callable's own `own` parameters in
+// `bound`, prepared on the run into options.processing.
+bool with_processing_of(PyObject* self, std::span<PyObject* const> bound, std::size_t own,
+                        columns::Options& options) {
+    processing::ProcessingRequest request;
+    return to_processing_request(bound.subspan(own), options.on_error, request) &&
+           unbox<RunState>(self).processing->prepare(acquisition_of(self).reader(), request,
+                                                     options.processing);
+}
+
 PyObject* run_columns(PyObject* self, PyObject* args, PyObject* kwds) {
     return guarded([&]() -> PyObject* {
-        static constexpr std::array<const char*, 3> params{"func_index", "threads", "on_error"};
-        std::array<PyObject*, 3> bound{};
+        static constexpr auto params = with_processing<3>({"func_index", "threads", "on_error"});
+        std::array<PyObject*, params.size()> bound{};
         if (!bind_arguments(args, kwds, "Run.columns", params, bound, 1)) return nullptr;
         std::uint32_t func_index = 0;
         columns::Options options;
@@ -134,6 +147,7 @@ PyObject* run_columns(PyObject* self, PyObject* args, PyObject* kwds) {
         const Acquisition& acquisition = acquisition_of(self);
         auto entry = acquisition.function(func_index);
         if (!entry) return raise_runtime(entry.error());
+        if (!with_processing_of(self, bound, 3, options)) return nullptr;
         auto read = without_interpreter_lock(
             [&] { return columns::read_columns(acquisition.reader(), **entry, options); });
         if (!read) return raise_runtime(read.error());
@@ -163,9 +177,9 @@ PyObject* scan_tuple(raw::ImsSpectrum& spectrum, float rt_min) {
 
 PyObject* run_chromatograms(PyObject* self, PyObject* args, PyObject* kwds) {
     return guarded([&]() -> PyObject* {
-        static constexpr std::array<const char*, 8> params{"func_index", "tic", "bpi",     "targets",
-                                                           "ppm",        "da",  "threads", "on_error"};
-        std::array<PyObject*, 8> bound{};
+        static constexpr auto params =
+            with_processing<8>({"func_index", "tic", "bpi", "targets", "ppm", "da", "threads", "on_error"});
+        std::array<PyObject*, params.size()> bound{};
         if (!bind_arguments(args, kwds, "Run.chromatograms", params, bound, 1)) return nullptr;
         std::uint32_t func_index = 0;
         columns::ChromatogramRequest request;
@@ -178,6 +192,7 @@ PyObject* run_chromatograms(PyObject* self, PyObject* args, PyObject* kwds) {
         const Acquisition& acquisition = acquisition_of(self);
         auto entry = acquisition.function(func_index);
         if (!entry) return raise_runtime(entry.error());
+        if (!with_processing_of(self, bound, 8, options)) return nullptr;
         auto read = without_interpreter_lock(
             [&] { return columns::read_chromatograms(acquisition.reader(), **entry, request, options); });
         if (!read) return raise_runtime(read.error());
@@ -213,20 +228,65 @@ PyObject* run_read_chrom(PyObject* self, PyObject* args, PyObject* kwds) {
 // One scan decoded on its own: (mz, intensity, drift_time_ms or None, rt_min).
 PyObject* run_read_scan(PyObject* self, PyObject* args, PyObject* kwds) {
     return guarded([&]() -> PyObject* {
-        static constexpr std::array<const char*, 2> params{"func_index", "scan_index"};
-        std::array<PyObject*, 2> bound{};
+        static constexpr auto params = with_processing<2>({"func_index", "scan_index"});
+        std::array<PyObject*, params.size()> bound{};
         std::uint32_t func_index = 0;
         std::uint64_t scan_index = 0;
-        if (!bind_arguments(args, kwds, "Run.read_scan", params, bound) ||
+        if (!bind_arguments(args, kwds, "Run.read_scan", params, bound, 2) ||
             !to_u32(bound[0], params[0], func_index) || !to_u64(bound[1], params[1], scan_index))
             return nullptr;
         const Acquisition& acquisition = acquisition_of(self);
-        auto decoded =
-            without_interpreter_lock([&] { return acquisition.decode_scan(func_index, scan_index); });
+        columns::Options options;
+        if (!with_processing_of(self, bound, 2, options)) return nullptr;
+        auto decoded = without_interpreter_lock([&]() -> Result<DecodedScan> {
+            if (!options.processing) return acquisition.decode_scan(func_index, scan_index);
+            return processing::read_processed_scan(acquisition.reader(), func_index, scan_index,
+                                                   *options.processing);
+        });
         if (!decoded) return raise_runtime(decoded.error());
         const float rt_min = decoded->rt_min;
         return std::visit([rt_min](auto& spectrum) { return scan_tuple(spectrum, rt_min); },
                           decoded->spectrum);
+    });
+}
+
+// (rt_min, observed_mz, ppm_error) per lock scan, float64, NaN where no peak was found.
+PyObject* run_lock_mass_trace(PyObject* self, PyObject* args, PyObject* kwds) {
+    return guarded([&]() -> PyObject* {
+        static constexpr std::array<const char*, 4> params{"mz", "tolerance", "function", "on_error"};
+        std::array<PyObject*, params.size()> bound{};
+        if (!bind_arguments(args, kwds, "Run.lock_mass_trace", params, bound, 1)) return nullptr;
+        processing::LockMassOptions options;
+        columns::Options read;
+        if (!to_lock_mass(bound[0], "mz", options.reference_mz) ||
+            (bound[1] != nullptr && !to_f64(bound[1], "tolerance", options.tolerance_da)) ||
+            !to_options(nullptr, bound[3], read))
+            return nullptr;
+        if (bound[2] != nullptr && bound[2] != Py_None) {
+            std::uint32_t function = 0;
+            if (!to_u32(bound[2], "function", function)) return nullptr;
+            options.function = function;
+        }
+        options.skip_unreadable = read.on_error == columns::OnError::Skip;
+        if (auto problem = processing::problem_with(options)) {
+            PyErr_SetString(PyExc_ValueError, problem->c_str());
+            return nullptr;
+        }
+        const Reader& reader = acquisition_of(self).reader();
+        auto trace =
+            without_interpreter_lock([&] { return processing::read_lock_mass_trace(reader, options); });
+        if (!trace) return raise_runtime(trace.error());
+        std::vector<double> ppm;
+        ppm.reserve(trace->observed_mz.size());
+        for (const double observed : trace->observed_mz)
+            ppm.push_back((observed - options.reference_mz) / options.reference_mz * 1e6);
+        PyRef rt =
+            PyRef::steal(memoryview_of(columns::Column<double>::from_vector(std::move(trace->rt_min))));
+        PyRef mz =
+            PyRef::steal(memoryview_of(columns::Column<double>::from_vector(std::move(trace->observed_mz))));
+        PyRef error = PyRef::steal(memoryview_of(columns::Column<double>::from_vector(std::move(ppm))));
+        if (!rt || !mz || !error) return nullptr;
+        return PyTuple_Pack(3, rt.get(), mz.get(), error.get());
     });
 }
 
@@ -248,14 +308,18 @@ PyGetSetDef run_getset[] = {
 
 PyMethodDef run_methods[] = {
     {"columns", as_cfunction<run_columns>(), kArgs,
-     "columns($self, func_index, threads=1, on_error='fail')\n--\n\n"
+     "columns($self, func_index, threads=1, on_error='fail', " TV_PROCESSING_SIGNATURE ")\n--\n\n"
      "Every scan of a function decoded into contiguous columns."},
     {"chromatograms", as_cfunction<run_chromatograms>(), kArgs,
      "chromatograms($self, func_index, tic=True, bpi=True, targets=None, ppm=None, da=None, threads=1, "
-     "on_error='fail')\n--\n\n"
+     "on_error='fail', " TV_PROCESSING_SIGNATURE ")\n--\n\n"
      "TIC, base peak and extracted-ion traces of a function in one pass over its scans."},
+    {"lock_mass_trace", as_cfunction<run_lock_mass_trace>(), kArgs,
+     "lock_mass_trace($self, mz, tolerance=0.25, function=None, on_error='fail')\n--\n\n"
+     "(rt_min, observed_mz, ppm_error) float64 arrays, one entry per lock scan; NaN where no peak lies\n"
+     "within the tolerance (Da) of mz, an m/z or a preset name."},
     {"read_scan", as_cfunction<run_read_scan>(), kArgs,
-     "read_scan($self, func_index, scan_index)\n--\n\n"
+     "read_scan($self, func_index, scan_index, " TV_PROCESSING_SIGNATURE ")\n--\n\n"
      "One scan decoded on its own: (mz, intensity, drift_time_ms, rt_min), drift_time_ms None unless the "
      "function is ion mobility."},
     {"read_chrom", as_cfunction<run_read_chrom>(), kArgs,

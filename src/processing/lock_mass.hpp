@@ -20,6 +20,8 @@ struct LockMassOptions {
     double min_intensity = 0;                   // a weaker peak does not count as found
     std::optional<std::uint32_t> function = {}; // the lock-mass function; needed when there are several
     bool skip_unreadable = false;               // a lock scan that cannot be decoded is left out, not fatal
+
+    bool operator==(const LockMassOptions&) const = default;
 };
 
 // What is wrong with the options, or none.

@@ -15,6 +15,8 @@ namespace tarnvale::processing {
 struct PickingOptions {
     double min_intensity = 0;     // peaks whose intensity is below this are dropped
     std::uint32_t min_points = 1; // peaks of fewer samples are dropped
+
+    bool operator==(const PickingOptions&) const = default;
 };
 
 // What is wrong with the options, or none.

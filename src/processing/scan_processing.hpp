@@ -24,6 +24,7 @@ struct ProcessingRequest {
     std::optional<LockMassOptions> lock_mass; // correct every function's m/z
 
     bool empty() const { return !centroid && !lock_mass; }
+    bool operator==(const ProcessingRequest&) const = default;
 };
 
 // What is wrong with the request's values, or none.
