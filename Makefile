@@ -61,7 +61,7 @@ toolchain:
 
 # The project's variables as the commands in the toolchain root see them.
 env:
-	@$(TOOLCHAIN) sh -c 'env | grep -E "^(TARNVALE_[A-Z0-9_]*|SCANS|SCANS_SMALL|SCANS_LARGE)=" | sort'
+	@$(TOOLCHAIN) sh -c 'env | grep -E "^(TARNVALE_[A-Z0-9_]*|SCANS|SCANS_SMALL|SCANS_LARGE|POINTS|ROUNDS)=" | sort'
 
 clean:
 	rm -rf $(BUILD_DIR) $(BUILD_DIR)-*

@@ -164,13 +164,14 @@ ensure() {
 }
 
 # NAME=VALUE for each variable of the project set on the host, each ended by a NUL:
-# every TARNVALE_* (TARNVALE_TOOLCHAIN is set anew inside) and those the benchmarks read.
+# every TARNVALE_* (TARNVALE_TOOLCHAIN is set anew inside) and those the benchmarks in
+# bench/ read. A new variable read inside the root is named TARNVALE_* or added here.
 project_variables() {
     local name
     for name in $(compgen -e); do
         case $name in
             TARNVALE_TOOLCHAIN) ;;
-            TARNVALE_* | SCANS | SCANS_SMALL | SCANS_LARGE) printf '%s=%s\0' "$name" "${!name}" ;;
+            TARNVALE_* | SCANS | SCANS_SMALL | SCANS_LARGE | POINTS | ROUNDS) printf '%s=%s\0' "$name" "${!name}" ;;
         esac
     done
 }
