@@ -1,9 +1,14 @@
 #include "mzml/array_encoder.hpp"
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <libdeflate.h>
 #include <simdutf.h>
+#include <type_traits>
+
+#include "mzml/numpress.hpp"
 
 namespace tarnvale::mzml {
 
@@ -14,18 +19,18 @@ struct ArrayEncoder::Compressor {
     std::unique_ptr<libdeflate_compressor, Free> handle;
 };
 
-ArrayEncoder::ArrayEncoder(Compression compression, std::unique_ptr<Compressor> compressor)
-    : compression_(compression), compressor_(std::move(compressor)) {}
+ArrayEncoder::ArrayEncoder(const ArrayEncoding& encoding, std::unique_ptr<Compressor> compressor)
+    : encoding_(encoding), compressor_(std::move(compressor)) {}
 ArrayEncoder::ArrayEncoder(ArrayEncoder&&) noexcept = default;
 ArrayEncoder& ArrayEncoder::operator=(ArrayEncoder&&) noexcept = default;
 ArrayEncoder::~ArrayEncoder() = default;
 
-Result<ArrayEncoder> ArrayEncoder::create(Compression compression) {
-    if (compression == Compression::None) return ArrayEncoder(compression, nullptr);
+Result<ArrayEncoder> ArrayEncoder::create(const ArrayEncoding& encoding) {
+    if (encoding.compression == Compression::None) return ArrayEncoder(encoding, nullptr);
     auto compressor = std::make_unique<Compressor>();
     compressor->handle.reset(libdeflate_alloc_compressor(zlib_level));
     if (compressor->handle == nullptr) return parse_error("libdeflate could not allocate a compressor");
-    return ArrayEncoder(compression, std::move(compressor));
+    return ArrayEncoder(encoding, std::move(compressor));
 }
 
 template <class Float>
@@ -60,6 +65,67 @@ std::span<const std::uint8_t> ArrayEncoder::payload(std::span<const double> valu
 
 std::span<const std::uint8_t> ArrayEncoder::payload(std::span<const float> values) {
     return payload_of_bytes(little_endian_bytes(values));
+}
+
+Term ArrayEncoder::plain_compression() const {
+    return encoding_.compression == Compression::Zlib ? Term::ZlibCompression : Term::NoCompression;
+}
+
+// Linear prediction for m/z and times, short logged floats for intensities; other
+// arrays (drift times in m/z order, instrument readings) have neither shape. An empty
+// array has nothing to gain and some readers stumble on an empty numpress stream.
+template <class Float>
+bool ArrayEncoder::try_numpress(std::span<const Float> values, ArrayRole role, EncodedArray& out) {
+    if (!encoding_.numpress || values.empty()) return false;
+    const bool zlib = encoding_.compression == Compression::Zlib;
+    numpressed_.clear();
+    // At most the 8-byte header, two 4-byte values and 4.5 bytes for each later value.
+    numpressed_.reserve(16 + values.size() * 5);
+    if (role == ArrayRole::Intensity) {
+        if (!numpress::append_slof(values, numpressed_)) return false;
+        out.compression = zlib ? Term::NumpressSlofZlib : Term::NumpressSlof;
+    } else if (role == ArrayRole::Mz || role == ArrayRole::Time) {
+        if constexpr (!std::is_same_v<Float, double>) {
+            return false;
+        } else {
+            if (!numpress::append_linear(values, numpressed_)) return false;
+            out.compression = zlib ? Term::NumpressLinearZlib : Term::NumpressLinear;
+        }
+    } else {
+        return false;
+    }
+    // Decoders give numpress values back as doubles, whatever went in.
+    out.data_type = Term::Float64;
+    out.payload = payload_of_bytes(numpressed_);
+    return true;
+}
+
+EncodedArray ArrayEncoder::encode(std::span<const double> values, ArrayRole role) {
+    EncodedArray out{{}, Term::Float64, plain_compression()};
+    if (try_numpress(values, role, out)) return out;
+    if (role == ArrayRole::Mz && encoding_.mz_precision == Precision::Float32 && narrow(values))
+        return {payload(std::span<const float>(narrowed_)), Term::Float32, plain_compression()};
+    out.payload = payload(values);
+    return out;
+}
+
+// The values as 32-bit floats, unless one is finite but beyond their range: it would
+// come back infinite, so that array stays 64-bit.
+bool ArrayEncoder::narrow(std::span<const double> values) {
+    narrowed_.resize(values.size());
+    bool fits = true;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        narrowed_[i] = static_cast<float>(values[i]);
+        fits = fits && (std::isfinite(narrowed_[i]) || !std::isfinite(values[i]));
+    }
+    return fits;
+}
+
+EncodedArray ArrayEncoder::encode(std::span<const float> values, ArrayRole role) {
+    EncodedArray out{{}, Term::Float32, plain_compression()};
+    if (try_numpress(values, role, out)) return out;
+    out.payload = payload(values);
+    return out;
 }
 
 std::size_t base64_length(std::size_t bytes) { return simdutf::base64_length_from_binary(bytes); }

@@ -6,23 +6,35 @@ namespace tarnvale::mzml {
 
 namespace {
 
-void append_array(std::string& out, std::string_view indent, std::span<const std::uint8_t> payload,
-                  Term data_type, Compression compression, ArrayKind kind, std::string_view array_name) {
+ArrayRole role_of(Term array) {
+    switch (array) {
+    case Term::MzArray:
+        return ArrayRole::Mz;
+    case Term::TimeArray:
+        return ArrayRole::Time;
+    case Term::IntensityArray:
+        return ArrayRole::Intensity;
+    default:
+        return ArrayRole::Other;
+    }
+}
+
+void append_array(std::string& out, std::string_view indent, const EncodedArray& encoded, ArrayKind kind,
+                  std::string_view array_name) {
     const std::string inner = std::string(indent) + "  ";
     out += indent;
     out += "<binaryDataArray encodedLength=\"";
-    append_decimal(out, base64_length(payload.size()));
+    append_decimal(out, base64_length(encoded.payload.size()));
     out += "\">\n";
-    append_cv_param(out, inner, data_type);
-    append_cv_param(out, inner,
-                    compression == Compression::Zlib ? Term::ZlibCompression : Term::NoCompression);
+    append_cv_param(out, inner, encoded.data_type);
+    append_cv_param(out, inner, encoded.compression);
     if (kind.unit)
         append_cv_param(out, inner, kind.array, array_name, *kind.unit);
     else
         append_cv_param(out, inner, kind.array, array_name);
     out += inner;
     out += "<binary>";
-    append_base64(payload, out);
+    append_base64(encoded.payload, out);
     out += "</binary>\n";
     out += indent;
     out += "</binaryDataArray>\n";
@@ -32,13 +44,12 @@ void append_array(std::string& out, std::string_view indent, std::span<const std
 
 void append_binary_array(std::string& out, std::string_view indent, ArrayEncoder& encoder,
                          std::span<const double> values, ArrayKind kind, std::string_view array_name) {
-    append_array(out, indent, encoder.payload(values), Term::Float64, encoder.compression(), kind,
-                 array_name);
+    append_array(out, indent, encoder.encode(values, role_of(kind.array)), kind, array_name);
 }
 
 void append_binary_array(std::string& out, std::string_view indent, ArrayEncoder& encoder,
                          std::span<const float> values, ArrayKind kind) {
-    append_array(out, indent, encoder.payload(values), Term::Float32, encoder.compression(), kind, {});
+    append_array(out, indent, encoder.encode(values, role_of(kind.array)), kind, {});
 }
 
 } // namespace tarnvale::mzml

@@ -19,6 +19,7 @@ struct ArrayKind {
 
 // `indent` is the element's own indentation; the text starts with it and ends with a
 // newline. `array_name` is the value of the array term (a non-standard array's name).
+// The array term decides how the encoder treats the values (m/z, times, intensities).
 void append_binary_array(std::string& out, std::string_view indent, ArrayEncoder& encoder,
                          std::span<const double> values, ArrayKind kind, std::string_view array_name = {});
 void append_binary_array(std::string& out, std::string_view indent, ArrayEncoder& encoder,

@@ -1,13 +1,17 @@
 // The writer's byte sink: buffers, counts every byte (the index offsets) and
-// hashes them (the file checksum) on their way into the output file.
+// hashes them (the file checksum) on their way into the output file, optionally
+// compressing the whole file as gzip. Offsets and checksum are those of the mzML
+// text, whether or not it is compressed.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "error.hpp"
+#include "mzml/gzip_members.hpp"
 #include "mzml/output_file.hpp"
 #include "mzml/sha1.hpp"
 
@@ -15,7 +19,7 @@ namespace tarnvale::mzml {
 
 class HashedOutput {
   public:
-    static Result<HashedOutput> create(const std::filesystem::path& final_path);
+    static Result<HashedOutput> create(const std::filesystem::path& final_path, bool gzip = false);
 
     Result<void> write(std::string_view bytes);
     // Lets fill(std::string&) append its bytes straight to the buffer, saving the copy
@@ -38,10 +42,12 @@ class HashedOutput {
   private:
     static constexpr std::size_t buffer_capacity = std::size_t{1} << 20;
 
-    HashedOutput(OutputFile file, Sha1 sha1);
+    HashedOutput(OutputFile file, Sha1 sha1, std::optional<GzipMembers> gzip);
     Result<void> flush();
+    Result<void> emit(std::string_view bytes);
 
     OutputFile file_;
+    std::optional<GzipMembers> gzip_;
     Sha1 sha1_;
     bool hashing_ = true;
     std::string buffer_;

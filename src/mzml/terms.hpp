@@ -47,6 +47,10 @@ enum class Term : std::uint8_t {
     Float32,
     ZlibCompression,
     NoCompression,
+    NumpressLinear,
+    NumpressSlof,
+    NumpressLinearZlib,
+    NumpressSlofZlib,
     // chromatogram types
     TotalIonCurrentChromatogram,
     BasePeakChromatogram,

@@ -215,10 +215,10 @@ Result<Writer> Writer::create(const std::filesystem::path& path, const RunDescri
         return invalid(
             Error::parse(std::format("{} threads; 1 to {} are possible", options.threads, max_threads)));
     if (auto checked = check_run(run); !checked) return invalid(std::move(checked).error());
-    TV_ASSIGN_OR_RETURN(HashedOutput output, HashedOutput::create(path));
+    TV_ASSIGN_OR_RETURN(HashedOutput output, HashedOutput::create(path, options.gzip));
     auto state = std::make_unique<State>(std::move(output), run, options.threads);
     for (unsigned worker = 0; worker < state->pool.size(); ++worker) {
-        TV_ASSIGN_OR_RETURN(ArrayEncoder encoder, ArrayEncoder::create(options.compression));
+        TV_ASSIGN_OR_RETURN(ArrayEncoder encoder, ArrayEncoder::create(options.arrays()));
         state->encoders.push_back(std::move(encoder));
     }
     TV_RETURN_IF_ERROR(state->output.write(header_xml(run)));

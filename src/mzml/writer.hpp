@@ -18,6 +18,13 @@ namespace tarnvale::mzml {
 struct Options {
     Compression compression = Compression::Zlib;
     unsigned threads = 1; // 1 to 256, the calling thread included
+    bool numpress = false;
+    Precision mz_precision = Precision::Float64;
+    // The whole file as gzip (name it .mzML.gz); the index still counts the bytes
+    // of the mzML text, as readers of compressed mzML expect.
+    bool gzip = false;
+
+    ArrayEncoding arrays() const { return {compression, numpress, mz_precision}; }
 };
 
 class Writer {

@@ -93,13 +93,13 @@ std::vector<std::uint8_t> round_trip(ArrayEncoder& encoder, const std::vector<Fl
     EXPECT_EQ(text.substr(0, 6), "prefix");
     EXPECT_EQ(text.size() - 6, base64_length(payload.size()));
     auto decoded = from_base64(std::string_view(text).substr(6));
-    if (encoder.compression() == Compression::None) return decoded;
+    if (encoder.encoding().compression == Compression::None) return decoded;
     return inflate(decoded, values.size() * sizeof(Float));
 }
 
 TEST(MzmlEncoding, ArraysReadBackBitForBit) {
     for (const Compression compression : {Compression::None, Compression::Zlib}) {
-        auto encoder = ArrayEncoder::create(compression);
+        auto encoder = ArrayEncoder::create({.compression = compression});
         ASSERT_TRUE(encoder);
         for (const Arrays& arrays : array_cases()) {
             SCOPED_TRACE(arrays.name + (compression == Compression::Zlib ? ", zlib" : ", none"));
@@ -113,8 +113,8 @@ TEST(MzmlEncoding, ReusedScratchGivesTheSameBytesAsAFreshEncoder) {
     const std::vector<double> large(5000, 1.0);
     const std::vector<double> small = {2.0, 3.0, 4.0};
     for (const Compression compression : {Compression::None, Compression::Zlib}) {
-        auto used = ArrayEncoder::create(compression);
-        auto fresh = ArrayEncoder::create(compression);
+        auto used = ArrayEncoder::create({.compression = compression});
+        auto fresh = ArrayEncoder::create({.compression = compression});
         ASSERT_TRUE(used && fresh);
         (void)used->payload(std::span<const double>(large));
         const auto again = used->payload(std::span<const double>(small));
@@ -133,7 +133,7 @@ TEST(MzmlEncoding, Base64LengthIsFourCharactersPerStartedTriple) {
 TEST(MzmlEncoding, BinaryDataArrayDeclaresTheLengthOfItsText) {
     const std::vector<double> values = {1.5, 2.5, 3.5, 4.5};
     for (const Compression compression : {Compression::None, Compression::Zlib}) {
-        auto encoder = ArrayEncoder::create(compression);
+        auto encoder = ArrayEncoder::create({.compression = compression});
         ASSERT_TRUE(encoder);
         std::string xml;
         append_binary_array(xml, "  ", *encoder, values, {Term::MzArray, Term::MzUnit});

@@ -12,7 +12,11 @@
 #include <string>
 #include <vector>
 
+#include <libdeflate.h>
+#include <memory>
+
 #include "io.hpp"
+#include "mzml/gzip_members.hpp"
 #include "mzml/sha1.hpp"
 #include "mzml/spectrum_xml.hpp"
 #include "mzml/support/synthetic.hpp"
@@ -45,6 +49,30 @@ std::string write_run(const SyntheticRun& run, const std::filesystem::path& path
     const auto bytes = read_whole_file(path, SizeLimit{256 * kMiB, "a written mzML file"});
     return bytes ? std::string(bytes->begin(), bytes->end()) : bytes.error().to_string();
 }
+
+// The text of a gzip file of one or more members.
+std::string gunzip(const std::string& file) {
+    const std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> decompressor(
+        libdeflate_alloc_decompressor(), &libdeflate_free_decompressor);
+    std::string text;
+    for (std::size_t at = 0; at < file.size();) {
+        std::string member(GzipMembers::member_size, '\0');
+        std::size_t in = 0, out = 0;
+        if (libdeflate_gzip_decompress_ex(decompressor.get(), file.data() + at, file.size() - at,
+                                          member.data(), member.size(), &in, &out) != LIBDEFLATE_SUCCESS)
+            return "not gzip at byte " + std::to_string(at);
+        text.append(member, 0, out);
+        at += in;
+    }
+    return text;
+}
+
+// With gzip: the options of the whole file, numpress and 32-bit m/z too.
+constexpr Options compact = {.compression = Compression::Zlib,
+                             .threads = 1,
+                             .numpress = true,
+                             .mz_precision = Precision::Float32,
+                             .gzip = true};
 
 std::string sha1_hex(std::string_view text) {
     auto sha1 = Sha1::create();
@@ -109,15 +137,15 @@ TEST(MzmlWriter, BytesDoNotDependOnThreadsOrBatches) {
         for (std::uint64_t scan = 0; scan < 40; ++scan) // enough spectra to keep 8 workers busy
             run.spectra.push_back(testing::random_spectrum(5, scan, 500, static_cast<std::uint32_t>(scan)));
         run.run.spectrum_count = run.spectra.size();
-        for (const Compression compression : {Compression::None, Compression::Zlib}) {
-            const std::string reference = write_run(run, dir.path() / "a.mzML", {compression, 1});
-            ASSERT_TRUE(reference.starts_with("<?xml")) << reference;
+        for (Options options : {Options{.compression = Compression::None}, Options{}, compact}) {
+            const std::string reference = write_run(run, dir.path() / "a.mzML", options);
+            ASSERT_TRUE((options.gzip ? gunzip(reference) : reference).starts_with("<?xml")) << reference;
             const std::pair<unsigned, std::vector<std::size_t>> variants[] = {
                 {2, {1000}}, {8, {1000}}, {1, {1}}, {8, {1}}, {2, {3, 17, 5}}, {8, {7}}};
             for (const auto& [threads, batches] : variants) {
                 SCOPED_TRACE(std::to_string(threads) + " threads, first batch " + std::to_string(batches[0]));
-                EXPECT_TRUE(write_run(run, dir.path() / "b.mzML", {compression, threads}, batches) ==
-                            reference);
+                options.threads = threads;
+                EXPECT_TRUE(write_run(run, dir.path() / "b.mzML", options, batches) == reference);
             }
         }
     }
@@ -125,7 +153,8 @@ TEST(MzmlWriter, BytesDoNotDependOnThreadsOrBatches) {
 
 // On one thread spectra are rendered straight into the output's buffer; elements far
 // larger than that buffer, and small ones after them, keep the bytes and the offsets
-// of the threaded path.
+// of the threaded path. Compressed as gzip, the file spans several members and holds
+// exactly the bytes written without gzip, index and checksum included.
 TEST(MzmlWriter, ElementsLargerThanTheOutputBuffer) {
     const TempDir dir;
     SyntheticRun run = testing::sample_run(false);
@@ -139,6 +168,13 @@ TEST(MzmlWriter, ElementsLargerThanTheOutputBuffer) {
         ASSERT_TRUE(one.starts_with("<?xml")) << one.substr(0, 200);
         expect_consistent_index(one, run.spectra.size(), run.chromatograms.size());
         EXPECT_TRUE(write_run(run, dir.path() / "b.mzML", {compression, 2}) == one);
+        Options gzip{compression, 1};
+        gzip.gzip = true;
+        const std::string zipped = write_run(run, dir.path() / "a.mzML.gz", gzip, {2, 1, 4});
+        EXPECT_GT(zipped.size() / GzipMembers::member_size, 0u);
+        EXPECT_TRUE(gunzip(zipped) == one);
+        gzip.threads = 2;
+        EXPECT_TRUE(write_run(run, dir.path() / "b.mzML.gz", gzip) == zipped);
     }
 }
 
@@ -238,7 +274,7 @@ TEST(MzmlWriter, HeaderDescribesTheRun) {
 
 // Renders one spectrum and reports which of the texts it contains.
 std::vector<bool> contains(const SpectrumInput& spectrum, const std::vector<std::string>& texts) {
-    auto encoder = ArrayEncoder::create(Compression::None);
+    auto encoder = ArrayEncoder::create({.compression = Compression::None});
     std::string xml;
     append_spectrum(xml, spectrum, 0, *encoder);
     std::vector<bool> found;

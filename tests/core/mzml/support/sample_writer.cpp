@@ -1,6 +1,6 @@
 // Writes the synthetic sample runs as indexed mzML, each beside a JSON file of what
 // went in (arrays as the hex of their little-endian bytes), for the Python checks:
-//   mzml_sample_writer OUTDIR    the samples
+//   mzml_sample_writer OUTDIR    the samples (plain, numpress, 32-bit m/z, gzip)
 //   mzml_sample_writer --terms   every accession and name of the term table, tab-separated
 #include <bit>
 #include <cstdio>
@@ -66,9 +66,11 @@ std::string spectrum_id_of(const SpectrumInput& s) {
     return id;
 }
 
-bool write_expected(const std::filesystem::path& path, const SyntheticRun& run, Compression compression) {
+bool write_expected(const std::filesystem::path& path, const SyntheticRun& run, const Options& options) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << "{\"compression\": \"" << (compression == Compression::Zlib ? "zlib" : "none") << "\",\n";
+    out << "{\"compression\": \"" << (options.compression == Compression::Zlib ? "zlib" : "none") << "\",\n";
+    out << " \"numpress\": " << (options.numpress ? "true" : "false") << ",\n";
+    out << " \"mz_precision\": " << (options.mz_precision == Precision::Float32 ? 32 : 64) << ",\n";
     out << " \"instrument\": \"" << run.run.instrument.value_or("") << "\",\n \"spectra\": [\n";
     const auto spectra = run.spectrum_inputs();
     for (std::size_t i = 0; i < spectra.size(); ++i)
@@ -83,12 +85,13 @@ bool write_expected(const std::filesystem::path& path, const SyntheticRun& run, 
 }
 
 bool write_sample(const std::filesystem::path& directory, const std::string& name, bool per_bin,
-                  Compression compression) {
+                  Options options) {
     const SyntheticRun run = testing::sample_run(per_bin);
     const auto spectra = run.spectrum_inputs();
     const auto chromatograms = run.chromatogram_inputs();
+    options.threads = 2;
     auto writer =
-        Writer::create(directory / (name + ".mzML"), run.run, {.compression = compression, .threads = 2});
+        Writer::create(directory / (name + (options.gzip ? ".mzML.gz" : ".mzML")), run.run, options);
     // Uneven batches: the output must not depend on how the spectra were handed over.
     auto status = writer ? writer->write_spectra(std::span(spectra).first(3)) : tarnvale::Result<void>();
     if (writer && status) status = writer->write_spectra(std::span(spectra).subspan(3));
@@ -98,7 +101,7 @@ bool write_sample(const std::filesystem::path& directory, const std::string& nam
         std::cerr << (writer ? status.error() : writer.error()).to_string() << '\n';
         return false;
     }
-    return write_expected(directory / (name + ".expected.json"), run, compression);
+    return write_expected(directory / (name + ".expected.json"), run, options);
 }
 
 } // namespace
@@ -116,9 +119,21 @@ int main(int argc, char** argv) {
     std::error_code error;
     std::filesystem::create_directories(directory, error);
     bool ok = true;
-    ok = write_sample(directory, "combined_zlib", false, Compression::Zlib) && ok;
-    ok = write_sample(directory, "combined_none", false, Compression::None) && ok;
-    ok = write_sample(directory, "per_bin_zlib", true, Compression::Zlib) && ok;
-    ok = write_sample(directory, "per_bin_none", true, Compression::None) && ok;
+    const Options zlib{.compression = Compression::Zlib};
+    const Options none{.compression = Compression::None};
+    ok = write_sample(directory, "combined_zlib", false, zlib) && ok;
+    ok = write_sample(directory, "combined_none", false, none) && ok;
+    ok = write_sample(directory, "per_bin_zlib", true, zlib) && ok;
+    ok = write_sample(directory, "per_bin_none", true, none) && ok;
+    ok = write_sample(directory, "combined_numpress_zlib", false,
+                      {.compression = Compression::Zlib, .numpress = true}) &&
+         ok;
+    ok = write_sample(
+             directory, "per_bin_numpress_f32", true,
+             {.compression = Compression::None, .numpress = true, .mz_precision = Precision::Float32}) &&
+         ok;
+    ok = write_sample(directory, "combined_f32_gzip", false,
+                      {.mz_precision = Precision::Float32, .gzip = true}) &&
+         ok;
     return ok ? 0 : 1;
 }

@@ -1,0 +1,238 @@
+// The numpress codecs: awkward arrays come back within each codec's error bound, or
+// are refused (and then written as plain floats with the file's compression); the
+// terms say which. The decoder below follows the format's published description; the
+// host-side check decodes the written files with an independent implementation too.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "mzml/array_encoder.hpp"
+#include "mzml/numpress.hpp"
+
+namespace tarnvale::mzml {
+namespace {
+
+using f64 = std::numeric_limits<double>;
+using Bytes = std::vector<std::uint8_t>;
+
+double fixed_point_of(const Bytes& bytes) {
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 8; ++i) bits = bits << 8 | bytes[static_cast<std::size_t>(i)];
+    return std::bit_cast<double>(bits);
+}
+
+class HalfByteReader {
+  public:
+    HalfByteReader(const Bytes& bytes, std::size_t from) : bytes_(bytes), at_(2 * from) {}
+    // The end is the last byte's low half when it is zero, a padding half-byte.
+    bool done() const {
+        return at_ >= 2 * bytes_.size() || (at_ + 1 == 2 * bytes_.size() && (bytes_.back() & 0xf) == 0);
+    }
+    std::uint32_t half() {
+        const std::uint8_t byte = bytes_.at(at_ / 2);
+        return (at_++ % 2 == 0) ? byte >> 4 : byte & 0xfu;
+    }
+    std::int32_t integer() {
+        const std::uint32_t header = half();
+        const std::uint32_t omitted = header <= 8 ? header : header - 8;
+        std::uint32_t value = header <= 8 || omitted == 0 ? 0 : ~std::uint32_t{0} << (32 - 4 * omitted);
+        for (std::uint32_t i = 0; i < 8 - omitted; ++i) value |= half() << (4 * i);
+        return static_cast<std::int32_t>(value);
+    }
+
+  private:
+    const Bytes& bytes_;
+    std::size_t at_;
+};
+
+std::vector<double> decode_linear(const Bytes& bytes) {
+    const double fixed_point = fixed_point_of(bytes);
+    std::vector<std::int64_t> ints;
+    for (std::size_t at = 8; at < std::min<std::size_t>(bytes.size(), 16); at += 4)
+        ints.push_back(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+                       static_cast<std::int64_t>(bytes[at + 3]) << 24);
+    for (HalfByteReader reader(bytes, 16); ints.size() >= 2 && !reader.done();) {
+        const std::int64_t last = ints.back(), before = ints[ints.size() - 2];
+        ints.push_back(last + (last - before) + reader.integer());
+    }
+    std::vector<double> values;
+    for (const std::int64_t y : ints) values.push_back(static_cast<double>(y) / fixed_point);
+    return values;
+}
+
+std::vector<double> decode_slof(const Bytes& bytes) {
+    const double fixed_point = fixed_point_of(bytes);
+    std::vector<double> values;
+    for (std::size_t at = 8; at + 1 < bytes.size(); at += 2)
+        values.push_back(std::exp((bytes[at] | bytes[at + 1] << 8) / fixed_point) - 1);
+    return values;
+}
+
+std::vector<double> ascending_mz(std::size_t count, std::uint64_t seed) {
+    std::mt19937_64 random(seed);
+    std::vector<double> mz;
+    double at = 50;
+    for (std::size_t i = 0; i < count; ++i)
+        mz.push_back(at += std::uniform_real_distribution(1e-4, 20.0)(random));
+    return mz;
+}
+
+struct Case {
+    std::string name;
+    std::vector<double> values;
+    bool linear; // expected to be encoded (true) or refused
+    bool slof;
+};
+
+std::vector<Case> cases() {
+    const double nan = f64::quiet_NaN(), inf = f64::infinity();
+    std::vector<double> times;
+    for (int i = 0; i < 3000; ++i) times.push_back(i * 0.02);
+    // Whole numbers whose residuals take every length, both signs, up to 2^30: the
+    // fixed point comes out as 1 and every value exact.
+    std::vector<double> jumps = {1, 2};
+    const auto add_residual = [&jumps](double residual) {
+        jumps.push_back(jumps.back() + (jumps.back() - jumps[jumps.size() - 2]) + residual);
+    };
+    for (int shift = 0; shift <= 30; ++shift) {
+        add_residual(std::ldexp(1.0, shift));
+        if (shift < 30) add_residual(1 - std::ldexp(1.0, shift + 1));
+    }
+    return {
+        {"empty", {}, false, false},
+        {"one value", {445.12003}, false, true},
+        {"two values", {100.5, 1999.99}, true, true},
+        {"a small value beside a large one", {0.5, 1999.99}, false, true},
+        {"zeros", {0, 0, 0, 0, 0}, true, true},
+        {"negative zero", {-0.0, 0, -0.0}, true, true},
+        {"m/z, 2000 points", ascending_mz(2000, 3), true, true},
+        {"repeated m/z", {300.1, 300.1, 300.1, 301.7, 301.7, 302.0}, true, true},
+        {"retention times", times, true, true},
+        {"small steps", {1e-7, 2e-7, 3.5e-7, 3.6e-7}, true, true},
+        {"residuals of every length", jumps, true, false},
+        {"one intensity of 1e38", {1, 1e38, 5}, false, true},
+        {"largest double", {f64::max()}, false, true},
+        {"tiny values (come back as zeros)", {1e-300, 2e-300, 3e-300}, true, true},
+        {"subnormal", {f64::denorm_min()}, false, true},
+        {"a jump to 1e9", {100, 100.1, 1e9}, false, true},
+        {"negative first value", {-1, 2, 3}, false, false},
+        {"negative later values", {5, 3, 1, -1, -3.25}, true, false},
+        {"NaN", {100, nan, 300}, false, false},
+        {"infinity", {100, 200, inf}, false, false},
+        {"negative infinity", {-inf}, false, false},
+    };
+}
+
+TEST(MzmlNumpress, LinearPredictionIsExactToItsStepOrRefuses) {
+    for (const Case& c : cases()) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes = {0xaa}; // what was there before stays
+        ASSERT_EQ(numpress::append_linear(c.values, bytes), c.linear);
+        ASSERT_EQ(bytes.front(), 0xaa);
+        if (!c.linear) {
+            EXPECT_EQ(bytes.size(), 1u);
+            continue;
+        }
+        bytes.erase(bytes.begin());
+        const double fixed_point = fixed_point_of(bytes);
+        const std::vector<double> decoded = decode_linear(bytes);
+        ASSERT_EQ(decoded.size(), c.values.size());
+        for (std::size_t i = 0; i < decoded.size(); ++i) {
+            const double v = c.values[i];
+            EXPECT_LE(std::abs(decoded[i] - v), 0.5 / fixed_point + 4 * f64::epsilon() * std::abs(v)) << i;
+            EXPECT_LE(std::abs(decoded[i] - v), 0x1p-24 * std::max(1.0, std::abs(v))) << i;
+        }
+    }
+}
+
+TEST(MzmlNumpress, ShortLoggedFloatsAreWithinTheirRatioOrRefuse) {
+    for (const Case& c : cases()) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes;
+        ASSERT_EQ(numpress::append_slof(c.values, bytes), c.slof);
+        if (std::ranges::all_of(c.values, [](double v) { return !(std::abs(v) > 3.4e38); })) {
+            std::vector<float> narrowed;
+            for (const double v : c.values) narrowed.push_back(static_cast<float>(v));
+            Bytes from_floats;
+            EXPECT_EQ(numpress::append_slof(narrowed, from_floats), c.slof); // intensities come as floats
+        }
+        if (!c.slof) {
+            EXPECT_TRUE(bytes.empty());
+            continue;
+        }
+        const double fixed_point = fixed_point_of(bytes);
+        EXPECT_EQ(fixed_point, std::floor(fixed_point));
+        EXPECT_TRUE(fixed_point >= 1 && fixed_point <= 65535);
+        const std::vector<double> decoded = decode_slof(bytes);
+        ASSERT_EQ(decoded.size(), c.values.size());
+        const double ratio = std::expm1(0.5 / fixed_point) + 1e-12;
+        for (std::size_t i = 0; i < decoded.size(); ++i)
+            EXPECT_LE(std::abs((decoded[i] + 1) / (c.values[i] + 1) - 1), ratio) << i << ": " << c.values[i];
+    }
+}
+
+struct Expected {
+    ArrayEncoding encoding;
+    ArrayRole role;
+    std::vector<double> values;
+    Term data_type;
+    Term compression;
+};
+
+// The terms follow what was written: numpress values decode to 64-bit floats; a
+// refused array goes out as it would without numpress, with the file's compression.
+TEST(MzmlNumpress, TermsSayHowEachArrayWasWritten) {
+    const ArrayEncoding numpress_zlib{Compression::Zlib, true, Precision::Float64};
+    const ArrayEncoding numpress_only{Compression::None, true, Precision::Float32};
+    const std::vector<double> mz = {100.5, 200.25, 300.125};
+    const Expected table[] = {
+        {numpress_zlib, ArrayRole::Mz, mz, Term::Float64, Term::NumpressLinearZlib},
+        {numpress_only, ArrayRole::Mz, mz, Term::Float64, Term::NumpressLinear},
+        {numpress_zlib, ArrayRole::Time, mz, Term::Float64, Term::NumpressLinearZlib},
+        {numpress_zlib, ArrayRole::Intensity, mz, Term::Float64, Term::NumpressSlofZlib},
+        {numpress_only, ArrayRole::Intensity, mz, Term::Float64, Term::NumpressSlof},
+        {numpress_zlib, ArrayRole::Other, mz, Term::Float64, Term::ZlibCompression},
+        {numpress_only, ArrayRole::Mz, {}, Term::Float32, Term::NoCompression},
+        {numpress_only, ArrayRole::Mz, {1, f64::quiet_NaN()}, Term::Float32, Term::NoCompression},
+        {numpress_zlib, ArrayRole::Intensity, {-1, 5}, Term::Float64, Term::ZlibCompression},
+        {{Compression::None, false, Precision::Float32},
+         ArrayRole::Mz,
+         mz,
+         Term::Float32,
+         Term::NoCompression},
+        {{Compression::None, false, Precision::Float32},
+         ArrayRole::Mz,
+         {f64::infinity(), f64::quiet_NaN()},
+         Term::Float32,
+         Term::NoCompression},
+        {{Compression::None, false, Precision::Float32},
+         ArrayRole::Mz,
+         {100, 1e39},
+         Term::Float64,
+         Term::NoCompression}, // beyond a 32-bit float
+        {{Compression::Zlib, false, Precision::Float32},
+         ArrayRole::Time,
+         mz,
+         Term::Float64,
+         Term::ZlibCompression},
+    };
+    for (const Expected& row : table) {
+        auto encoder = ArrayEncoder::create(row.encoding);
+        ASSERT_TRUE(encoder);
+        const EncodedArray encoded = encoder->encode(row.values, row.role);
+        EXPECT_EQ(term_info(encoded.data_type).accession, term_info(row.data_type).accession);
+        EXPECT_EQ(term_info(encoded.compression).accession, term_info(row.compression).accession)
+            << static_cast<int>(row.role) << " " << row.values.size();
+    }
+}
+
+} // namespace
+} // namespace tarnvale::mzml
