@@ -6,10 +6,12 @@ bit for bit with what was written.
 pyteomics and pymzML do not verify the index (pyteomics returned the right spectrum
 with an offset moved by 7 bytes), so index_problems checks it: every offset points at
 the `<` of the element it names, indexListOffset at `<indexList`, and fileChecksum is
-the SHA-1 of the file up to the end of its own open tag."""
+the SHA-1 of the file up to the end of its own open tag. A file named *.gz is read
+through gzip: its index and checksum are those of the mzML text."""
 
 from __future__ import annotations
 
+import gzip
 import hashlib
 import html
 import re
@@ -26,11 +28,22 @@ _OFFSET = re.compile(rb'<offset idRef="([^"]*)">(\d+)</offset>')
 _ID_ATTRIBUTE = re.compile(rb'\sid="([^"]*)"')
 
 
+def read_bytes(path: str | Path) -> bytes:
+    """The file's mzML text as bytes, decompressed when the name ends in .gz."""
+    data = Path(path).read_bytes()
+    return gzip.decompress(data) if str(path).endswith(".gz") else data
+
+
+def _source(path: str | Path):
+    """What the readers open: the path, or a gzip stream for a *.gz file."""
+    return gzip.open(path) if str(path).endswith(".gz") else str(path)
+
+
 def schema_errors(path: str | Path) -> list[str]:
     """The messages of psims's validation against the indexed mzML 1.1 schemas; empty when valid."""
     from psims.validation import validate
 
-    valid, schema = validate(str(path))
+    valid, schema = validate(_source(path))
     return [] if valid else [str(error) for error in schema.error_log]
 
 
@@ -61,7 +74,7 @@ def _index_problems(data: bytes, index_list: int) -> list[str]:
 
 def index_problems(path: str | Path) -> list[str]:
     """Everything wrong with the file's index and checksum; empty for a sound file."""
-    data = Path(path).read_bytes()
+    data = read_bytes(path)
     problems = []
     list_offset = _INDEX_LIST_OFFSET.search(data)
     if list_offset is None:
@@ -151,7 +164,7 @@ def _pyteomics_chromatogram(c: dict) -> ChromatogramRecord:
 def read_pyteomics(path: str | Path) -> tuple[list[SpectrumRecord], list[ChromatogramRecord]]:
     from pyteomics import mzml
 
-    with mzml.MzML(str(path), decode_binary=True) as reader:
+    with mzml.MzML(_source(path), decode_binary=True) as reader:
         spectra = [_pyteomics_spectrum(s) for s in reader.iterfind("spectrum")]
         reader.reset()
         chromatograms = [_pyteomics_chromatogram(c) for c in reader.iterfind("chromatogram")]

@@ -166,6 +166,9 @@ def write_mzml(
     skip_lock_mass: bool = False,
     threads: int = 1,
     progress: Callable[[int, int], object] | None = None,
+    numpress: bool = False,
+    mz_precision: Literal[32, 64] = 64,
+    gzip: bool = False,
 ) -> int: ...
 
 def lock_mass_presets() -> list[tuple[str, str, float]]: ...

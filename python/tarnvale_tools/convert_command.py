@@ -34,6 +34,12 @@ def add_parser(subparsers: Any) -> None:
     parser.add_argument("--jobs", type=job_count, default=1, metavar="N",
                         help="threads per conversion (default: 1)")
     parser.add_argument("--no-compression", action="store_true", help="mzML: binary arrays without zlib")
+    parser.add_argument("--numpress", action="store_true",
+                        help="mzML: m/z and times by MS-Numpress linear prediction, intensities as its short "
+                        "logged floats (lossy, within the codecs' bounds), then zlib unless --no-compression")
+    parser.add_argument("--mz-precision", type=int, choices=[32, 64], default=None,
+                        help="mzML: bits of the m/z values written as floats (default: 64)")
+    parser.add_argument("--gzip", action="store_true", help="mzML: the whole file as gzip, OUTDIR/NAME.mzML.gz")
     parser.add_argument("--ims", choices=["combined", "per-bin"], default=None,
                         help="mzML: ion mobility as one spectrum per scan with a drift-time array "
                         "(combined, the default) or one spectrum per drift bin (per-bin)")
@@ -84,12 +90,23 @@ def run(args: argparse.Namespace) -> int:
 def _options(args: argparse.Namespace) -> dict[str, Any] | str:
     """The writer's options, or what is wrong with them."""
     options: dict[str, Any] = {"skip_lock_mass": args.skip_lockmass}
+    mzml_only = {
+        "--no-compression": args.no_compression,
+        "--ims": args.ims is not None,
+        "--numpress": args.numpress,
+        "--mz-precision": args.mz_precision is not None,
+        "--gzip": args.gzip,
+    }
     if args.format == "mzml":
         options["compression"] = not args.no_compression
         options["ims"] = args.ims or "combined"
+        options["numpress"] = args.numpress
+        options["mz_precision"] = args.mz_precision or 64
+        options["gzip"] = args.gzip
         return options
-    if args.no_compression or args.ims is not None:
-        return "--no-compression and --ims apply to mzML only"
+    given = [flag for flag, used in mzml_only.items() if used]
+    if given:
+        return f"{' and '.join(given)} {'applies' if len(given) == 1 else 'apply'} to mzML only"
     return options
 
 

@@ -40,6 +40,7 @@ Progress = Callable[[int, int], object]
 """progress(done_scans, total_scans), called between batches of scans."""
 
 ImsLayout = Literal["combined", "per-bin"]
+MzPrecision = Literal[32, 64]
 Format = Literal["mzml", "parquet"]
 
 MAX_JOBS = 256
@@ -62,12 +63,19 @@ def write_mzml(
     skip_lock_mass: bool = False,
     threads: int = 1,
     progress: Progress | None = None,
+    numpress: bool = False,
+    mz_precision: MzPrecision = 64,
+    gzip: bool = False,
 ) -> int:
     """Writes the run as indexed mzML 1.1; returns the number of spectra written.
 
     The file appears under `out_path` only once complete.  Ion-mobility scans become
     one spectrum each with a drift-time array (``ims="combined"``) or one spectrum per
-    drift bin (``ims="per-bin"``).  RuntimeError, naming the file, on failure."""
+    drift bin (``ims="per-bin"``).  Smaller files: ``numpress=True`` writes m/z and
+    time arrays by MS-Numpress linear prediction and intensities as its short logged
+    floats (lossy within the codecs' bounds; `compression` then applies on top),
+    ``mz_precision=32`` m/z arrays as 32-bit floats, ``gzip=True`` the whole file as
+    gzip (name it ``.mzML.gz``).  RuntimeError, naming the file, on failure."""
     return _core.write_mzml(
         os.fspath(run_path),
         os.fspath(out_path),
@@ -76,6 +84,9 @@ def write_mzml(
         skip_lock_mass=skip_lock_mass,
         threads=threads,
         progress=progress,
+        numpress=numpress,
+        mz_precision=mz_precision,
+        gzip=gzip,
     )
 
 
@@ -207,12 +218,14 @@ BatchProgress = Callable[[str, int, int], object]
 """progress(run_path, done_scans, total_scans) while a run converts (local batches only)."""
 
 
-def output_path(run_path: str | os.PathLike[str], outdir: str | os.PathLike[str], format: Format = "mzml") -> Path:
-    """``NAME.raw`` -> ``OUTDIR/NAME.mzML`` (or ``NAME.parquet``); a name without the
-    ``.raw`` extension keeps its whole name."""
+def output_path(
+    run_path: str | os.PathLike[str], outdir: str | os.PathLike[str], format: Format = "mzml", gzip: bool = False
+) -> Path:
+    """``NAME.raw`` -> ``OUTDIR/NAME.mzML`` (``NAME.mzML.gz`` with `gzip`, or
+    ``NAME.parquet``); a name without the ``.raw`` extension keeps its whole name."""
     name = os.path.basename(os.path.normpath(os.fspath(run_path)))
     stem = name[: -len(".raw")] if name.lower().endswith(".raw") and len(name) > len(".raw") else name
-    return Path(outdir) / (stem + FORMATS[format])
+    return Path(outdir) / (stem + FORMATS[format] + (".gz" if gzip else ""))
 
 
 def convert_many(
@@ -235,13 +248,14 @@ def convert_many(
     stays that of one run's batch.  With a ``dask.distributed.Client`` each run is one
     task on the cluster (decoding on `jobs` threads of its worker); the workers must
     see the runs and OUTDIR at the same paths, which are made absolute here.
-    `options` go to the writer (``compression``, ``ims``, ``skip_lock_mass`` for mzML,
-    ``skip_lock_mass`` for Parquet); `on_outcome` is called as each run finishes.
+    `options` go to the writer (``compression``, ``ims``, ``skip_lock_mass``, ``numpress``,
+    ``mz_precision``, ``gzip`` for mzML, ``skip_lock_mass`` for Parquet); with ``gzip``
+    the files are ``NAME.mzML.gz``; `on_outcome` is called as each run finishes.
     ValueError for bad options or two runs that would write the same file;
     MissingExtra when Parquet is asked for without pyarrow."""
     runs = [os.fspath(path) for path in paths]
-    outputs = _outputs(runs, outdir, format)
     _check_options(format, jobs, options)
+    outputs = _outputs(runs, outdir, format, bool(options.get("gzip", False)))
     if client is not None:
         return _convert_on_cluster(client, runs, outputs, format, jobs, options, on_outcome)
     if format == "parquet":
@@ -280,10 +294,8 @@ def _make_directory(directory: Path) -> None:
         raise OutputError(f"cannot create {directory}: {error.strerror or error}") from None
 
 
-def _outputs(runs: Sequence[str], outdir: str | os.PathLike[str], format: Format) -> list[str]:
-    if format not in FORMATS:
-        raise ValueError(f"format must be one of {', '.join(FORMATS)}, not {format!r}")
-    outputs = [str(output_path(run, outdir, format)) for run in runs]
+def _outputs(runs: Sequence[str], outdir: str | os.PathLike[str], format: Format, gzip: bool) -> list[str]:
+    outputs = [str(output_path(run, outdir, format, gzip)) for run in runs]
     first: dict[str, str] = {}
     for run, output in zip(runs, outputs, strict=True):
         if output in first:
@@ -293,12 +305,14 @@ def _outputs(runs: Sequence[str], outdir: str | os.PathLike[str], format: Format
 
 
 _OPTIONS: Mapping[str, frozenset[str]] = {
-    "mzml": frozenset({"compression", "ims", "skip_lock_mass"}),
+    "mzml": frozenset({"compression", "ims", "skip_lock_mass", "numpress", "mz_precision", "gzip"}),
     "parquet": frozenset({"skip_lock_mass"}),
 }
 
 
 def _check_options(format: Format, jobs: int, options: Mapping[str, Any]) -> None:
+    if format not in FORMATS:
+        raise ValueError(f"format must be one of {', '.join(FORMATS)}, not {format!r}")
     if isinstance(jobs, bool) or not isinstance(jobs, int) or not 1 <= jobs <= MAX_JOBS:
         raise ValueError(f"jobs must be a whole number from 1 to {MAX_JOBS}, not {jobs!r}")
     unknown = sorted(set(options) - _OPTIONS[format])
@@ -306,6 +320,9 @@ def _check_options(format: Format, jobs: int, options: Mapping[str, Any]) -> Non
         raise ValueError(f"{format} output takes no option {', '.join(unknown)}")
     if options.get("ims", "combined") not in ("combined", "per-bin"):
         raise ValueError(f"ims must be 'combined' or 'per-bin', not {options['ims']!r}")
+    precision = options.get("mz_precision", 64)
+    if isinstance(precision, bool) or precision not in (32, 64):
+        raise ValueError(f"mz_precision must be 32 or 64, not {precision!r}")
 
 
 def _convert_on_cluster(

@@ -1,5 +1,6 @@
 // write_mzml(raw_path, out_path, *, compression=True, ims="combined",
-// skip_lock_mass=False, threads=1, progress=None) -> int. The conversion runs
+// skip_lock_mass=False, threads=1, progress=None, numpress=False, mz_precision=64,
+// gzip=False) -> int. The conversion runs
 // without the interpreter lock; between batches it takes the lock back to check for
 // signals and to call the progress callback.
 #include "tools_ext/write_mzml.hpp"
@@ -91,20 +92,41 @@ bool to_threads(PyObject* object, unsigned& out) {
     return true;
 }
 
+bool to_mz_precision(PyObject* object, mzml::Precision& out) {
+    if (object == nullptr) return true;
+    std::uint32_t bits = 0;
+    if (PyBool_Check(object) || !to_u32(object, "mz_precision", bits) || (bits != 32 && bits != 64)) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_ValueError, "mz_precision must be 32 or 64, not %R", object);
+        return false;
+    }
+    out = bits == 32 ? mzml::Precision::Float32 : mzml::Precision::Float64;
+    return true;
+}
+
+// numpress, mz_precision and gzip: how compact the file is.
+bool to_compact_options(PyObject* numpress, PyObject* mz_precision, PyObject* gzip,
+                        exporter::ConversionOptions& out) {
+    return to_flag(numpress, false, out.numpress) && to_mz_precision(mz_precision, out.mz_precision) &&
+           to_flag(gzip, false, out.gzip);
+}
+
 bool parse(PyObject* args, PyObject* kwds, Arguments& out) {
     if (PyTuple_GET_SIZE(args) > static_cast<Py_ssize_t>(kPositional)) {
         PyErr_Format(PyExc_TypeError, "write_mzml() takes %zu positional arguments but %zd were given",
                      kPositional, PyTuple_GET_SIZE(args));
         return false;
     }
-    static constexpr std::array<const char*, 7> params{"raw_path",       "out_path", "compression", "ims",
-                                                       "skip_lock_mass", "threads",  "progress"};
-    std::array<PyObject*, 7> bound{};
+    static constexpr std::array<const char*, 10> params{
+        "raw_path", "out_path", "compression", "ims",          "skip_lock_mass",
+        "threads",  "progress", "numpress",    "mz_precision", "gzip"};
+    std::array<PyObject*, params.size()> bound{};
     if (!bind_arguments(args, kwds, "write_mzml", params, bound, kPositional)) return false;
     bool compression = true;
     if (!to_path(bound[0], params[0], out.raw) || !to_path(bound[1], params[1], out.out) ||
         !to_flag(bound[2], true, compression) || !to_ims_layout(bound[3], out.options.ims) ||
-        !to_flag(bound[4], false, out.options.skip_lock_mass) || !to_threads(bound[5], out.options.threads))
+        !to_flag(bound[4], false, out.options.skip_lock_mass) || !to_threads(bound[5], out.options.threads) ||
+        !to_compact_options(bound[7], bound[8], bound[9], out.options))
         return false;
     out.options.compression = compression ? mzml::Compression::Zlib : mzml::Compression::None;
     if (bound[6] != nullptr && bound[6] != Py_None) {
@@ -157,10 +179,13 @@ PyObject* write_mzml(PyObject*, PyObject* args, PyObject* kwds) {
 
 const char write_mzml_doc[] =
     "write_mzml(raw_path, out_path, *, compression=True, ims='combined', skip_lock_mass=False, threads=1, "
-    "progress=None)\n--\n\n"
+    "progress=None, numpress=False, mz_precision=64, gzip=False)\n--\n\n"
     "Converts the run at raw_path to one indexed mzML 1.1 file at out_path and returns the number of\n"
     "spectra written. The file is written under a temporary name and renamed once complete: a failure\n"
-    "leaves nothing at out_path. compression: zlib (True) or none for the arrays; ims: one spectrum per\n"
+    "leaves nothing at out_path. compression: zlib (True) or none for the arrays, after numpress when\n"
+    "numpress is true (m/z and times by linear prediction, intensities as short logged floats: lossy,\n"
+    "within the codecs' error bounds); mz_precision: 64 or 32 bits for m/z arrays written as floats;\n"
+    "gzip: the whole file as gzip, the index counting the uncompressed bytes. ims: one spectrum per\n"
     "ion-mobility scan with a drift-time array (\"combined\") or one per drift bin (\"per-bin\");\n"
     "skip_lock_mass leaves the lock-mass functions out; threads decode and encode (the bytes written\n"
     "are the same for any number). progress(done_scans, total_scans) is called between batches; an\n"

@@ -30,6 +30,14 @@ struct FunctionTraces {
     std::vector<double> base_peak;
 };
 
+mzml::Options writer_options(const ConversionOptions& options) {
+    return {.compression = options.compression,
+            .threads = options.threads,
+            .numpress = options.numpress,
+            .mz_precision = options.mz_precision,
+            .gzip = options.gzip};
+}
+
 class Conversion {
   public:
     Conversion(const Acquisition& acquisition, const ConversionOptions& options, const Progress& progress)
@@ -141,7 +149,7 @@ Result<ConversionSummary> Conversion::run(const std::filesystem::path& out) {
     }
     description.chromatogram_count = 2 * plans_.size() + channel_count();
     TV_ASSIGN_OR_RETURN(mzml::Writer writer,
-                        mzml::Writer::create(out, description, {options_.compression, options_.threads}));
+                        mzml::Writer::create(out, description, writer_options(options_)));
 
     std::vector<FunctionTraces> traces(plans_.size());
     for (std::size_t f = 0; f < plans_.size(); ++f)

@@ -26,6 +26,9 @@ struct BatchLimits {
 
 struct ConversionOptions {
     mzml::Compression compression = mzml::Compression::Zlib;
+    bool numpress = false;
+    mzml::Precision mz_precision = mzml::Precision::Float64;
+    bool gzip = false; // the whole file as gzip
     ImsLayout ims = ImsLayout::Combined;
     bool skip_lock_mass = false;
     unsigned threads = 1; // decoding and encoding, the calling thread included: 1 to 256

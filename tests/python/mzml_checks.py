@@ -8,7 +8,8 @@ import re
 from pathlib import Path
 
 from mzml_validation import (  # noqa: F401  (the tests use them from here)
-    ChromatogramRecord, SpectrumRecord, index_problems, read_pymzml, read_pyteomics, same_bits, schema_errors,
+    ChromatogramRecord, SpectrumRecord, index_problems, read_bytes, read_pymzml, read_pyteomics, same_bits,
+    schema_errors,
 )
 
 
@@ -38,7 +39,7 @@ _CV_PARAM = re.compile(
 def cv_params(path: str | Path) -> set[tuple[str, str, str]]:
     """Every distinct (cvRef, accession, name) of the file's cvParams and their units."""
     found = set()
-    for match in _CV_PARAM.finditer(Path(path).read_text(encoding="utf-8")):
+    for match in _CV_PARAM.finditer(read_bytes(path).decode("utf-8")):
         found.add(match.group(1, 2, 3))
         if match.group(4):
             found.add(match.group(4, 5, 6))

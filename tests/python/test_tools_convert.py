@@ -48,18 +48,19 @@ def _listing(directory: Path) -> list[str]:
 
 
 @pytest.mark.parametrize(
-    ("name", "format", "expected"),
+    ("name", "format", "gzip", "expected"),
     [
-        ("sample.raw", "mzml", "sample.mzML"),
-        ("sample.RAW", "parquet", "sample.parquet"),
-        ("sample.raw/", "mzml", "sample.mzML"),
-        ("plain", "mzml", "plain.mzML"),
-        (".raw", "parquet", ".raw.parquet"),
-        ("a.b.raw", "parquet", "a.b.parquet"),
+        ("sample.raw", "mzml", False, "sample.mzML"),
+        ("sample.RAW", "parquet", False, "sample.parquet"),
+        ("sample.raw/", "mzml", False, "sample.mzML"),
+        ("plain", "mzml", False, "plain.mzML"),
+        (".raw", "parquet", False, ".raw.parquet"),
+        ("a.b.raw", "parquet", False, "a.b.parquet"),
+        ("sample.raw", "mzml", True, "sample.mzML.gz"),
     ],
 )
-def test_output_names(name: str, format: tt.export.Format, expected: str) -> None:
-    assert tt.export.output_path(f"runs/{name}", "out", format) == Path("out") / expected
+def test_output_names(name: str, format: tt.export.Format, gzip: bool, expected: str) -> None:
+    assert tt.export.output_path(f"runs/{name}", "out", format, gzip) == Path("out") / expected
 
 
 def test_mzml_batch(runs: dict[str, str], tmp_path: Path, capsys: Any) -> None:
@@ -75,6 +76,22 @@ def test_mzml_batch(runs: dict[str, str], tmp_path: Path, capsys: Any) -> None:
         assert mzml_checks.index_problems(path) == []
         spectra, _ = mzml_checks.read_pyteomics(path)
         assert len(spectra) == counts[written.index(path)]
+
+
+@pytest.mark.parametrize(
+    ("flags", "name", "terms"),
+    [
+        (["--numpress"], "sample.mzML", {"MS:1002746", "MS:1002748"}),
+        (["--numpress", "--no-compression"], "sample.mzML", {"MS:1002312", "MS:1002314"}),
+        (["--mz-precision", "32", "--gzip"], "sample.mzML.gz", {"MS:1000521", "MS:1000574"}),
+    ],
+)
+def test_compact_mzml_flags(runs: dict[str, str], tmp_path: Path, capsys: Any, flags: list[str], name: str, terms: set) -> None:
+    status, out, err = convert(capsys, runs["sample"], "-o", str(tmp_path), *flags)
+    assert (status, err, _listing(tmp_path)) == (0, "", sorted([name, "runs"]))
+    assert out.startswith(f"wrote {tmp_path / name} (")
+    assert terms <= {accession for _, accession, _ in mzml_checks.cv_params(tmp_path / name)}
+    assert mzml_checks.schema_errors(tmp_path / name) == []
 
 
 @pytest.mark.parametrize("format", ["mzml", "parquet"])
@@ -124,8 +141,11 @@ def test_an_older_file_stays_until_a_conversion_succeeds(runs: dict[str, str], t
         (["--jobs", "two"], "argument --jobs: not a whole number: 'two'"),
         (["--format", "csv"], "argument --format: invalid choice: 'csv'"),
         (["--ims", "stacked"], "argument --ims: invalid choice: 'stacked'"),
-        (["--format", "parquet", "--ims", "per-bin"], "--no-compression and --ims apply to mzML only"),
-        (["--format", "parquet", "--no-compression"], "--no-compression and --ims apply to mzML only"),
+        (["--format", "parquet", "--ims", "per-bin"], "--ims applies to mzML only"),
+        (["--format", "parquet", "--no-compression"], "--no-compression applies to mzML only"),
+        (["--format", "parquet", "--numpress", "--gzip"], "--numpress and --gzip apply to mzML only"),
+        (["--format", "parquet", "--mz-precision", "64"], "--mz-precision applies to mzML only"),
+        (["--mz-precision", "16"], "argument --mz-precision: invalid choice: '16'"),
         (["{other}/sample.raw"], "{run} and {other}/sample.raw would both be written to {out}/sample.mzML"),
     ],
 )
@@ -183,6 +203,8 @@ def test_python_batch_reports_outcomes_in_order(runs: dict[str, str], tmp_path: 
     assert "not a directory" in (outcomes[1].error or "") and runs["missing"] in (outcomes[1].error or "")
     with pytest.raises(ValueError, match="mzml output takes no option threads"):
         tt.convert_many([runs["xevo"]], tmp_path, threads=2)
+    with pytest.raises(ValueError, match="mz_precision must be 32 or 64, not 16"):
+        tt.convert_many([runs["xevo"]], tmp_path, mz_precision=16)
 
 
 @pytest.mark.cluster
@@ -198,9 +220,10 @@ def test_dask_cluster_writes_the_same_bytes(tmp_path: Path) -> None:
         ) as cluster,
         distributed.Client(cluster) as client,
     ):
-        for format in ("mzml", "parquet"):
-            remote = tt.convert_many(paths, tmp_path / f"remote-{format}", format=format, client=client)
-            local = tt.convert_many(paths, tmp_path / f"local-{format}", format=format)
+        compact = {"numpress": True, "mz_precision": 32, "gzip": True}
+        for i, (format, options) in enumerate([("mzml", {}), ("parquet", {}), ("mzml", compact)]):
+            remote = tt.convert_many(paths, tmp_path / f"remote-{i}", format=format, client=client, **options)
+            local = tt.convert_many(paths, tmp_path / f"local-{i}", format=format, **options)
             assert [o.ok for o in remote] == [o.ok for o in local] == [True, True, False]
             assert remote[2].error == local[2].error
             for r, l in zip(remote[:2], local[:2], strict=True):

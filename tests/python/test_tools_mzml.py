@@ -6,6 +6,7 @@ float32). The files are left in BUILD/mzml-samples for the host's pyopenms check
 
 from __future__ import annotations
 
+import json
 import re
 import shutil
 from pathlib import Path
@@ -203,6 +204,58 @@ def test_chromatograms_equal_the_columns(raw_dirs: dict, converted: dict, case: 
             assert types[c.params["channel name"]] in c.params, c.id
 
 
+# (run, options): the smaller files. Each is read back here as far as the readers of the
+# root can (pyteomics has no numpress decoder without pynumpress); the numpress files
+# go, with the values that went in, to the host check, which decodes them with
+# pynumpress and pyopenms.
+COMPACT = [
+    ("lcms", {"gzip": True}),
+    ("sample", {"mz_precision": 32, "gzip": True}),
+    ("lcms", {"mz_precision": 32, "compression": False}),
+    ("lcms", {"numpress": True}),
+    ("sample", {"numpress": True, "compression": False, "mz_precision": 32, "ims": "per-bin"}),
+]
+
+
+def _compact_label(run: str, options: dict) -> str:
+    return f"tools_{run}_" + "_".join(f"{k}-{v}" for k, v in options.items())
+
+
+def _write_expected(path: Path, expected: dict[str, tuple], options: dict) -> None:
+    """The values that went in, as the host check reads them beside the file."""
+    spectra = [{"id": key, "mz": mz.tobytes().hex(), "intensity": intensity.tobytes().hex()}
+               for key, (_, mz, intensity, _) in expected.items()]
+    document = {"numpress": options.get("numpress", False), "mz_precision": options.get("mz_precision", 64),
+                "spectra": spectra, "chromatograms": []}
+    path.write_text(json.dumps(document))
+
+
+@pytest.mark.parametrize(("run", "options"), COMPACT, ids=[_compact_label(*c) for c in COMPACT])
+def test_compact_files(raw_dirs: dict, converted: dict, tmp_path: Path, run: str, options: dict) -> None:
+    label = _compact_label(run, options)
+    path = tmp_path / (label + (".mzML.gz" if options.get("gzip") else ".mzML"))
+    written = _core.write_mzml(raw_dirs[run], str(path), **options)
+    assert mzml_checks.schema_errors(path) == []
+    assert mzml_checks.index_problems(path) == []
+    expected = _expected(raw_dirs[run], options.get("ims", "combined"), False)
+    assert written == len(expected)
+    samples_dir = Path(tarnvale.__file__).resolve().parent.parent / "mzml-samples"
+    samples_dir.mkdir(exist_ok=True)
+    shutil.copyfile(path, samples_dir / path.name)
+    if options == {"gzip": True}:  # the text is the plain file's, byte for byte
+        assert mzml_checks.read_bytes(path) == converted[("lcms", True, "combined", False)][0].read_bytes()
+        return
+    if options.get("numpress"):
+        _write_expected(samples_dir / f"{label}.expected.json", expected, options)
+        return
+    spectra, _ = mzml_checks.read_pyteomics(path)
+    for spectrum in spectra:
+        _, mz, intensity, drift = expected[spectrum.id]
+        assert mzml_checks.same_bits(spectrum.mz, mz.astype("<f4") if options.get("mz_precision") == 32 else mz)
+        assert mzml_checks.same_bits(spectrum.intensity, intensity), spectrum.id
+        assert mzml_checks.same_bits(spectrum.drift, drift), spectrum.id
+
+
 def test_threads_give_the_same_bytes(raw_dirs: dict, tmp_path: Path) -> None:
     outputs = []
     for threads in (1, 2, 3):
@@ -241,6 +294,8 @@ def test_progress_exception_stops_and_leaves_no_file(raw_dirs: dict, tmp_path: P
         ({"threads": 257}, RuntimeError, "257 threads"),
         ({"progress": 5}, TypeError, "progress must be callable"),
         ({"compression": "zlib", "bogus": 1}, TypeError, "bogus"),
+        ({"mz_precision": 16}, ValueError, "mz_precision must be 32 or 64, not 16"),
+        ({"mz_precision": True}, ValueError, "mz_precision must be 32 or 64, not True"),
     ],
 )
 def test_bad_arguments(raw_dirs: dict, tmp_path: Path, arguments: dict, error: type, message: str) -> None:
