@@ -3,7 +3,8 @@
 // ascending, intensities f32 integral counts) are written to a temporary directory in
 // batches, with 1 and 2 threads, with and without compression; the ratios writer /
 // floor and 1 thread / 2 threads are printed at the end of the run, and the cost of
-// a spectrum's summary on the plain and the AVX-512 path.
+// a spectrum's summary on the plain and the AVX-512 path, and of its numpress
+// encoding beside zlib of the same arrays.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "mzml/numpress.hpp"
 #include "mzml/spectrum_summary.hpp"
 #include "mzml/support/synthetic.hpp"
 #include "mzml/writer.hpp"
@@ -115,7 +117,39 @@ void Summary(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(spectrum.mz.size()));
 }
 
+// One spectrum's arrays through the numpress codecs (m/z by linear prediction,
+// intensities as short logged floats), beside zlib of the same arrays' bytes, the
+// work numpress stands in for or comes before; per point, in the cache.
+void Numpress(benchmark::State& state) {
+    const testing::SyntheticSpectrum& spectrum = data().spectra.front();
+    std::vector<std::uint8_t> out;
+    out.reserve(16 + 8 * spectrum.mz.size());
+    for (auto _ : state) {
+        out.clear();
+        benchmark::DoNotOptimize(numpress::append_linear(spectrum.mz, out));
+        benchmark::DoNotOptimize(numpress::append_slof(std::span<const float>(spectrum.intensity), out));
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(spectrum.mz.size()));
+}
+
+void ZlibOfOneSpectrum(benchmark::State& state) {
+    const testing::SyntheticSpectrum& spectrum = data().spectra.front();
+    const std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
+        libdeflate_alloc_compressor(zlib_level), &libdeflate_free_compressor);
+    std::vector<std::uint8_t> out(libdeflate_zlib_compress_bound(compressor.get(), 8 * spectrum.mz.size()));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(libdeflate_zlib_compress(compressor.get(), spectrum.mz.data(),
+                                                          8 * spectrum.mz.size(), out.data(), out.size()));
+        benchmark::DoNotOptimize(libdeflate_zlib_compress(compressor.get(), spectrum.intensity.data(),
+                                                          4 * spectrum.intensity.size(), out.data(),
+                                                          out.size()));
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(spectrum.mz.size()));
+}
+
 BENCHMARK(Summary)->ArgName("path")->Arg(0)->Arg(2);
+BENCHMARK(Numpress);
+BENCHMARK(ZlibOfOneSpectrum);
 BENCHMARK(Floor)->ArgName("zlib")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Writer)
     ->ArgNames({"zlib", "threads"})

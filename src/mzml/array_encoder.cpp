@@ -79,8 +79,6 @@ bool ArrayEncoder::try_numpress(std::span<const Float> values, ArrayRole role, E
     if (!encoding_.numpress || values.empty()) return false;
     const bool zlib = encoding_.compression == Compression::Zlib;
     numpressed_.clear();
-    // At most the 8-byte header, two 4-byte values and 4.5 bytes for each later value.
-    numpressed_.reserve(16 + values.size() * 5);
     if (role == ArrayRole::Intensity) {
         if (!numpress::append_slof(values, numpressed_)) return false;
         out.compression = zlib ? Term::NumpressSlofZlib : Term::NumpressSlof;

@@ -22,7 +22,9 @@ class GzipMembers {
     // members cost next to nothing in size.
     static constexpr std::size_t member_size = std::size_t{1} << 20;
     // The level of the whole-file compression: fixed, as every level in the file is.
-    static constexpr int level = 6;
+    // Level 6 made files 1.5 % (zlib arrays) to 6 % (plain arrays) smaller for 1.6 to
+    // 2.2 times the processor time of level 1.
+    static constexpr int level = 1;
 
     static Result<GzipMembers> create();
 

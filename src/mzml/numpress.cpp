@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -18,66 +19,94 @@ constexpr double exact_integer_limit = 9007199254740992.0;
 // The rounding error of a 32-bit float, relative to the value it holds.
 constexpr double float32_rounding = 0x1p-24;
 
-// The fixed point opens every encoding as an IEEE double, most significant byte first.
-void append_fixed_point(double fixed_point, std::vector<std::uint8_t>& out) {
-    const auto bits = std::bit_cast<std::uint64_t>(fixed_point);
-    for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(bits >> shift));
-}
-
-void append_little_endian(std::uint32_t value, int bytes, std::vector<std::uint8_t>& out) {
-    for (int byte = 0; byte < bytes; ++byte) out.push_back(static_cast<std::uint8_t>(value >> (8 * byte)));
-}
-
-// Half-bytes packed high half first; a last odd half-byte leaves the low half zero,
-// which decoders read as the end.
-class HalfBytes {
+// Writes into room made beforehand (each encoder knows its longest output): a pointer
+// spares the capacity check of a push per half-byte. keep() trims the room to what
+// was written; an encoder that refuses its array leaves the trimming to its caller.
+class Sink {
   public:
-    explicit HalfBytes(std::vector<std::uint8_t>& out) : out_(out) {}
+    static constexpr std::size_t slack = 8; // for whole-word stores near the end
+    Sink(std::vector<std::uint8_t>& out, std::size_t most) : out_(out) {
+        const std::size_t start = out.size();
+        out.resize(start + most + slack);
+        at_ = out.data() + start;
+    }
 
+    // The fixed point opens every encoding as an IEEE double, most significant byte first.
+    void fixed_point(double value) {
+        const auto bits = std::bit_cast<std::uint64_t>(value);
+        for (int shift = 56; shift >= 0; shift -= 8) *at_++ = static_cast<std::uint8_t>(bits >> shift);
+    }
+    void little_endian(std::uint32_t value, int bytes) {
+        for (int byte = 0; byte < bytes; ++byte) *at_++ = static_cast<std::uint8_t>(value >> (8 * byte));
+    }
     // A header half-byte, then the value's low half-bytes from the least significant
     // up: the header counts the leading half-bytes left out, 0-8 when they are zeros,
     // 9-15 (8 + count) when they are all ones (a negative value; at least one
     // half-byte is kept so that its sign stays readable).
-    void append_int(std::uint32_t value) {
+    void packed_int(std::uint32_t value) {
         auto omitted = static_cast<unsigned>(std::countl_zero(value)) / 4;
         unsigned header = omitted;
         if (omitted == 0) {
             omitted = std::min(static_cast<unsigned>(std::countl_one(value)) / 4, 7u);
             header = omitted == 0 ? 0 : 8 + omitted;
         }
-        put(header);
-        for (unsigned half = 0; half < 8 - omitted; ++half) put((value >> (4 * half)) & 0xf);
+        const std::uint64_t kept = value & ((std::uint64_t{1} << (4 * (8 - omitted))) - 1);
+        pending_ |= (header | kept << 4) << (4 * pending_count_);
+        pending_count_ += 9 - omitted;
+        write_whole_bytes();
+    }
+    // A last odd half-byte leaves the low half zero, which decoders read as the end.
+    void keep() {
+        if (pending_count_ == 1) *at_++ = static_cast<std::uint8_t>((pending_ & 0xf) << 4);
+        out_.resize(static_cast<std::size_t>(at_ - out_.data()));
     }
 
   private:
-    void put(unsigned half_byte) {
-        if (high_next_)
-            out_.push_back(static_cast<std::uint8_t>(half_byte << 4));
-        else
-            out_.back() = static_cast<std::uint8_t>(out_.back() | half_byte);
-        high_next_ = !high_next_;
+    // The pending pairs of half-bytes as bytes, the earlier of each pair in the high
+    // half: eight at a time into the room's slack, of which up to five are kept.
+    void write_whole_bytes() {
+        constexpr std::uint64_t low_halves = 0x0f0f0f0f0f0f0f0f;
+        const unsigned whole = pending_count_ / 2;
+        const std::uint64_t bytes = (pending_ & low_halves) << 4 | (pending_ >> 4 & low_halves);
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(at_, &bytes, sizeof bytes);
+        } else {
+            for (unsigned byte = 0; byte < whole; ++byte)
+                at_[byte] = static_cast<std::uint8_t>(bytes >> (8 * byte));
+        }
+        at_ += whole;
+        pending_ >>= 8 * whole;
+        pending_count_ -= 2 * whole;
     }
 
     std::vector<std::uint8_t>& out_;
-    bool high_next_ = true;
+    std::uint8_t* at_;
+    std::uint64_t pending_ = 0; // half-bytes not yet written, the earliest lowest
+    unsigned pending_count_ = 0;
 };
 
 // The largest fixed point at which the first two values and every residual of the
 // prediction, rounded, stay within 31 bits (the +1 is room for that rounding).
+// (ceil(|r| + 1) is largest for the largest |r|, so it is taken once.)
 double linear_fixed_point(std::span<const double> values) {
-    double largest = std::max(values[0], values.size() > 1 ? values[1] : 0.0);
+    double residual = 0;
     for (std::size_t i = 2; i < values.size(); ++i) {
         const double predicted = values[i - 1] + (values[i - 1] - values[i - 2]);
-        largest = std::max(largest, std::ceil(std::abs(values[i] - predicted) + 1));
+        residual = std::max(residual, std::abs(values[i] - predicted));
     }
+    double largest = std::max(values[0], values[1]);
+    if (values.size() > 2) largest = std::max(largest, std::ceil(residual + 1));
     return largest > 0 ? std::floor(int31_max / largest) : int31_max;
 }
 
-// round(value × fixed point), while it stays an exact integer.
+// round(value × fixed point), halves up, while it stays an exact integer. The
+// truncating conversion, corrected below zero, is floor() without a library call.
 std::optional<std::int64_t> to_fixed(double value, double fixed_point) {
-    const double scaled = std::floor(value * fixed_point + 0.5);
+    const double scaled = value * fixed_point + 0.5;
     if (!(std::abs(scaled) < exact_integer_limit)) return std::nullopt;
-    return static_cast<std::int64_t>(scaled);
+    auto fixed = static_cast<std::int64_t>(scaled);
+    if (static_cast<double>(fixed) > scaled) --fixed;
+    return fixed;
 }
 
 // What a decoder makes of a value (its integer / the fixed point) must be as close to
@@ -96,8 +125,9 @@ bool encode_linear(std::span<const double> values, std::vector<std::uint8_t>& ou
     if (values.size() < 2 || !all_finite(values)) return false;
     const double fixed_point = linear_fixed_point(values);
     if (!(fixed_point > 0) || !std::isfinite(fixed_point)) return false;
-    append_fixed_point(fixed_point, out);
-    HalfBytes half_bytes(out);
+    // The header, two 4-byte values and at most 4.5 bytes for each later value.
+    Sink sink(out, 16 + 5 * values.size());
+    sink.fixed_point(fixed_point);
     std::int64_t before_last = 0;
     std::int64_t last = 0;
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -105,17 +135,18 @@ bool encode_linear(std::span<const double> values, std::vector<std::uint8_t>& ou
         if (!fixed || !close_enough(static_cast<double>(*fixed) / fixed_point, values[i])) return false;
         if (i < 2) {
             if (*fixed < 0 || *fixed > static_cast<std::int64_t>(int31_max)) return false;
-            append_little_endian(static_cast<std::uint32_t>(*fixed), 4, out);
+            sink.little_endian(static_cast<std::uint32_t>(*fixed), 4);
         } else {
             const std::int64_t residual = *fixed - (last + (last - before_last));
             if (residual < std::numeric_limits<std::int32_t>::min() ||
                 residual > std::numeric_limits<std::int32_t>::max())
                 return false;
-            half_bytes.append_int(static_cast<std::uint32_t>(residual));
+            sink.packed_int(static_cast<std::uint32_t>(residual));
         }
         before_last = last;
         last = *fixed;
     }
+    sink.keep();
     return true;
 }
 
@@ -127,12 +158,14 @@ template <class Float> bool encode_slof(std::span<const Float> values, std::vect
         largest = std::max(largest, static_cast<double>(value));
     }
     const double fixed_point = std::floor(uint16_span / std::max(1.0, std::log(largest + 1)));
-    append_fixed_point(fixed_point, out);
+    Sink sink(out, 8 + 2 * values.size());
+    sink.fixed_point(fixed_point);
     for (const Float value : values) {
         const double scaled = std::log(static_cast<double>(value) + 1) * fixed_point + 0.5;
         if (!(scaled < uint16_span + 1)) return false;
-        append_little_endian(static_cast<std::uint32_t>(scaled), 2, out);
+        sink.little_endian(static_cast<std::uint32_t>(scaled), 2);
     }
+    sink.keep();
     return true;
 }
 
