@@ -75,14 +75,22 @@ def measure_run(run: Path, out_dir: Path, threads: int, rounds: int) -> dict[str
     return best
 
 
+def size_text(size: int) -> str:
+    return f"{size / 1e6:,.1f} MB" if size >= 1e6 else f"{size / 1e3:,.1f} kB"
+
+
+def time_text(seconds: float) -> str:
+    return f"{seconds:,.2f} s" if seconds >= 1 else f"{seconds * 1e3:,.1f} ms"
+
+
 def table(results: dict[str, dict[str, tuple[float, int]]]) -> str:
     lines = ["| run | option | size | size / plain | time | time / plain |",
              "| --- | --- | ---: | ---: | ---: | ---: |"]
     for run, measured in results.items():
         plain_seconds, plain_size = measured["plain"]
         for name, (seconds, size) in measured.items():
-            lines.append(f"| {run} | {name} | {size / 1e6:,.2f} MB | {size / plain_size:.3f} | "
-                         f"{seconds:.3f} s | {seconds / plain_seconds:.2f} |")
+            lines.append(f"| {run} | {name} | {size_text(size)} | {size / plain_size:.3f} | "
+                         f"{time_text(seconds)} | {seconds / plain_seconds:.2f} |")
     return "\n".join(lines)
 
 

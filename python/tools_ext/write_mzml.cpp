@@ -1,8 +1,8 @@
 // write_mzml(raw_path, out_path, *, compression=True, ims="combined",
 // skip_lock_mass=False, threads=1, progress=None, numpress=False, mz_precision=64,
-// gzip=False) -> int. The conversion runs
-// without the interpreter lock; between batches it takes the lock back to check for
-// signals and to call the progress callback.
+// gzip=False) -> int. The conversion runs without the interpreter lock; between
+// batches it takes the lock back to check for signals and to call the progress
+// callback.
 #include "tools_ext/write_mzml.hpp"
 
 #include <array>

@@ -1,6 +1,5 @@
 #include "mzml/array_encoder.hpp"
 
-#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -73,7 +72,7 @@ Term ArrayEncoder::plain_compression() const {
 
 // Linear prediction for m/z and times, short logged floats for intensities; other
 // arrays (drift times in m/z order, instrument readings) have neither shape. An empty
-// array has nothing to gain and some readers stumble on an empty numpress stream.
+// array has nothing to gain.
 template <class Float>
 bool ArrayEncoder::try_numpress(std::span<const Float> values, ArrayRole role, EncodedArray& out) {
     if (!encoding_.numpress || values.empty()) return false;

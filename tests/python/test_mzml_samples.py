@@ -26,15 +26,9 @@ pytestmark = pytest.mark.filterwarnings("ignore:Testing an element's truth value
 # name -> file name. The numpress samples are decoded on the host, where pynumpress runs
 # (scripts/pyopenms-check.sh); here their structure is checked, and every other sample
 # read back value for value.
-SAMPLES = {
-    "combined_zlib": "combined_zlib.mzML",
-    "combined_none": "combined_none.mzML",
-    "per_bin_zlib": "per_bin_zlib.mzML",
-    "per_bin_none": "per_bin_none.mzML",
-    "combined_numpress_zlib": "combined_numpress_zlib.mzML",
-    "per_bin_numpress_f32": "per_bin_numpress_f32.mzML",
-    "combined_f32_gzip": "combined_f32_gzip.mzML.gz",
-}
+NAMES = ["combined_zlib", "combined_none", "per_bin_zlib", "per_bin_none", "combined_numpress_zlib",
+         "per_bin_numpress_f32", "combined_f32_gzip"]
+SAMPLES = {name: name + (".mzML.gz" if name.endswith("gzip") else ".mzML") for name in NAMES}
 READABLE = [name for name in SAMPLES if "numpress" not in name]
 
 
