@@ -6,11 +6,14 @@
 //   - chromatograms read straight from the file equal those of the columns;
 //   - the mzML of 1 thread with batches of 3 scans and of 2 threads with the default
 //     batches are the same bytes, or both conversions fail and leave no file behind.
+// All of it twice: as decoded, and with profile peaks picked and the m/z corrected by
+// a lock mass (the columns then against read_processed_scan).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -22,6 +25,7 @@
 #include "columns/function_columns.hpp"
 #include "export/convert.hpp"
 #include "io.hpp"
+#include "processing/scan_processing.hpp"
 #include "raw_dir_input.hpp"
 #include "reader/acquisition.hpp"
 #include "size_limits.hpp"
@@ -110,20 +114,23 @@ void check_chromatograms(const Reader& reader, const FunctionEntry& entry,
     require(from_file->skipped == from_columns->skipped);
 }
 
-void check_function(const Reader& reader, const FunctionEntry& entry) {
+using Processing = std::shared_ptr<const processing::ScanProcessing>;
+
+void check_function(const Reader& reader, const FunctionEntry& entry, const Processing& processing) {
     std::vector<Result<DecodedScan>> scans;
     scans.reserve(entry.scans.size());
     for (std::uint64_t scan = 0; scan < entry.scans.size(); ++scan)
-        scans.push_back(reader.decode_scan(entry.number, scan));
+        scans.push_back(processing ? processing::read_processed_scan(reader, entry.number, scan, *processing)
+                                   : reader.decode_scan(entry.number, scan));
     const std::optional<std::string> failure = first_error(scans);
     for (const unsigned threads : {1U, 2U}) {
         for (const std::size_t chunk_bytes : {std::size_t{0}, std::size_t{24}}) {
-            const columns::Options skip{threads, columns::OnError::Skip, chunk_bytes};
+            const columns::Options skip{threads, columns::OnError::Skip, chunk_bytes, processing};
             const auto skipping = columns::read_columns(reader, entry, skip);
             require(skipping.has_value());
             check_columns(*skipping, scans);
-            const auto failing =
-                columns::read_columns(reader, entry, {threads, columns::OnError::Fail, chunk_bytes});
+            const auto failing = columns::read_columns(
+                reader, entry, {threads, columns::OnError::Fail, chunk_bytes, processing});
             if (failing)
                 require(!failure.has_value());
             else
@@ -135,13 +142,14 @@ void check_function(const Reader& reader, const FunctionEntry& entry) {
 
 // With `compact`, the arrays go through numpress and 32-bit m/z, which fuzzed values
 // reach with everything the codecs must refuse.
-void check_conversion(const std::string& raw, bool compact) {
+void check_conversion(const std::string& raw, bool compact, const processing::ProcessingRequest& request) {
     const fuzzing::ScratchDir out;
     const std::filesystem::path small_batches = out.path() + "/batches.mzML";
     const std::filesystem::path two_threads = out.path() + "/threads.mzML";
     exporter::ConversionOptions one{};
     one.numpress = compact;
     one.mz_precision = compact ? mzml::Precision::Float32 : mzml::Precision::Float64;
+    one.processing = request;
     exporter::ConversionOptions two = one;
     one.batch = {.scans = 3, .bytes = 4096};
     two.threads = 2;
@@ -165,8 +173,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzing::write_parts(dir, data, size);
     const auto acquisition = Acquisition::open(dir.path());
     if (!acquisition) return 0;
-    for (const FunctionEntry& entry : acquisition->reader().functions)
-        check_function(acquisition->reader(), entry);
-    check_conversion(dir.path(), size % 2 == 1);
+    const Reader& reader = acquisition->reader();
+    // A wide lock-mass window, so that fuzzed lock scans find something; without a
+    // usable lock-mass function the peaks are still picked.
+    processing::ProcessingRequest request{
+        .centroid = processing::PickingOptions{.min_intensity = 2, .min_points = 1},
+        .lock_mass = processing::LockMassOptions{.reference_mz = 556.2766, .tolerance_da = 200}};
+    auto prepared = processing::prepare(reader, request);
+    if (!prepared) {
+        request.lock_mass.reset();
+        prepared = processing::prepare(reader, request);
+    }
+    require(prepared.has_value());
+    const Processing processing = std::make_shared<const processing::ScanProcessing>(std::move(*prepared));
+    for (const FunctionEntry& entry : reader.functions) {
+        check_function(reader, entry, nullptr);
+        check_function(reader, entry, processing);
+    }
+    check_conversion(dir.path(), size % 2 == 1, {});
+    check_conversion(dir.path(), size % 2 == 0, request);
     return 0;
 }

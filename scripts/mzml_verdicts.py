@@ -3,6 +3,8 @@
 validation, the index and SHA-1 checker, and read-back with pyteomics and with pymzML,
 every spectrum's arrays compared with what tarnvale reads from the run (m/z bit for
 bit, intensity as float32; an ion-mobility scan's points in m/z, then drift-time order).
+A file whose data processing lists peak picking or an m/z calibration by lock mass is
+compared with the run's scans read by tarnvale_tools with the same processing.
 
     python3 scripts/mzml_verdicts.py RUN.raw FILE.mzML [RUN.raw FILE.mzML ...]
 
@@ -17,11 +19,47 @@ import warnings
 from collections.abc import Callable, Sequence
 
 import numpy as np
-from mzml_validation import SpectrumRecord, index_problems, read_pymzml, read_pyteomics, schema_errors
+from mzml_validation import SpectrumRecord, index_problems, read_bytes, read_pymzml, read_pyteomics, schema_errors
 
 import tarnvale
 
 _NATIVE_ID = re.compile(r"function=(\d+) process=0 scan=(\d+)")
+_USER_PARAM = re.compile(r'<userParam name="([^"]+)" value="([^"]*)"')
+
+
+def processing_of(path: str) -> dict[str, object]:
+    """The processing keywords the file's data processing lists (peak picking, lock mass)."""
+    head = read_bytes(path)[: 1 << 16].decode("utf-8", "replace").split("<run ", 1)[0]
+    params = dict(_USER_PARAM.findall(head))
+    keywords: dict[str, object] = {}
+    if 'accession="MS:1000035"' in head:
+        keywords.update(centroid=True, min_intensity=float(params["minimum peak intensity"]),
+                        min_points=int(params["minimum points per peak"]))
+    if 'accession="MS:1001485"' in head:
+        keywords.update(lock_mass=float(params["lock mass reference m/z"]),
+                        lock_mass_tolerance=float(params["lock mass tolerance (Da)"]),
+                        lock_mass_min_intensity=float(params["lock mass minimum intensity"]),
+                        lock_mass_function=int(params["lock mass function"]))
+    return keywords
+
+
+class _Processed:
+    """The run's scans as tarnvale_tools reads them with a processing, in the shape of
+    tarnvale's spectra."""
+
+    def __init__(self, run: str, keywords: dict[str, object]) -> None:
+        import tarnvale_tools
+
+        self._run, self._keywords = tarnvale_tools.Run(run), keywords
+        self._encodings = {f.index: f.encoding for f in self._run.functions}
+
+    def function_encoding(self, function: int) -> str:
+        return self._encodings[function]
+
+    def read_spectrum(self, function: int, scan: int) -> object:
+        return self._run.read_scan(function, scan, **self._keywords)
+
+    read_ims_spectrum = read_spectrum
 
 
 def _expected(reader: tarnvale.RawReader, function: int, scan: int) -> tuple[np.ndarray, np.ndarray, np.ndarray | None]:
@@ -59,7 +97,8 @@ def _read_back(read: Callable[[str], tuple[list[SpectrumRecord], list[object]]],
 
 def verdicts(run: str, path: str) -> list[tuple[str, str | None, str | None]]:
     """(check, verdict, problem) for each check of one file."""
-    reader = tarnvale.RawReader(run)
+    keywords = processing_of(path)
+    reader = _Processed(run, keywords) if keywords else tarnvale.RawReader(run)
 
     def schema() -> str:
         errors = schema_errors(path)

@@ -273,6 +273,12 @@ class Run:
         holds it (with the same `processing`), without reading the rest of the function."""
         return Scan(*self._run.read_scan(func_index, scan_index, **processing))
 
+    def lock_mass_function(self, function: SupportsIndex | None = None) -> int:
+        """The lock-mass function's number: `function` if the run can read it, else the
+        one function flagged lock mass.  RuntimeError, naming the run, when there is
+        none, or several and `function` is not given."""
+        return self._run.lock_mass_function(function)
+
     def lock_mass_trace(
         self,
         mz: SupportsFloat | str,

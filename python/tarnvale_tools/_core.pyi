@@ -94,6 +94,7 @@ class Run:
         lock_mass_function: SupportsIndex | None = None,
         lock_mass_min_intensity: SupportsFloat = 0.0,
     ) -> tuple[memoryview, memoryview, memoryview | None, float]: ...
+    def lock_mass_function(self, function: SupportsIndex | None = None) -> int: ...
     def lock_mass_trace(
         self,
         mz: SupportsFloat | str,
@@ -169,9 +170,26 @@ def write_mzml(
     numpress: bool = False,
     mz_precision: Literal[32, 64] = 64,
     gzip: bool = False,
+    centroid: bool = False,
+    min_intensity: SupportsFloat = 0.0,
+    min_points: SupportsIndex = 1,
+    lock_mass: _LockMass = None,
+    lock_mass_tolerance: SupportsFloat = 0.25,
+    lock_mass_function: SupportsIndex | None = None,
+    lock_mass_min_intensity: SupportsFloat = 0.0,
 ) -> int: ...
 
 def lock_mass_presets() -> list[tuple[str, str, float]]: ...
+def check_processing(
+    *,
+    centroid: bool = False,
+    min_intensity: SupportsFloat = 0.0,
+    min_points: SupportsIndex = 1,
+    lock_mass: _LockMass = None,
+    lock_mass_tolerance: SupportsFloat = 0.25,
+    lock_mass_function: SupportsIndex | None = None,
+    lock_mass_min_intensity: SupportsFloat = 0.0,
+) -> None: ...
 def json_array(values: Buffer, picks: Buffer | None = None) -> bytes: ...
 def points_to_draw(
     x: Buffer, y: Buffer, width: SupportsIndex, low: SupportsFloat | None = None, high: SupportsFloat | None = None

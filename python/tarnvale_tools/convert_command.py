@@ -13,6 +13,9 @@ from pathlib import Path
 from typing import Any
 
 from .export import FORMATS, MAX_JOBS, MissingExtra, Outcome, convert_many, optional_module
+from .processing_options import (
+    add_centroid_arguments, add_lock_mass_arguments, lock_function_problem, problem_with, processing_keywords,
+)
 
 EXIT_FAILED = 1
 EXIT_USAGE = 2
@@ -44,6 +47,8 @@ def add_parser(subparsers: Any) -> None:
                         help="mzML: ion mobility as one spectrum per scan with a drift-time array "
                         "(combined, the default) or one spectrum per drift bin (per-bin)")
     parser.add_argument("--skip-lockmass", action="store_true", help="leave lock-mass functions out")
+    add_centroid_arguments(parser)
+    add_lock_mass_arguments(parser, "correct every function's m/z by the lock-mass function")
     parser.add_argument("--dask", metavar="ADDRESS",
                         help="convert on this Dask scheduler, one task per run (the workers must see the same paths)")
     parser.set_defaults(run=run, parser=parser)
@@ -64,6 +69,10 @@ def run(args: argparse.Namespace) -> int:
     options = _options(args)
     if isinstance(options, str):
         return _usage(args.parser, options)
+    problem = _processing_problem(args.paths, options)
+    if problem is not None:
+        print(f"tarnvale convert: error: {problem}", file=sys.stderr)
+        return EXIT_USAGE
     client = None
     try:
         if args.dask is not None:
@@ -87,9 +96,21 @@ def run(args: argparse.Namespace) -> int:
     return 0 if all(outcome.ok for outcome in outcomes) else EXIT_FAILED
 
 
+def _processing_problem(paths: list[str], options: dict[str, Any]) -> str | None:
+    """A processing option no run could use, or a run that cannot be corrected by its
+    lock mass: found before anything is converted."""
+    problem = problem_with({key: value for key, value in options.items() if key in _PROCESSING})
+    for path in paths:
+        problem = problem or lock_function_problem(path, options)
+    return problem
+
+
+_PROCESSING = ("centroid", "min_intensity", "min_points", "lock_mass", "lock_mass_tolerance", "lock_mass_function")
+
+
 def _options(args: argparse.Namespace) -> dict[str, Any] | str:
     """The writer's options, or what is wrong with them."""
-    options: dict[str, Any] = {"skip_lock_mass": args.skip_lockmass}
+    options: dict[str, Any] = {"skip_lock_mass": args.skip_lockmass, **processing_keywords(args)}
     mzml_only = {
         "--no-compression": args.no_compression,
         "--ims": args.ims is not None,

@@ -29,9 +29,9 @@ import secrets
 from collections.abc import Callable, Iterable, Mapping, Sequence
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any, Literal
+from typing import Any, Literal, Unpack
 
-from . import Function, Run, _core
+from . import Function, Processing, Run, _core
 from .atomic import OutputError, write_atomically
 
 __all__ = ["FORMATS", "MissingExtra", "Outcome", "Progress", "convert_many", "output_path", "write_mzml", "write_parquet"]
@@ -66,6 +66,7 @@ def write_mzml(
     numpress: bool = False,
     mz_precision: MzPrecision = 64,
     gzip: bool = False,
+    **processing: Unpack[Processing],
 ) -> int:
     """Writes the run as indexed mzML 1.1; returns the number of spectra written.
 
@@ -75,7 +76,9 @@ def write_mzml(
     time arrays by MS-Numpress linear prediction and intensities as its short logged
     floats (lossy within the codecs' bounds; `compression` then applies on top),
     ``mz_precision=32`` m/z arrays as 32-bit floats, ``gzip=True`` the whole file as
-    gzip (name it ``.mzML.gz``).  RuntimeError, naming the file, on failure."""
+    gzip (name it ``.mzML.gz``).  `processing` (see :class:`Processing`) picks peaks
+    and corrects the lock mass; picked spectra are marked centroid and the file's data
+    processing lists what was done.  RuntimeError, naming the file, on failure."""
     return _core.write_mzml(
         os.fspath(run_path),
         os.fspath(out_path),
@@ -87,6 +90,7 @@ def write_mzml(
         numpress=numpress,
         mz_precision=mz_precision,
         gzip=gzip,
+        **processing,
     )
 
 
@@ -97,15 +101,18 @@ def write_parquet(
     skip_lock_mass: bool = False,
     threads: int = 1,
     progress: Progress | None = None,
+    **processing: Unpack[Processing],
 ) -> int:
     """Writes the run's points as the long table described in the module's docstring;
     returns the number of rows.  `threads` decode each function; `progress` is called
-    after each function.  RuntimeError when the run cannot be read, OutputError when
-    the file cannot be written; either way nothing is left under `out_path`."""
+    after each function; `processing` as :meth:`Run.columns` takes it.  RuntimeError
+    when the run cannot be read, OutputError when the file cannot be written; either
+    way nothing is left under `out_path`."""
     pa, pq = _pyarrow()
     run = Run(os.fspath(run_path))
     functions = [f for f in run.functions if not (skip_lock_mass and f.is_lock_mass)]
-    schema = pa.schema(_schema_fields(pa), metadata={"tarnvale.run": _run_metadata(run, functions)})
+    metadata = _run_metadata(run, functions, processing)
+    schema = pa.schema(_schema_fields(pa), metadata={"tarnvale.run": metadata})
     total_scans = sum(f.n_scans for f in functions)
     rows = 0
 
@@ -114,7 +121,7 @@ def write_parquet(
         done = 0
         with pq.ParquetWriter(path, schema) as writer:
             for function in functions:
-                table = _function_table(pa, schema, run, function, threads)
+                table = _function_table(pa, schema, run, function, threads, processing)
                 if table.num_rows:
                     writer.write_table(table, row_group_size=table.num_rows)
                 rows += table.num_rows
@@ -138,11 +145,13 @@ def _schema_fields(pa: Any) -> list[Any]:
     ]
 
 
-def _function_table(pa: Any, schema: Any, run: Run, function: Function, threads: int) -> Any:
+def _function_table(
+    pa: Any, schema: Any, run: Run, function: Function, threads: int, processing: Mapping[str, Any]
+) -> Any:
     """One function's rows, the point columns shared with the decoded columns; the
     scan and retention-time columns are expanded from the scan offsets by pyarrow."""
     pc = importlib.import_module("pyarrow.compute")
-    cols = run.columns(function.index, threads=threads)
+    cols = run.columns(function.index, threads=threads, **processing)
     points = cols.n_points
     scans = len(cols)
     offsets = _array(pa, pa.uint64(), scans + 1, cols.scan_offsets)
@@ -169,7 +178,7 @@ def _array(pa: Any, kind: Any, length: int, view: memoryview) -> Any:
     return pa.Array.from_buffers(kind, length, [None, pa.py_buffer(view)])
 
 
-def _run_metadata(run: Run, functions: list[Function]) -> str:
+def _run_metadata(run: Run, functions: list[Function], processing: Mapping[str, Any]) -> str:
     described = [
         {
             "function": f.index,
@@ -180,7 +189,11 @@ def _run_metadata(run: Run, functions: list[Function]) -> str:
         }
         for f in functions
     ]
-    return json.dumps({"run": run.name, "polarity": run.polarity, "functions": described})
+    described_run: dict[str, Any] = {"run": run.name, "polarity": run.polarity, "functions": described}
+    done = {key: value for key, value in processing.items() if value is not None}
+    if done:  # what was done to the points: peak picking, lock-mass correction
+        described_run["processing"] = done
+    return json.dumps(described_run)
 
 
 def _pyarrow() -> tuple[Any, Any]:
@@ -249,8 +262,9 @@ def convert_many(
     task on the cluster (decoding on `jobs` threads of its worker); the workers must
     see the runs and OUTDIR at the same paths, which are made absolute here.
     `options` go to the writer (``compression``, ``ims``, ``skip_lock_mass``, ``numpress``,
-    ``mz_precision``, ``gzip`` for mzML, ``skip_lock_mass`` for Parquet); with ``gzip``
-    the files are ``NAME.mzML.gz``; `on_outcome` is called as each run finishes.
+    ``mz_precision``, ``gzip`` for mzML, ``skip_lock_mass`` for Parquet, and for both the
+    keywords of :class:`Processing`); with ``gzip`` the files are ``NAME.mzML.gz``;
+    `on_outcome` is called as each run finishes.
     ValueError for bad options or two runs that would write the same file;
     MissingExtra when Parquet is asked for without pyarrow."""
     runs = [os.fspath(path) for path in paths]
@@ -304,9 +318,10 @@ def _outputs(runs: Sequence[str], outdir: str | os.PathLike[str], format: Format
     return outputs
 
 
+_PROCESSING = frozenset(Processing.__optional_keys__)
 _OPTIONS: Mapping[str, frozenset[str]] = {
-    "mzml": frozenset({"compression", "ims", "skip_lock_mass", "numpress", "mz_precision", "gzip"}),
-    "parquet": frozenset({"skip_lock_mass"}),
+    "mzml": frozenset({"compression", "ims", "skip_lock_mass", "numpress", "mz_precision", "gzip"}) | _PROCESSING,
+    "parquet": frozenset({"skip_lock_mass"}) | _PROCESSING,
 }
 
 
@@ -323,6 +338,7 @@ def _check_options(format: Format, jobs: int, options: Mapping[str, Any]) -> Non
     precision = options.get("mz_precision", 64)
     if isinstance(precision, bool) or precision not in (32, 64):
         raise ValueError(f"mz_precision must be 32 or 64, not {precision!r}")
+    _core.check_processing(**{key: value for key, value in options.items() if key in _PROCESSING})
 
 
 def _convert_on_cluster(

@@ -8,6 +8,9 @@ import sys
 from typing import Any
 
 from .plot_command import positive_int, scan_number
+from .processing_options import (
+    EXIT_USAGE, add_lock_mass_arguments, lock_function_problem, problem_with, processing_keywords, trace_keywords,
+)
 
 
 def add_parser(subparsers: Any) -> None:
@@ -16,7 +19,7 @@ def add_parser(subparsers: Any) -> None:
         "info",
         help="print an overview of a run",
         description="Prints the run header, the functions, the retention-time range, the base peak of one "
-        "scan and the chromatogram channels.",
+        "scan and the chromatogram channels; with --lock-mass, how far the lock mass is off.",
     )
     parser.add_argument("path", metavar="RUN.raw", help="the .raw directory")
     parser.add_argument("--json", action="store_true", help="print the overview as JSON")
@@ -24,6 +27,7 @@ def add_parser(subparsers: Any) -> None:
                         help="function for the base peak (default: the first with scans)")
     parser.add_argument("--scan", type=scan_number, default=0, metavar="N",
                         help="scan for the base peak, 0-based (default: 0)")
+    add_lock_mass_arguments(parser, "report how far the lock mass is off, before and after correction")
     parser.set_defaults(run=run)
 
 
@@ -31,8 +35,14 @@ def run(args: argparse.Namespace) -> int:
     """Prints the overview; 1 when the run or the chosen scan cannot be read."""
     from . import overview
 
+    keywords = processing_keywords(args)
+    problem = problem_with(keywords) or lock_function_problem(args.path, keywords)
+    if problem is not None:
+        print(f"tarnvale info: error: {problem}", file=sys.stderr)
+        return EXIT_USAGE
+    lock_mass = trace_keywords(keywords)
     try:
-        found = overview.gather(args.path, args.function, args.scan)
+        found = overview.gather(args.path, args.function, args.scan, lock_mass)
     except RuntimeError as error:
         print(f"tarnvale info: error: {error}", file=sys.stderr)
         return 1

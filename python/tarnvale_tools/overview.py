@@ -15,7 +15,10 @@ from typing import Any, TextIO
 
 import tarnvale
 
-__all__ = ["BasePeak", "ChannelSummary", "FunctionSummary", "Overview", "as_json", "gather", "print_text"]
+__all__ = [
+    "BasePeak", "ChannelSummary", "FunctionSummary", "LockMassSummary", "Overview", "Spread", "as_json", "gather",
+    "print_text",
+]
 
 HEADER_FIELDS = [
     ("Version", "version"),
@@ -65,6 +68,31 @@ class ChannelSummary:
 
 
 @dataclass(frozen=True)
+class Spread:
+    """Median and range of a set of ppm errors."""
+
+    median: float
+    low: float
+    high: float
+
+
+@dataclass(frozen=True)
+class LockMassSummary:
+    """Where the lock-mass function found its reference: `before` the error of the m/z
+    observed in each lock scan, `after` what is left of it once corrected by the gains
+    of the other lock scans (the correction's error between lock scans); None where
+    too few lock scans found the reference."""
+
+    mz: float
+    tolerance_da: float
+    function: int
+    lock_scans: int
+    found: int
+    before: Spread | None
+    after: Spread | None
+
+
+@dataclass(frozen=True)
 class Overview:
     name: str
     header: dict[str, str | None]
@@ -73,11 +101,16 @@ class Overview:
     base_peak: BasePeak | None  # None: no function has scans, or the scan could not be read
     base_peak_error: str | None
     channels: list[ChannelSummary]
+    lock_mass: LockMassSummary | None = None  # only when asked for
 
 
-def gather(path: str, function: int | None = None, scan: int = 0) -> Overview:
+def gather(
+    path: str, function: int | None = None, scan: int = 0, lock_mass: dict[str, Any] | None = None
+) -> Overview:
     """Reads the overview of the run at `path`; the base peak of `scan` in `function`
-    (default: the first function with scans).  RuntimeError when the run cannot be opened."""
+    (default: the first function with scans); with `lock_mass` (the keywords of
+    :meth:`tarnvale_tools.Run.lock_mass_trace`) how far the lock mass is off.
+    RuntimeError when the run cannot be opened or its lock scans read."""
     reader = tarnvale.RawReader(path)
     summaries = [summarize(reader, info) for info in reader.functions]
     header = {key: getattr(reader.header, key) for _, key in HEADER_FIELDS}
@@ -89,7 +122,46 @@ def gather(path: str, function: int | None = None, scan: int = 0) -> Overview:
         except (RuntimeError, OverflowError) as problem:
             error = str(problem)
     channels = [_channel(reader, channel) for channel in reader.channels]
-    return Overview(path, header, reader.polarity, summaries, peak, error, channels)
+    lock = None if lock_mass is None else lock_mass_summary(path, **lock_mass)
+    return Overview(path, header, reader.polarity, summaries, peak, error, channels, lock)
+
+
+def lock_mass_summary(path: str, mz: float | str, tolerance: float = 0.25, function: int | None = None) -> LockMassSummary:
+    """The lock-mass trace of the run at `path` summarised (RuntimeError when it cannot be read)."""
+    import tarnvale_tools
+
+    run = tarnvale_tools.Run(path)
+    number = run.lock_mass_function(function)
+    rt, observed, _ = run.lock_mass_trace(mz, tolerance, function=number)
+    reference = tarnvale_tools.lock_mass_presets()[mz.lower()][1] if isinstance(mz, str) else mz
+    found = [(t, o) for t, o in zip(rt.tolist(), observed.tolist(), strict=True) if o == o]
+    before = [(o - reference) / reference * 1e6 for _, o in found]
+    after = [_left_out_error(found, i, reference) for i in range(len(found))] if len(found) > 1 else []
+    return LockMassSummary(reference, tolerance, number, len(rt), len(found), _spread(before), _spread(after))
+
+
+def _left_out_error(found: Sequence[tuple[float, float]], i: int, reference: float) -> float:
+    """The ppm error left at lock scan i once corrected by the gains of the others:
+    linear between them, held beyond the first and the last."""
+    others = [(t, reference / o) for j, (t, o) in enumerate(found) if j != i]
+    t, o = found[i]
+    before = [p for p in others if p[0] <= t]
+    after = [p for p in others if p[0] > t]
+    if not before or not after:
+        gain = (before[-1] if before else after[0])[1]
+    else:
+        (t0, g0), (t1, g1) = before[-1], after[0]
+        gain = g0 + (g1 - g0) * (t - t0) / (t1 - t0)
+    return (o * gain - reference) / reference * 1e6
+
+
+def _spread(values: Sequence[float]) -> Spread | None:
+    if not values:
+        return None
+    ordered = sorted(values)
+    middle = len(ordered) // 2
+    median = ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2
+    return Spread(median, ordered[0], ordered[-1])
 
 
 def summarize(reader: tarnvale.RawReader, info: tarnvale.FunctionInfo) -> FunctionSummary:
@@ -176,6 +248,9 @@ def print_text(overview: Overview, out: TextIO, err: TextIO, prefix: str = "erro
             print(line, file=out)
     for line in _channel_lines(overview.channels):
         print(line, file=out)
+    if overview.lock_mass is not None:
+        for line in _lock_mass_lines(overview.lock_mass):
+            print(line, file=out)
     return status
 
 
@@ -251,6 +326,21 @@ def _channel_lines(channels: Sequence[ChannelSummary]) -> list[str]:
     return lines
 
 
+def _lock_mass_lines(lock: LockMassSummary) -> list[str]:
+    def spread(values: Spread | None) -> str:
+        if values is None:
+            return "-"
+        return f"median {values.median:+.2f} ppm, {values.low:+.2f} to {values.high:+.2f} ppm"
+
+    return [
+        "",
+        f"Lock mass {lock.mz:.4f} (function {lock.function}, within {lock.tolerance_da:g} Da): "
+        f"found in {lock.found} of {lock.lock_scans} lock scans",
+        f"  before correction: {spread(lock.before)}",
+        f"  after correction:  {spread(lock.after)} (each lock scan corrected by the others)",
+    ]
+
+
 def as_json(overview: Overview) -> dict[str, Any]:
     """The overview as JSON-ready values: numbers unrounded, absent values null."""
     span = retention_range(overview.functions)
@@ -263,6 +353,21 @@ def as_json(overview: Overview) -> dict[str, Any]:
         "base_peak": None if peak is None else _base_peak_json(peak),
         "base_peak_error": overview.base_peak_error,
         "channels": [_channel_json(s) for s in overview.channels],
+    } | ({} if overview.lock_mass is None else {"lock_mass": _lock_mass_json(overview.lock_mass)})
+
+
+def _lock_mass_json(lock: LockMassSummary) -> dict[str, Any]:
+    def spread(values: Spread | None) -> dict[str, float] | None:
+        return None if values is None else {"median": values.median, "min": values.low, "max": values.high}
+
+    return {
+        "mz": lock.mz,
+        "tolerance_da": lock.tolerance_da,
+        "function": lock.function,
+        "lock_scans": lock.lock_scans,
+        "found": lock.found,
+        "ppm_error_before": spread(lock.before),
+        "ppm_error_after": spread(lock.after),
     }
 
 

@@ -80,6 +80,9 @@ def _retention_time_panels(figure: Figure, grid: GridSpec, data: QuickLook) -> N
     for traces in data.traces:
         axes = _labelled(next(panels), f"function {traces.function.index}")
         function_panel(axes, traces.rt_min, traces.tic, traces.bpi, **function_style(traces))
+        lock = data.lock_mass
+        if lock is not None and lock.function == traces.function.index:
+            lock_mass_panel(_labelled(axes.twinx(), "lock mass ppm"), lock.rt_min, lock.ppm, lock.mz)
     if data.xic is not None:
         xic = data.xic
         xic_panel(_labelled(next(panels), "xic"), xic.rt_min, xic.values, xic.targets, xic_title(xic))
@@ -125,6 +128,20 @@ def function_panel(axes: Axes, rt_min: Array, tic: Array, bpi: Array, *, title: 
         axes.set_facecolor(LOCK_MASS_FACE)
     if len(rt_min) == 0:
         _say(axes, "no scans")
+
+
+def lock_mass_panel(axes: Axes, rt_min: Array, ppm: Array, mz: float) -> None:
+    """The lock mass's error (ppm) per lock scan, on its own axis over the lock-mass
+    function's chromatograms; a lock scan without the reference leaves a gap."""
+    axes.axhline(0.0, color=LOCK_MASS_COLOUR, lw=0.6, ls=":")
+    axes.plot(rt_min, ppm, color=LOCK_MASS_COLOUR, lw=1.0, marker="o", ms=3.5, label=f"lock mass {mz:.4f}")
+    axes.set_ylabel(f"m/z {mz:.4f}\nerror (ppm)", color=LOCK_MASS_COLOUR)
+    axes.tick_params(axis="y", colors=LOCK_MASS_COLOUR)
+    axes.grid(False)
+    found = ppm[np.isfinite(ppm)]
+    if len(found):
+        reach = max(float(np.abs(found).max()) * 1.15, 1.0)
+        axes.set_ylim(-reach, reach)
 
 
 def xic_panel(axes: Axes, rt_min: Array, xic: Array, targets: Sequence[float], title: str) -> None:

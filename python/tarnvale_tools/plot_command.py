@@ -11,6 +11,10 @@ import sys
 from pathlib import Path
 from typing import Any
 
+from .processing_options import (
+    EXIT_USAGE, add_lock_mass_arguments, lock_function_problem, problem_with, processing_keywords, trace_keywords,
+)
+
 FORMATS = {".png": "png", ".pdf": "pdf", ".svg": "svg"}
 MISSING_MATPLOTLIB = "tarnvale plot needs matplotlib: pip install 'tarnvale[plot]'"
 EXIT_MISSING_EXTRA = 2
@@ -35,6 +39,7 @@ def add_parser(subparsers: Any) -> None:
     parser.add_argument("--xic", type=positive_float, nargs="+", default=[], metavar="MZ",
                         help="draw extracted-ion traces of these m/z values")
     parser.add_argument("--ppm", type=positive_float, default=10.0, help="XIC tolerance in ppm (default: 10)")
+    add_lock_mass_arguments(parser, "draw the lock mass's error (ppm) over the lock-mass function's panel")
     parser.set_defaults(run=run)
 
 
@@ -79,9 +84,15 @@ def run(args: argparse.Namespace) -> int:
     from .plot import DPI, quicklook_figure
     from .quicklook import QuickLookError, ScanChoice, gather
 
+    keywords = processing_keywords(args)
+    problem = problem_with(keywords) or lock_function_problem(args.path, keywords)
+    if problem is not None:
+        print(f"tarnvale plot: error: {problem}", file=sys.stderr)
+        return EXIT_USAGE
+    lock_mass = trace_keywords(keywords)
     choice = ScanChoice(args.function, args.scan, args.rt)
     try:
-        figure = quicklook_figure(gather(args.path, choice, args.xic, args.ppm))
+        figure = quicklook_figure(gather(args.path, choice, args.xic, args.ppm, lock_mass))
         write_atomically(output, lambda path: figure.savefig(path, format=image_format, dpi=DPI))
     except (QuickLookError, OutputError, RuntimeError) as error:
         return _fail(str(error))

@@ -18,7 +18,7 @@ import numpy as np
 import numpy.typing as npt
 import tarnvale
 
-from . import Channel, Function, Header, Run
+from . import Channel, Function, Header, Run, lock_mass_presets
 
 Array = npt.NDArray[Any]
 
@@ -86,6 +86,17 @@ class ScanChoice:
 
 
 @dataclass(frozen=True, slots=True)
+class LockMassTrace:
+    """How far the lock-mass function found its reference off, per lock scan (NaN
+    where it was not found)."""
+
+    function: int
+    mz: float
+    rt_min: Array
+    ppm: Array
+
+
+@dataclass(frozen=True, slots=True)
 class QuickLook:
     """Everything the picture shows; `hidden_functions` did not fit."""
 
@@ -96,12 +107,18 @@ class QuickLook:
     xic: XicTraces | None
     scan: ScanData
     hidden_functions: tuple[int, ...]
+    lock_mass: LockMassTrace | None = None
 
 
 def gather(
-    path: str, choice: ScanChoice = ScanChoice(), xic_targets: Sequence[float] = (), ppm: float = 10.0
+    path: str,
+    choice: ScanChoice = ScanChoice(),
+    xic_targets: Sequence[float] = (),
+    ppm: float = 10.0,
+    lock_mass: dict[str, Any] | None = None,
 ) -> QuickLook:
-    """Reads what the picture of the run at `path` shows.
+    """Reads what the picture of the run at `path` shows; with `lock_mass` (the
+    keywords of :meth:`Run.lock_mass_trace`) also the lock mass's error over time.
 
     Raises QuickLookError for a choice the run cannot satisfy and RuntimeError
     (from the reader) for a run that cannot be read.
@@ -116,7 +133,15 @@ def gather(
     xic = xic_traces(run, function, xic_targets, ppm, threads) if xic_targets else None
     hidden = tuple(f.index for f in run.functions if f not in shown)
     scan = read_scan(path, function, scan_index, float(chosen.rt_min[scan_index]))
-    return QuickLook(run.name, run.header, traces, channel_traces(run), xic, scan, hidden)
+    lock = None if lock_mass is None else lock_mass_trace(run, **lock_mass)
+    return QuickLook(run.name, run.header, traces, channel_traces(run), xic, scan, hidden, lock)
+
+
+def lock_mass_trace(run: Run, mz: float | str, tolerance: float = 0.25, function: int | None = None) -> LockMassTrace:
+    number = run.lock_mass_function(function)
+    rt_min, _, ppm = run.lock_mass_trace(mz, tolerance, function=number)
+    reference = lock_mass_presets()[mz.lower()][1] if isinstance(mz, str) else float(mz)
+    return LockMassTrace(number, reference, np.asarray(rt_min), np.asarray(ppm))
 
 
 def choose_function(run: Run, func_index: int | None) -> Function:

@@ -33,6 +33,8 @@ PyMethodDef module_methods[] = {
     {"write_mzml", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_mzml)),
      METH_VARARGS | METH_KEYWORDS, write_mzml_doc},
     {"lock_mass_presets", lock_mass_presets, METH_NOARGS, lock_mass_presets_doc},
+    {"check_processing", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(check_processing)),
+     METH_VARARGS | METH_KEYWORDS, check_processing_doc},
     {"json_array", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(json_array)),
      METH_VARARGS | METH_KEYWORDS, json_array_doc},
     {"points_to_draw", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(points_to_draw)),

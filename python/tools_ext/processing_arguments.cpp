@@ -133,6 +133,20 @@ bool ProcessingCache::prepare(const Reader& reader, const processing::Processing
     return true;
 }
 
+PyObject* check_processing(PyObject*, PyObject* args, PyObject* kwds) {
+    return guarded([&]() -> PyObject* {
+        std::array<PyObject*, kProcessingParams.size()> bound{};
+        processing::ProcessingRequest request;
+        if (!bind_arguments(args, kwds, "check_processing", kProcessingParams, bound, 0) ||
+            !to_processing_request(bound, columns::OnError::Fail, request))
+            return nullptr;
+        Py_RETURN_NONE;
+    });
+}
+
+const char check_processing_doc[] = "check_processing(*, " TV_PROCESSING_SIGNATURE ")\n--\n\n"
+                                    "Raises what a reading method raises for these processing keywords.";
+
 PyObject* lock_mass_presets(PyObject*, PyObject*) {
     return guarded([]() -> PyObject* {
         PyRef list = PyRef::steal(PyList_New(0));

@@ -66,6 +66,11 @@ class ProcessingCache {
     std::shared_ptr<const processing::ScanProcessing> prepared_;
 };
 
+// check_processing(**keywords) -> None, a module function: ValueError (TypeError)
+// as a reading method would raise it for the same keywords, before any run is read.
+PyObject* check_processing(PyObject* module, PyObject* args, PyObject* kwds);
+extern const char check_processing_doc[];
+
 // lock_mass_presets() -> [(name, description, m/z)], a module function.
 PyObject* lock_mass_presets(PyObject* module, PyObject* unused);
 extern const char lock_mass_presets_doc[];

@@ -290,6 +290,25 @@ PyObject* run_lock_mass_trace(PyObject* self, PyObject* args, PyObject* kwds) {
     });
 }
 
+// The number of the lock-mass function: `function` when given (and readable), else
+// the one function the run flags; RuntimeError otherwise.
+PyObject* run_lock_mass_function(PyObject* self, PyObject* args, PyObject* kwds) {
+    return guarded([&]() -> PyObject* {
+        static constexpr std::array<const char*, 1> params{"function"};
+        std::array<PyObject*, params.size()> bound{};
+        if (!bind_arguments(args, kwds, "Run.lock_mass_function", params, bound, 0)) return nullptr;
+        std::optional<std::uint32_t> chosen;
+        if (bound[0] != nullptr && bound[0] != Py_None) {
+            std::uint32_t function = 0;
+            if (!to_u32(bound[0], params[0], function)) return nullptr;
+            chosen = function;
+        }
+        auto entry = processing::lock_mass_function(acquisition_of(self).reader(), chosen);
+        if (!entry) return raise_runtime(entry.error());
+        return to_py((*entry)->number);
+    });
+}
+
 PyObject* run_repr(PyObject* self) {
     const Acquisition& acquisition = acquisition_of(self);
     return PyUnicode_FromFormat("Run('%U', %zu function(s))", unbox<RunState>(self).path.get(),
@@ -314,6 +333,10 @@ PyMethodDef run_methods[] = {
      "chromatograms($self, func_index, tic=True, bpi=True, targets=None, ppm=None, da=None, threads=1, "
      "on_error='fail', " TV_PROCESSING_SIGNATURE ")\n--\n\n"
      "TIC, base peak and extracted-ion traces of a function in one pass over its scans."},
+    {"lock_mass_function", as_cfunction<run_lock_mass_function>(), kArgs,
+     "lock_mass_function($self, function=None)\n--\n\n"
+     "The lock-mass function's number: `function` if the run can read it, else the one function whose\n"
+     "scan subtype flags lock mass. RuntimeError when there is none or several."},
     {"lock_mass_trace", as_cfunction<run_lock_mass_trace>(), kArgs,
      "lock_mass_trace($self, mz, tolerance=0.25, function=None, on_error='fail')\n--\n\n"
      "(rt_min, observed_mz, ppm_error) float64 arrays, one entry per lock scan; NaN where no peak lies\n"

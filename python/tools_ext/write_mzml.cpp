@@ -1,8 +1,8 @@
 // write_mzml(raw_path, out_path, *, compression=True, ims="combined",
 // skip_lock_mass=False, threads=1, progress=None, numpress=False, mz_precision=64,
-// gzip=False) -> int. The conversion runs without the interpreter lock; between
-// batches it takes the lock back to check for signals and to call the progress
-// callback.
+// gzip=False, and the processing keywords) -> int. The conversion runs without the
+// interpreter lock; between batches it takes the lock back to check for signals and
+// to call the progress callback.
 #include "tools_ext/write_mzml.hpp"
 
 #include <array>
@@ -15,6 +15,7 @@
 #include "common/guard.hpp"
 #include "common/py_ref.hpp"
 #include "export/convert.hpp"
+#include "tools_ext/processing_arguments.hpp"
 #include "tools_ext/tools_arguments.hpp"
 
 namespace tarnvale::py::tools {
@@ -117,16 +118,18 @@ bool parse(PyObject* args, PyObject* kwds, Arguments& out) {
                      kPositional, PyTuple_GET_SIZE(args));
         return false;
     }
-    static constexpr std::array<const char*, 10> params{
-        "raw_path", "out_path", "compression", "ims",          "skip_lock_mass",
-        "threads",  "progress", "numpress",    "mz_precision", "gzip"};
+    static constexpr auto params =
+        with_processing<10>({"raw_path", "out_path", "compression", "ims", "skip_lock_mass", "threads",
+                             "progress", "numpress", "mz_precision", "gzip"});
     std::array<PyObject*, params.size()> bound{};
     if (!bind_arguments(args, kwds, "write_mzml", params, bound, kPositional)) return false;
     bool compression = true;
     if (!to_path(bound[0], params[0], out.raw) || !to_path(bound[1], params[1], out.out) ||
         !to_flag(bound[2], true, compression) || !to_ims_layout(bound[3], out.options.ims) ||
         !to_flag(bound[4], false, out.options.skip_lock_mass) || !to_threads(bound[5], out.options.threads) ||
-        !to_compact_options(bound[7], bound[8], bound[9], out.options))
+        !to_compact_options(bound[7], bound[8], bound[9], out.options) ||
+        !to_processing_request(std::span<PyObject* const>(bound).subspan(10), columns::OnError::Fail,
+                               out.options.processing))
         return false;
     out.options.compression = compression ? mzml::Compression::Zlib : mzml::Compression::None;
     if (bound[6] != nullptr && bound[6] != Py_None) {
@@ -179,7 +182,7 @@ PyObject* write_mzml(PyObject*, PyObject* args, PyObject* kwds) {
 
 const char write_mzml_doc[] =
     "write_mzml(raw_path, out_path, *, compression=True, ims='combined', skip_lock_mass=False, threads=1, "
-    "progress=None, numpress=False, mz_precision=64, gzip=False)\n--\n\n"
+    "progress=None, numpress=False, mz_precision=64, gzip=False, " TV_PROCESSING_SIGNATURE ")\n--\n\n"
     "Converts the run at raw_path to one indexed mzML 1.1 file at out_path and returns the number of\n"
     "spectra written. The file is written under a temporary name and renamed once complete: a failure\n"
     "leaves nothing at out_path. compression: zlib (True) or none for the arrays, after numpress when\n"
@@ -189,6 +192,8 @@ const char write_mzml_doc[] =
     "ion-mobility scan with a drift-time array (\"combined\") or one per drift bin (\"per-bin\");\n"
     "skip_lock_mass leaves the lock-mass functions out; threads decode and encode (the bytes written\n"
     "are the same for any number). progress(done_scans, total_scans) is called between batches; an\n"
-    "exception it raises stops the conversion and propagates. Errors raise RuntimeError.";
+    "exception it raises stops the conversion and propagates. centroid picks the peaks of profile\n"
+    "functions and lock_mass corrects every function's m/z, as Run.columns does; the file's data\n"
+    "processing says so. Errors raise RuntimeError.";
 
 } // namespace tarnvale::py::tools

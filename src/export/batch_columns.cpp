@@ -99,7 +99,8 @@ std::uint64_t batch_end(const FunctionEntry& entry, std::uint64_t first, const B
 }
 
 Result<DecodedBatch> read_batch(const Reader& reader, const FunctionEntry& entry, const Column<float>& rt_min,
-                                std::uint64_t first, std::uint64_t last, unsigned threads) {
+                                std::uint64_t first, std::uint64_t last, unsigned threads,
+                                std::shared_ptr<const processing::ScanProcessing> processing) {
     const std::uint64_t n = last - first;
     const ScanRanges byte_ranges(entry);
     const RecordWidth width(record_width(entry.encoding));
@@ -109,7 +110,7 @@ Result<DecodedBatch> read_batch(const Reader& reader, const FunctionEntry& entry
     std::vector<ScanRange> ranges =
         columns::split_scans(n, columns::worker_count(threads, n), bound,
                              [&](std::uint64_t i) { return record_bound(width, byte_ranges(first + i)); });
-    const columns::Options options{threads, columns::OnError::Fail, 0};
+    const columns::Options options{threads, columns::OnError::Fail, 0, std::move(processing)};
     const columns::FunctionJob job(reader, entry, options, bound * record_width(entry.encoding),
                                    ranges.size());
     const BatchArrays arrays(static_cast<std::size_t>(bound), entry.encoding == Encoding::B);

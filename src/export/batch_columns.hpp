@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "columns/function_columns.hpp"
@@ -25,9 +26,11 @@ struct DecodedBatch {
 // scan first + i of the function, with decode_scan's points for it bit for bit and
 // the same bytes whatever the number of threads; `rt_min` holds the retention times
 // of the whole function (columns::retention_times). A scan that cannot be decoded
-// fails the call with decode_scan's error for it (the first in scan order).
+// fails the call with decode_scan's error for it (the first in scan order). With
+// `processing`, every scan's points are processed as read_processed_scan gives them.
 Result<DecodedBatch> read_batch(const Reader& reader, const FunctionEntry& entry,
                                 const columns::Column<float>& rt_min, std::uint64_t first, std::uint64_t last,
-                                unsigned threads);
+                                unsigned threads,
+                                std::shared_ptr<const processing::ScanProcessing> processing = nullptr);
 
 } // namespace tarnvale::exporter

@@ -1,6 +1,9 @@
 #include "export/convert.hpp"
 
+#include <algorithm>
 #include <format>
+#include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,6 +41,24 @@ mzml::Options writer_options(const ConversionOptions& options) {
             .gzip = options.gzip};
 }
 
+// What the data processing of the file lists: peak picking when a function was
+// picked, and the lock-mass correction with what it used.
+mzml::DataProcessing data_processing(const processing::ScanProcessing& prepared,
+                                     std::span<const FunctionPlan> plans) {
+    mzml::DataProcessing processing;
+    const bool profile = std::ranges::any_of(plans, [](const FunctionPlan& plan) {
+        return processing::picks_encoding(encoding_letter(plan.entry->encoding));
+    });
+    if (prepared.picking && profile)
+        processing.peak_picking =
+            mzml::PeakPicking{prepared.picking->min_intensity, prepared.picking->min_points};
+    if (const auto& lock = prepared.lock_mass)
+        processing.lock_mass =
+            mzml::LockMassCalibration{lock->reference_mz, lock->tolerance_da, lock->min_intensity,
+                                      lock->function, lock->gains.lock_scans()};
+    return processing;
+}
+
 class Conversion {
   public:
     Conversion(const Acquisition& acquisition, const ConversionOptions& options, const Progress& progress)
@@ -59,6 +80,7 @@ class Conversion {
     const ConversionOptions& options_;
     const Progress& progress_;
     std::vector<FunctionPlan> plans_;
+    std::shared_ptr<const processing::ScanProcessing> processing_; // none: the points as decoded
     BatchSpectra spectra_;
     std::uint64_t scans_done_ = 0;
     std::uint64_t scans_total_ = 0;
@@ -70,8 +92,8 @@ template <class Each> Result<void> Conversion::for_each_batch(const FunctionPlan
     const columns::Column<float> rt_min = columns::retention_times(entry);
     for (std::uint64_t first = 0; first < entry.scans.size();) {
         const std::uint64_t last = batch_end(entry, first, options_.batch);
-        TV_ASSIGN_OR_RETURN(const DecodedBatch batch,
-                            read_batch(acquisition_.reader(), entry, rt_min, first, last, options_.threads));
+        TV_ASSIGN_OR_RETURN(const DecodedBatch batch, read_batch(acquisition_.reader(), entry, rt_min, first,
+                                                                 last, options_.threads, processing_));
         TV_RETURN_IF_ERROR(each(batch, first));
         first = last;
     }
@@ -142,6 +164,12 @@ Result<void> Conversion::write_channels(mzml::Writer& writer) const {
 
 Result<ConversionSummary> Conversion::run(const std::filesystem::path& out) {
     TV_ASSIGN_OR_RETURN(mzml::RunDescription description, describe_run(acquisition_, plans_));
+    if (!options_.processing.empty()) {
+        TV_ASSIGN_OR_RETURN(processing::ScanProcessing prepared,
+                            processing::prepare(acquisition_.reader(), options_.processing));
+        processing_ = std::make_shared<const processing::ScanProcessing>(std::move(prepared));
+        description.processing = data_processing(*processing_, plans_);
+    }
     for (const FunctionPlan& plan : plans_) {
         TV_ASSIGN_OR_RETURN(const std::uint64_t count, count_spectra(plan));
         description.spectrum_count += count;

@@ -2,9 +2,9 @@
 
 namespace tarnvale::exporter {
 
-mzml::Representation representation_of(Encoding encoding) {
-    return encoding == Encoding::A || encoding == Encoding::D ? mzml::Representation::Centroid
-                                                              : mzml::Representation::Profile;
+mzml::Representation representation_of(Encoding encoding, bool picked) {
+    return encoding == Encoding::B && !picked ? mzml::Representation::Profile
+                                              : mzml::Representation::Centroid;
 }
 
 namespace {
@@ -25,7 +25,7 @@ std::vector<FunctionPlan> plan_functions(const Reader& reader, const ConversionO
         plan.entry = &entry;
         plan.ms_level = reader.extern_inf.ms_level(entry.number);
         plan.polarity = polarity_of(reader.extern_inf);
-        plan.representation = representation_of(entry.encoding);
+        plan.representation = representation_of(entry.encoding, options.processing.centroid.has_value());
         plan.lock_mass = entry.info.is_lock_mass();
         // The mass range the function was acquired over, as its scans are decoded.
         plan.window_low = static_cast<double>(entry.info.mz_low);

@@ -24,9 +24,12 @@ struct FunctionPlan {
 };
 
 // Encodings A and D store each peak as an m/z word with its intensity, with no
-// record for an empty stretch of the axis: peak lists, so centroid. Encodings B and
-// C store time-of-flight bins with their counts, the sampled signal itself: profile.
-mzml::Representation representation_of(Encoding encoding);
+// record for an empty stretch of the axis: peak lists, so centroid. Encoding C
+// stores each point at a fractional time-bin position, which only a peak's centroid
+// has (a sample of the signal sits on a whole bin), and its records do not lie on
+// adjacent bins: centroid too. Encoding B stores time-of-flight bins with their
+// counts, the sampled signal itself: profile, until its peaks are picked.
+mzml::Representation representation_of(Encoding encoding, bool picked);
 
 // Every readable function in the reader's order, lock-mass functions left out when asked.
 std::vector<FunctionPlan> plan_functions(const Reader& reader, const ConversionOptions& options);

@@ -7,6 +7,7 @@
 
 #include "error.hpp"
 #include "mzml/array_encoder.hpp"
+#include "processing/scan_processing.hpp"
 
 namespace tarnvale::exporter {
 
@@ -33,6 +34,9 @@ struct ConversionOptions {
     bool skip_lock_mass = false;
     unsigned threads = 1; // decoding and encoding, the calling thread included: 1 to 256
     BatchLimits batch = {};
+    // Peak picking of profile functions and lock-mass correction of every function,
+    // prepared once for the run.
+    processing::ProcessingRequest processing = {};
 };
 
 struct ConversionSummary {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <format>
 #include <iterator>
+#include <string>
 
 #include "mzml/instrument_model.hpp"
 #include "mzml/terms.hpp"
@@ -78,13 +79,43 @@ void append_instrument(std::string& out, const RunDescription& run) {
     out += "      </instrumentConfiguration>\n    </instrumentConfigurationList>\n";
 }
 
-void append_data_processing(std::string& out) {
+void open_processing_method(std::string& out, int order) {
+    std::format_to(std::back_inserter(out), "        <processingMethod order=\"{}\" softwareRef=\"{}\">\n",
+                   order, software_id);
+}
+
+// The conversion, then what was done to the spectra in the order it was done: peaks
+// picked, then every m/z corrected by the lock mass, with what the correction used.
+void append_data_processing(std::string& out, const DataProcessing& processing) {
+    constexpr std::string_view in = "          ";
+    constexpr std::string_view close = "        </processingMethod>\n";
     std::format_to(std::back_inserter(out),
-                   "    <dataProcessingList count=\"1\">\n      <dataProcessing id=\"{}\">\n"
-                   "        <processingMethod order=\"0\" softwareRef=\"{}\">\n",
-                   processing_id, software_id);
-    append_cv_param(out, "          ", Term::ConversionToMzml);
-    out += "        </processingMethod>\n      </dataProcessing>\n    </dataProcessingList>\n";
+                   "    <dataProcessingList count=\"1\">\n      <dataProcessing id=\"{}\">\n", processing_id);
+    int order = 0;
+    open_processing_method(out, order++);
+    append_cv_param(out, in, Term::ConversionToMzml);
+    out += close;
+    if (const auto& picking = processing.peak_picking) {
+        open_processing_method(out, order++);
+        append_cv_param(out, in, Term::PeakPicking);
+        append_user_param(out, in, "minimum peak intensity", xsd_double(picking->min_intensity),
+                          "xsd:double");
+        append_user_param(out, in, "minimum points per peak", std::to_string(picking->min_points),
+                          "xsd:integer");
+        out += close;
+    }
+    if (const auto& lock = processing.lock_mass) {
+        open_processing_method(out, order++);
+        append_cv_param(out, in, Term::MzCalibration);
+        append_user_param(out, in, "lock mass reference m/z", xsd_double(lock->reference_mz), "xsd:double");
+        append_user_param(out, in, "lock mass tolerance (Da)", xsd_double(lock->tolerance_da), "xsd:double");
+        append_user_param(out, in, "lock mass minimum intensity", xsd_double(lock->min_intensity),
+                          "xsd:double");
+        append_user_param(out, in, "lock mass function", std::to_string(lock->function), "xsd:integer");
+        append_user_param(out, in, "lock scans used", std::to_string(lock->lock_scans_used), "xsd:integer");
+        out += close;
+    }
+    out += "      </dataProcessing>\n    </dataProcessingList>\n";
 }
 
 } // namespace
@@ -104,7 +135,7 @@ std::string header_xml(const RunDescription& run) {
     append_file_description(out, run);
     append_software(out, run);
     append_instrument(out, run);
-    append_data_processing(out);
+    append_data_processing(out, run.processing);
     std::format_to(
         std::back_inserter(out),
         "    <run id=\"{}\" defaultInstrumentConfigurationRef=\"{}\" defaultSourceFileRef=\"{}\">\n",

@@ -20,6 +20,27 @@ struct FileContent {
     bool ion_mobility = false;
 };
 
+// Peak picking of profile spectra, with the settings that dropped peaks.
+struct PeakPicking {
+    double min_intensity = 0;
+    std::uint32_t min_points = 1;
+};
+
+// A lock-mass correction of every m/z, as the data processing reports it.
+struct LockMassCalibration {
+    double reference_mz = 0;
+    double tolerance_da = 0;
+    double min_intensity = 0;
+    std::uint32_t function = 0;        // the lock-mass function
+    std::uint64_t lock_scans_used = 0; // those in which the reference was found
+};
+
+// What was done to the spectra beyond converting them.
+struct DataProcessing {
+    std::optional<PeakPicking> peak_picking;
+    std::optional<LockMassCalibration> lock_mass;
+};
+
 struct RunDescription {
     std::string run_id;                    // made into a valid xs:ID for <run id>, kept as is for <mzML id>
     std::string source_name;               // the acquisition directory's name, e.g. "sample.raw"
@@ -27,6 +48,7 @@ struct RunDescription {
     std::string function_table_sha1;       // 40 lower-case hex digits: SHA-1 of _FUNCTNS.INF
     std::optional<std::string> instrument; // the run header's instrument text
     FileContent content;
+    DataProcessing processing;
     std::string software_version;
     // The lists' count attributes come before their elements, so the numbers are
     // needed up front; finish() fails when a different number was written.

@@ -66,6 +66,8 @@ constexpr std::array table = {
     TermInfo{Term::Sha1Checksum, "MS:1000569", "SHA-1"},
     TermInfo{Term::CustomUnreleasedSoftwareTool, "MS:1000799", "custom unreleased software tool"},
     TermInfo{Term::ConversionToMzml, "MS:1000544", "Conversion to mzML"},
+    TermInfo{Term::PeakPicking, "MS:1000035", "peak picking"},
+    TermInfo{Term::MzCalibration, "MS:1001485", "m/z calibration"},
     TermInfo{Term::WatersInstrumentModel, "MS:1000126", "Waters instrument model"},
     TermInfo{Term::SynaptG2Si, "MS:1002726", "SYNAPT G2-Si"},
     TermInfo{Term::SynaptG2Hdms, "MS:1001777", "Synapt G2 HDMS"},

@@ -66,6 +66,8 @@ enum class Term : std::uint8_t {
     Sha1Checksum,
     CustomUnreleasedSoftwareTool,
     ConversionToMzml,
+    PeakPicking,
+    MzCalibration,
     // instrument models
     WatersInstrumentModel,
     SynaptG2Si,

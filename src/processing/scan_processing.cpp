@@ -19,8 +19,8 @@ Result<ScanProcessing> prepare(const Reader& reader, const ProcessingRequest& re
         const LockMassOptions& options = *request.lock_mass;
         TV_ASSIGN_OR_RETURN(const LockMassTrace trace, read_lock_mass_trace(reader, options));
         TV_ASSIGN_OR_RETURN(GainCurve gains, gain_curve(reader, trace, options.min_intensity));
-        processing.lock_mass =
-            LockMassCorrection{trace.function, options.reference_mz, options.tolerance_da, std::move(gains)};
+        processing.lock_mass = LockMassCorrection{trace.function, options.reference_mz, options.tolerance_da,
+                                                  options.min_intensity, std::move(gains)};
     }
     return processing;
 }

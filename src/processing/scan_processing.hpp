@@ -34,6 +34,7 @@ struct LockMassCorrection {
     std::uint32_t function = 0;
     double reference_mz = 0;
     double tolerance_da = 0;
+    double min_intensity = 0;
     GainCurve gains;
 };
 

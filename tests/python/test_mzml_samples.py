@@ -152,6 +152,7 @@ def test_terms_are_in_the_ontologies(sample_writer: Path, sample_dir: Path, voca
         ("MS:1000524", ["MS:1000579", "MS:1000580", "MS:1003226"]),  # data file content
         ("MS:1000572", ["MS:1000574", "MS:1000576", "MS:1002312", "MS:1002314", "MS:1002746", "MS:1002748"]),
         ("MS:1000518", ["MS:1000521", "MS:1000523"]),  # binary data type
+        ("MS:1000452", ["MS:1000544", "MS:1000035", "MS:1001485"]),  # data transformation (processingMethod)
     ],
 )
 def test_terms_have_the_kind_validators_expect(vocabularies: dict, parent: str, children: list[str]) -> None:

@@ -4,7 +4,11 @@ corrected within its targets, and the arrays still shared."""
 
 from __future__ import annotations
 
+import json
 import random
+import re
+import shutil
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -43,7 +47,8 @@ def drifted_run(seed: int, minutes: float = 10.0, survey_every_s: float = 2.0) -
         Function("D", survey, FunctionRecord(mz_low=LOW, mz_high=HIGH)),
         Function("D", lock, FunctionRecord(scan_subtype=0x81, mz_low=100.0, mz_high=1000.0)),
     ]
-    header = RunHeader(instrument="SYNAPT G2-Si", cal=[CalLine(n, [0.0, 1.0], "T1") for n in (1, 2)])
+    cal = [CalLine(n, [0.0, 1.0], "T1") for n in (1, 2)] + [CalLine(n, [], "T0") for n in (3, 4)]
+    header = RunHeader(instrument="SYNAPT G2-Si", cal=cal)
     return RawDir(header, Extern(), functions), drift, truth
 
 
@@ -144,3 +149,115 @@ def test_processed_columns_stay_shared(drifted) -> None:
     cols = run.columns(1, centroid=True, lock_mass="leu-enk")
     assert np.shares_memory(np.asarray(cols.mz), np.asarray(cols.scan(0)[0]))
     assert cols.mz.readonly
+
+
+@pytest.mark.filterwarnings("ignore:Testing an element's truth value:DeprecationWarning")  # pymzML under 3.14
+def test_converted_mzml_says_what_was_done_and_holds_the_processed_scans(drifted, tmp_path) -> None:
+    import mzml_checks
+    import tarnvale
+    from mzml_verdicts import verdicts
+
+    path = drifted[0]
+    keywords = {"centroid": True, "min_intensity": 20.0, "lock_mass": "leu-enk"}
+    one, two = tmp_path / "one.mzML", tmp_path / "two.mzML"
+    tt.write_mzml(path, one, **keywords)
+    tt.write_mzml(path, two, threads=2, **keywords)
+    assert one.read_bytes() == two.read_bytes()
+    assert [problem for _, _, problem in verdicts(path, str(one)) if problem] == []
+    text = one.read_text()
+    head = text.split("<run ", 1)[0]
+    for term in ('accession="MS:1000035" name="peak picking"', 'accession="MS:1001485" name="m/z calibration"',
+                 '<userParam name="lock mass reference m/z" value="556.276575014131" type="xsd:double"/>',
+                 '<userParam name="lock mass tolerance (Da)" value="0.25" type="xsd:double"/>',
+                 '<userParam name="lock mass function" value="4" type="xsd:integer"/>',
+                 '<userParam name="minimum peak intensity" value="20" type="xsd:double"/>'):
+        assert term in head, term
+    used = int(re.search(r'"lock scans used" value="(\d+)"', head).group(1))
+    trace = tt.Run(path).lock_mass_trace("leu-enk")[1]
+    assert used == int(np.count_nonzero(~np.isnan(np.asarray(trace))))
+    spectra, _ = mzml_checks.read_pyteomics(one)
+    assert spectra and all(spectrum.centroid for spectrum in spectra)  # B picked; C, D centroid already
+    samples_dir = Path(tarnvale.__file__).resolve().parent.parent / "mzml-samples"
+    samples_dir.mkdir(exist_ok=True)
+    shutil.copyfile(one, samples_dir / "tools_processed_centroid_lockmass.mzML")  # for the pyopenms check
+    plain = tmp_path / "plain.mzML"
+    tt.write_mzml(path, plain)
+    assert "MS:1000035" not in plain.read_text().split("<run ", 1)[0]
+
+
+def test_parquet_and_batches_take_the_same_keywords(drifted, tmp_path) -> None:
+    pq = pytest.importorskip("pyarrow.parquet")
+    pc = pytest.importorskip("pyarrow.compute")
+    path = drifted[0]
+    keywords = {"centroid": True, "lock_mass": "leu-enk"}
+    tt.write_parquet(path, tmp_path / "run.parquet", **keywords)
+    table = pq.read_table(tmp_path / "run.parquet")
+    metadata = json.loads(table.schema.metadata[b"tarnvale.run"])
+    assert metadata["processing"] == keywords
+    picked = table.filter(pc.equal(table["function"], 1))
+    assert picked["mz"].to_pylist() == tt.Run(path).columns(1, **keywords).mz.tolist()
+    outcomes = tt.convert_many([path], tmp_path / "batch", **keywords)
+    assert outcomes[0].ok and "MS:1001485" in Path(outcomes[0].output).read_text()
+    with pytest.raises(ValueError, match="lock-mass tolerance"):
+        tt.convert_many([path], tmp_path / "bad", lock_mass="leu-enk", lock_mass_tolerance=-1)
+
+
+@pytest.mark.parametrize(
+    ("args", "message"),
+    [
+        (["--lock-mass", "leucine"], "--lock-mass must be an m/z or one of leu-enk"),
+        (["--lock-mass", "leu-enk", "--lock-mass-tolerance", "-0.5"], "tolerance must be a finite number >= 0"),
+        (["--lock-mass-tolerance", "1"], "--lock-mass-tolerance applies only with --lock-mass"),
+        (["--lock-mass", "leu-enk", "--lock-mass-function", "9"], "lock-mass function 9 is not a readable"),
+        (["--lock-mass", "leu-enk", "--unflagged"], "the run has no lock-mass function"),
+        (["--min-intensity", "5", "--convert"], "--min-intensity applies only with --centroid"),
+        (["--centroid", "--min-points", "0", "--convert"], "the minimum points per peak must be at least 1"),
+    ],
+)
+@pytest.mark.parametrize("command", ["convert", "info", "plot"])
+def test_command_line_refuses_bad_values_with_one_line(
+    drifted, write_raw, tmp_path, capsys, command: str, args: list[str], message: str
+) -> None:
+    from tarnvale_tools.cli import main
+
+    if "--convert" in args and command != "convert":
+        pytest.skip("peak picking is an option of convert")
+    path = drifted[0]
+    if "--unflagged" in args:
+        raw, _, _ = drifted_run(5, minutes=1.0)
+        raw.functions[3].info.scan_subtype = 0x01
+        path = write_raw(raw, "unflagged.raw")
+    options = [arg for arg in args if arg not in ("--unflagged", "--convert")]
+    where = {"convert": ["-o", str(tmp_path / "out")], "info": [], "plot": ["-o", str(tmp_path / "q.png")]}[command]
+    status = main([command, path, *where, *options])
+    err = capsys.readouterr().err.strip().splitlines()
+    assert status == 2 and len(err) == 1 and message in err[0], err
+    assert not (tmp_path / "out").exists() and not (tmp_path / "q.png").exists()
+
+
+def test_info_reports_the_lock_mass_before_and_after_correction(drifted, capsys) -> None:
+    from tarnvale_tools.cli import main
+
+    assert main(["info", drifted[0], "--lock-mass", "leu-enk"]) == 0
+    lines = capsys.readouterr().out.splitlines()
+    at = next(i for i, line in enumerate(lines) if line.startswith("Lock mass 556.2766 (function 4, within 0.25 Da)"))
+    before, after = lines[at + 1], lines[at + 2]
+    assert before.startswith("  before correction: median ") and after.startswith("  after correction:  median ")
+    assert main(["info", drifted[0], "--lock-mass", "556.276575", "--json"]) == 0
+    lock = json.loads(capsys.readouterr().out)["lock_mass"]
+    assert lock["function"] == 4 and 0 < lock["found"] < lock["lock_scans"]
+    assert lock["ppm_error_before"]["min"] < -15 and lock["ppm_error_before"]["max"] > 15  # the planted drift
+    assert abs(lock["ppm_error_after"]["median"]) < 0.5 and lock["ppm_error_after"]["max"] < 1.5
+
+
+def test_plot_draws_the_ppm_trace_over_the_lock_mass_panel(drifted) -> None:
+    pytest.importorskip("matplotlib")
+    from tarnvale_tools.plot import quicklook_figure
+    from tarnvale_tools.quicklook import gather
+
+    figure = quicklook_figure(gather(drifted[0], lock_mass={"mz": "leu-enk"}))
+    (axes,) = [a for a in figure.axes if a.get_label() == "lock mass ppm"]
+    rt, _, ppm = tt.Run(drifted[0]).lock_mass_trace("leu-enk")
+    (line,) = axes.get_lines()[1:]
+    assert np.array_equal(line.get_ydata(), np.asarray(ppm), equal_nan=True)
+    assert np.array_equal(line.get_xdata(), np.asarray(rt))

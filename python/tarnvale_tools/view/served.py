@@ -145,10 +145,10 @@ class ServedRun:
         key = ("xic", function.index, tuple(targets), tolerance, unit)
 
         def compute() -> XicTraces:
-            width = {"ppm": tolerance, "da": None} if unit == "ppm" else {"ppm": None, "da": tolerance}
+            ppm, da = (tolerance, None) if unit == "ppm" else (None, tolerance)
             try:
                 found = self.run.chromatograms(
-                    function.index, tic=False, bpi=False, targets=list(targets), **width,
+                    function.index, tic=False, bpi=False, targets=list(targets), ppm=ppm, da=da,
                     threads=self.threads, on_error="skip",
                 )
             except RuntimeError as error:

@@ -164,7 +164,7 @@ std::shared_ptr<const processing::ScanProcessing> picking_and_gains(const Functi
     auto processing = std::make_shared<processing::ScanProcessing>();
     processing->picking = processing::PickingOptions{.min_intensity = 3, .min_points = 1};
     processing->lock_mass =
-        processing::LockMassCorrection{2, 556.2766, 0.25, processing::GainCurve(rt, gain)};
+        processing::LockMassCorrection{2, 556.2766, 0.25, 0, processing::GainCurve(rt, gain)};
     return processing;
 }
 

@@ -50,9 +50,10 @@ std::vector<std::string> directory_names(const std::filesystem::path& dir) {
 
 // A run of two functions: a random one of the encoding, and a lock-mass function of
 // three encoding A scans; a pressure channel and a solvent composition channel.
-RawDirSpec two_function_run(char encoding, unsigned seed) {
+RawDirSpec two_function_run(char encoding, unsigned seed, bool profile = false) {
     std::mt19937 random(seed);
-    RawDirSpec spec = random_raw_dir(random, {.encoding = encoding, .scans = 37, .max_points = 40});
+    RawDirSpec spec =
+        random_raw_dir(random, {.encoding = encoding, .scans = 37, .max_points = 40, .profile = profile});
     FunctionSpec lock = function_a({{record_a_mz(100, 556.2771)}, {}, {record_a_mz(7, 556.2771)}});
     lock.info.scan_subtype = 0x80;
     spec.functions.push_back(lock);
@@ -82,6 +83,7 @@ Converted convert(const std::filesystem::path& raw, const TempDir& out_dir,
 struct LayoutCase {
     char encoding;
     ImsLayout ims;
+    bool processed = false; // peaks picked and the lock mass corrected
 };
 
 class SameBytes : public ::testing::TestWithParam<LayoutCase> {};
@@ -90,11 +92,20 @@ class SameBytes : public ::testing::TestWithParam<LayoutCase> {};
 // one thread and on three, all write the same file.
 TEST_P(SameBytes, WhateverTheBatchesAndThreads) {
     const TempDir temp;
-    const std::filesystem::path raw = write_raw_dir(temp, two_function_run(GetParam().encoding, 11));
+    const bool processed = GetParam().processed;
+    const std::filesystem::path raw =
+        write_raw_dir(temp, two_function_run(GetParam().encoding, 11, processed));
     const TempDir out;
     ConversionOptions options{.ims = GetParam().ims};
+    if (processed)
+        options.processing = {.centroid = processing::PickingOptions{},
+                              .lock_mass = processing::LockMassOptions{.reference_mz = 556.2771}};
     const Converted reference = convert(raw, out, options);
     ASSERT_FALSE(reference.text.empty());
+    if (processed) { // the data processing says what was done
+        EXPECT_EQ(count_of(reference.text, "name=\"peak picking\""), GetParam().encoding == 'A' ? 0u : 1u);
+        EXPECT_EQ(count_of(reference.text, "<userParam name=\"lock scans used\" value=\"2\""), 1u);
+    }
     struct Variant {
         std::uint64_t scans;
         std::uint64_t bytes;
@@ -109,12 +120,13 @@ TEST_P(SameBytes, WhateverTheBatchesAndThreads) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Encodings, SameBytes,
-                         ::testing::Values(LayoutCase{'A', ImsLayout::Combined},
-                                           LayoutCase{'B', ImsLayout::Combined},
-                                           LayoutCase{'B', ImsLayout::PerBin},
-                                           LayoutCase{'C', ImsLayout::Combined},
-                                           LayoutCase{'D', ImsLayout::PerBin}));
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, SameBytes,
+    ::testing::Values(LayoutCase{'A', ImsLayout::Combined}, LayoutCase{'B', ImsLayout::Combined},
+                      LayoutCase{'B', ImsLayout::PerBin}, LayoutCase{'C', ImsLayout::Combined},
+                      LayoutCase{'D', ImsLayout::PerBin}, LayoutCase{'A', ImsLayout::Combined, true},
+                      LayoutCase{'B', ImsLayout::Combined, true}, LayoutCase{'B', ImsLayout::PerBin, true},
+                      LayoutCase{'C', ImsLayout::Combined, true}));
 
 TEST(ConvertTest, DescribesTheRun) {
     const TempDir temp;
