@@ -6,7 +6,8 @@ documentation's screenshot::
     python3 scripts/view_browser.py screenshot OUT.png [RUN.raw]
 
 writes a picture of the page on RUN.raw (default: the demo's LC run, written to a
-temporary directory) after clicking its TIC apex and drawing two XICs.
+temporary directory) after clicking its TIC apex, drawing three XICs and turning on
+the centroided, lock-mass-corrected view.
 """
 
 from __future__ import annotations
@@ -144,6 +145,8 @@ def xic_traces(driver: Any) -> list[dict[str, Any]]:
 
 
 def screenshot(out: Path, run: str | None) -> None:
+    from selenium.webdriver.common.by import By
+
     import tarnvale_tools as tt
 
     with tempfile.TemporaryDirectory() as temp:
@@ -162,6 +165,10 @@ def screenshot(out: Path, run: str | None) -> None:
                 wait_for(driver, f"return document.getElementById('spectrum-title').textContent.includes('scan {apex} ')")
                 draw_xic(driver, "524.2648 785.8426 420.7321", 30)
                 xic_traces(driver)
+                # The centroided, lock-mass-corrected view, with the lock mass's error over time.
+                driver.find_element(By.ID, "centroid").click()
+                driver.find_element(By.ID, "lock-mass-on").click()
+                wait_for(driver, "return document.getElementById('lock-mass-trace').data")
                 # The whole page in one picture, from the top.
                 for _ in range(2):  # the page reflows once at the new size
                     height = driver.execute_script("window.scrollTo(0, 0); return document.documentElement.scrollHeight")

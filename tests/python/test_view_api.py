@@ -156,6 +156,32 @@ def test_spectra_and_mobility_maps_are_exact(client: TestClient, paths: list[str
     assert (part["mz_range"], len(part["mz"]), len(part["intensity"])) == ([500, 800], 5, 2)
 
 
+@pytest.mark.parametrize(
+    "processing", [{"centroid": True}, {"lock_mass": "leu-enk"}, {"centroid": True, "lock_mass": 556.2766, "lock_mass_tolerance": 0.3}]
+)
+def test_centroided_and_corrected_views_equal_tarnvale_tools(
+    client: TestClient, paths: list[str], processing: dict[str, Any]
+) -> None:
+    run = tt.Run(paths[0])
+    query = "&".join(f"{key}={str(value).lower()}" for key, value in processing.items())
+    scan = run.read_scan(1, 155, **processing)
+    found = get(client, f"/api/spectrum?function=1&scan=155&{query}")
+    assert (found["mz"], found["intensity"], found["drift_time_ms"]) == (
+        scan.mz.tolist(), scan.intensity.tolist(), scan.drift_time_ms.tolist()
+    )
+    assert (found["centroid"], found["lock_mass"]) == (processing.get("centroid", False), processing.get("lock_mass"))
+    _, xic = run.xic(1, [524.2648], ppm=20, **processing)
+    assert get(client, f"/api/xic?function=1&mz=524.2648&ppm=20&{query}")["traces"][0]["xic"] == xic.tolist()[0]
+    grid = get(client, f"/api/ims_map?function=1&scan=155&mz_bins=3&drift_bins=3&{query}")
+    assert sum(grid["mobilogram"]) == sum(scan.intensity.tolist())
+    if "lock_mass" in processing:
+        rt, observed, ppm = run.lock_mass_trace(processing["lock_mass"], processing.get("lock_mass_tolerance", 0.25))
+        trace = get(client, f"/api/lock_mass?{query.replace('centroid=true&', '')}")
+        none = [None if math.isnan(v) else v for v in observed.tolist()]
+        assert (trace["rt_min"], trace["observed_mz"]) == (rt.tolist(), none)
+        assert trace["ppm_error"] == [None if math.isnan(v) else v for v in ppm.tolist()]
+
+
 def test_reduced_spectrum_keeps_its_strongest_points(client: TestClient, paths: list[str]) -> None:
     mz, intensity = tt.Run(paths[0]).columns(1).scan(155)
     found = get(client, "/api/spectrum?function=1&scan=155&width=4&mz_low=100")
@@ -214,6 +240,11 @@ def test_xic_equals_tarnvale_tools(client: TestClient, paths: list[str], toleran
         ("/api/ims_map?function=3&scan=0", "function 3 of lcms.raw is not an ion-mobility function"),
         ("/api/channel?index=2", "lcms.raw has channels 0 to 1, not 2"),
         ("/api/channel?run=1&index=7", "sample.raw has channels 0 to 1, not 7"),
+        ("/api/spectrum?function=1&scan=0&lock_mass=x", "lock_mass must be an m/z or one of leu-enk, leu-enk-neg, glu-fib"),
+        ("/api/spectrum?function=1&scan=0&lock_mass=-inf", "lock_mass must be a positive m/z, not '-inf'"),
+        ("/api/spectrum?function=1&scan=0&lock_mass_tolerance=1", "lock_mass_tolerance applies only with lock_mass"),
+        ("/api/xic?function=1&mz=500&ppm=5&lock_mass=100", "lcms.raw: none of the 13 lock scans has a peak within 0.25"),
+        ("/api/lock_mass?lock_mass=leu-enk&lock_mass_tolerance=50", "lock_mass_tolerance: Input should be less than"),
         ("/api/run?run=1e3", "run: Input should be a valid integer"),
     ],
 )

@@ -36,6 +36,11 @@ def test_click_the_apex_and_draw_an_xic(tmp_path: Path) -> None:
                 assert view_browser.spectrum_title(driver).startswith(f"Function 1, scan {scan} (RT {rt[scan]:.4f} min)")
             # The spectrum of an ion-mobility scan comes with its map.
             assert driver.execute_script("return document.getElementById('ims-map').data[0].type") == "heatmap"
+            for toggle, shown in (("centroid", ", centroided"), ("lock-mass-on", ", lock-mass corrected (leu-enk)")):
+                driver.find_element("id", toggle).click()
+                view_browser.wait_for(driver, "return document.getElementById('spectrum-title').textContent"
+                                              f".endsWith({shown!r})", 20)
+            assert driver.execute_script("return document.getElementById('lock-mass-trace').data[0].x.length") == 13
             view_browser.draw_xic(driver, "524.2648")
             traces = view_browser.xic_traces(driver)
             assert [t["name"] for t in traces] == ["m/z 524.2648 ± 10 ppm"] and traces[0]["above"] > 10

@@ -12,15 +12,15 @@ import math
 from collections.abc import Sequence
 from typing import Annotated, Any, Literal
 
-from fastapi import FastAPI, Query, Request
+from fastapi import Depends, FastAPI, Query, Request
 from fastapi.exceptions import RequestValidationError
 from fastapi.responses import JSONResponse, Response
 from starlette.exceptions import HTTPException
 
-from .. import _core
+from .. import _core, lock_mass_presets
 from . import schema
 from .encode import Array, Rows, body
-from .served import DataError, RequestError, ServedRun
+from .served import DataError, ProcessingChoice, RequestError, ServedRun
 
 # Bounds of what one request may ask for: a screen's width, a handful of traces,
 # a map the size of a screen.
@@ -30,6 +30,7 @@ MAX_MZ_BINS = 4_000
 MAX_DRIFT_BINS = 1_000
 MAX_PPM = 1e5
 MAX_DA = 1e3
+MAX_LOCK_MASS_TOLERANCE = 10.0
 # Without width=, every point is given: the reduction's width that keeps them all.
 ALL_POINTS = 2**62
 # Every point of every XIC trace (without width=) makes a body of about 60 bytes per
@@ -50,6 +51,48 @@ WidthParam = Annotated[
 ]
 LowParam = Annotated[float | None, Query(description="Lower end of the window shown (inclusive).")]
 HighParam = Annotated[float | None, Query(description="Upper end of the window shown (inclusive).")]
+
+
+def processing_choice(
+    centroid: Annotated[bool, Query(description="Pick the peaks of profile functions (ion mobility, encoding C), "
+                                    "as tarnvale_tools' centroid=True.")] = False,
+    lock_mass: Annotated[str | None, Query(max_length=64, description="Correct the m/z by the run's lock-mass "
+                                           "function: the reference m/z, or a preset's name (see "
+                                           "/api/lock_mass_presets).")] = None,
+    lock_mass_tolerance: Annotated[float | None, Query(gt=0, le=MAX_LOCK_MASS_TOLERANCE, description="How far "
+                                                       "(Da) from the reference a lock scan's peak may lie; "
+                                                       "default 0.25.")] = None,
+) -> ProcessingChoice:
+    """The processing parameters of the endpoints that read scans."""
+    if lock_mass is None:
+        if lock_mass_tolerance is not None:
+            raise RequestError("lock_mass_tolerance applies only with lock_mass")
+        return ProcessingChoice(centroid)
+    finite("lock_mass_tolerance", lock_mass_tolerance)
+    return ProcessingChoice(centroid, lock_mass_value(lock_mass), lock_mass_tolerance)
+
+
+def lock_mass_value(text: str) -> float | str:
+    """A reference m/z (positive, finite) or the name of a preset."""
+    presets = lock_mass_presets()
+    if text in presets:
+        return text
+    try:
+        value = float(text)
+    except ValueError:
+        raise RequestError(f"lock_mass must be an m/z or one of {', '.join(presets)}, not {text!r}") from None
+    if not (math.isfinite(value) and value > 0):
+        raise RequestError(f"lock_mass must be a positive m/z, not {text!r}")
+    return value
+
+
+Processing = Annotated[ProcessingChoice, Depends(processing_choice)]
+NO_CHOICE = ProcessingChoice()
+
+
+def processing_fields(choice: ProcessingChoice) -> dict[str, Any]:
+    return {"centroid": choice.centroid, "lock_mass": choice.lock_mass}
+
 
 ERRORS: dict[int | str, dict[str, Any]] = {
     400: {"model": schema.ErrorBody, "description": "A parameter is missing, malformed or out of range."},
@@ -142,9 +185,10 @@ def add_routes(app: FastAPI, runs: Sequence[ServedRun]) -> None:
         mz_high: HighParam = None,
         sum_drift: Annotated[bool, Query(description="For an ion-mobility scan: one point per m/z, its ions' "
                                          "intensities summed over drift time (in float64).")] = False,
+        processing: Processing = NO_CHOICE,
     ) -> Response:
         low, high = window("mz_low", mz_low, "mz_high", mz_high)
-        points = pick(run).scan(function, scan)
+        points = pick(run).scan(function, scan, processing)
         mz, intensity, drift = points.mz, points.intensity, points.drift_time_ms
         summed = sum_drift and drift is not None
         if summed:
@@ -153,7 +197,7 @@ def add_routes(app: FastAPI, runs: Sequence[ServedRun]) -> None:
         kept = kept_points(mz, intensity, width, low, high)
         return json_response({
             "run": run, "function": function, "scan": scan, "rt_min": points.rt_min,
-            "ion_mobility": points.drift_time_ms is not None, "summed_over_drift": summed,
+            "ion_mobility": points.drift_time_ms is not None, "summed_over_drift": summed, **processing_fields(processing),
             "points": len(points.mz), "mz": Array(mz, kept), "intensity": Array(intensity, kept),
             "drift_time_ms": None if drift is None else Array(drift, kept),
         })
@@ -172,6 +216,7 @@ def add_routes(app: FastAPI, runs: Sequence[ServedRun]) -> None:
         width: WidthParam = None,
         rt_low: LowParam = None,
         rt_high: HighParam = None,
+        processing: Processing = NO_CHOICE,
     ) -> Response:
         low, high = window("rt_low", rt_low, "rt_high", rt_high)
         for target in mz:
@@ -187,7 +232,7 @@ def add_routes(app: FastAPI, runs: Sequence[ServedRun]) -> None:
         if width is None and len(mz) * scans > MAX_XIC_POINTS:
             raise RequestError(f"{len(mz)} traces of {scans} scans are more than {MAX_XIC_POINTS} points: "
                                "give width= (or fewer targets)")
-        found = served.xic(function, mz, tolerance, unit)
+        found = served.xic(function, mz, tolerance, unit, processing)
         traces = []
         for t, target in enumerate(mz):
             row = found.row(t)
@@ -195,7 +240,8 @@ def add_routes(app: FastAPI, runs: Sequence[ServedRun]) -> None:
             traces.append({"mz": target, "tolerance_da": found.tolerances[t], "scan": Array(kept),
                            "rt_min": Array(found.rt_min, kept), "xic": Array(row, kept)})
         return json_response({
-            "run": run, "function": function, "ppm": ppm, "da": da, "scans": len(found.rt_min),
+            "run": run, "function": function, "ppm": ppm, "da": da, **processing_fields(processing),
+            "scans": len(found.rt_min),
             "skipped": list(found.skipped), "traces": traces,
         })
 
@@ -211,13 +257,14 @@ def add_routes(app: FastAPI, runs: Sequence[ServedRun]) -> None:
         mz_high: HighParam = None,
         drift_low: LowParam = None,
         drift_high: HighParam = None,
+        processing: Processing = NO_CHOICE,
     ) -> Response:
         mz_window = window("mz_low", mz_low, "mz_high", mz_high)
         drift_window = window("drift_low", drift_low, "drift_high", drift_high)
         served = pick(run)
         if not served.function(function).is_ims:
             raise RequestError(f"function {function} of {served.name} is not an ion-mobility function")
-        points = served.scan(function, scan)
+        points = served.scan(function, scan, processing)
         assert points.drift_time_ms is not None
         cells, mobilogram, mz_range, drift_range = _core.bin_grid(
             points.mz, points.drift_time_ms, points.intensity, mz_bins, drift_bins,
@@ -228,9 +275,33 @@ def add_routes(app: FastAPI, runs: Sequence[ServedRun]) -> None:
         rows = Rows([Array(flat[r * mz_bins : (r + 1) * mz_bins]) for r in range(drift_bins)])
         return json_response({
             "run": run, "function": function, "scan": scan, "rt_min": points.rt_min, "points": len(points.mz),
-            "mz_range": list(mz_range), "drift_range": list(drift_range),
+            **processing_fields(processing), "mz_range": list(mz_range), "drift_range": list(drift_range),
             "mz": bin_centres(*mz_range, mz_bins), "drift_time_ms": bin_centres(*drift_range, drift_bins),
             "intensity": rows, "mobilogram": Array(mobilogram),
+        })
+
+    @app.get("/api/lock_mass_presets", response_model=schema.LockMassPresetsBody, responses=ERRORS,
+             summary="The calibrants lock_mass= knows by name")
+    def presets() -> Response:
+        return json_response({"presets": [
+            {"name": name, "description": description, "mz": mz}
+            for name, (description, mz) in lock_mass_presets().items()
+        ]})
+
+    @app.get("/api/lock_mass", response_model=schema.LockMassBody, responses=DATA_ERRORS,
+             summary="The lock-mass function's observed reference m/z, per lock scan")
+    def lock_mass(
+        lock_mass: Annotated[str, Query(max_length=64, description="The reference m/z, or a preset's name.")],
+        run: RunParam = 0,
+        lock_mass_tolerance: Annotated[float | None, Query(gt=0, le=MAX_LOCK_MASS_TOLERANCE, description="How "
+                                                           "far (Da) a lock scan's peak may lie; default 0.25.")] = None,
+    ) -> Response:
+        finite("lock_mass_tolerance", lock_mass_tolerance)
+        trace = pick(run).lock_mass(lock_mass_value(lock_mass), lock_mass_tolerance)
+        return json_response({
+            "run": run, "reference_mz": trace.reference_mz, "tolerance_da": trace.tolerance_da,
+            "rt_min": Array(trace.rt_min), "observed_mz": Array(trace.observed_mz),
+            "ppm_error": Array(trace.ppm_error),
         })
 
     @app.get("/api/channel", response_model=schema.ChannelBody, responses=DATA_ERRORS,

@@ -43,6 +43,8 @@ class SpectrumBody(BaseModel):
     function: int
     scan: int
     rt_min: Number
+    centroid: bool = Field(description="Profile scans' peaks picked (centroid=true).")
+    lock_mass: float | str | None = Field(description="The lock-mass reference the m/z were corrected by.")
     ion_mobility: bool
     summed_over_drift: bool = Field(description="Points of equal m/z summed over drift time (sum_drift=true).")
     points: int = Field(description="The scan's number of points (ions), before any summing or reduction.")
@@ -66,6 +68,8 @@ class XicBody(BaseModel):
     function: int
     ppm: float | None
     da: float | None
+    centroid: bool
+    lock_mass: float | str | None
     scans: int
     skipped: list[int]
     traces: list[XicTrace]
@@ -77,12 +81,33 @@ class ImsMapBody(BaseModel):
     scan: int
     rt_min: Number
     points: int
+    centroid: bool
+    lock_mass: float | str | None
     mz_range: list[float] = Field(min_length=2, max_length=2, description="The m/z axis binned: low, high.")
     drift_range: list[float] = Field(min_length=2, max_length=2, description="The drift-time axis (ms): low, high.")
     mz: list[float] = Field(description="Centre of each m/z bin.")
     drift_time_ms: list[float] = Field(description="Centre of each drift-time bin.")
     intensity: list[list[Number]] = Field(description="Summed intensity, one row per drift-time bin.")
     mobilogram: list[Number] = Field(description="Summed intensity per drift-time bin over the m/z range.")
+
+
+class LockMassPreset(BaseModel):
+    name: str
+    description: str
+    mz: float
+
+
+class LockMassPresetsBody(BaseModel):
+    presets: list[LockMassPreset]
+
+
+class LockMassBody(BaseModel):
+    run: int
+    reference_mz: float
+    tolerance_da: float
+    rt_min: list[Number] = Field(description="Per scan of the lock-mass function.")
+    observed_mz: list[Number] = Field(description="The peak nearest the reference, null where there is none.")
+    ppm_error: list[Number] = Field(description="(observed - reference) / reference x 1e6, null where none.")
 
 
 class ChannelBody(BaseModel):

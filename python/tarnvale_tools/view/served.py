@@ -6,13 +6,14 @@ the request's numbers against the run; it knows nothing of HTTP.
 
 from __future__ import annotations
 
+import math
 import os
 import threading
 from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any, Literal
 
-from .. import Channel, Function, Run
+from .. import Channel, Function, Processing, Run, lock_mass_presets
 from .cache import BoundedCache
 
 
@@ -23,6 +24,42 @@ class RequestError(Exception):
 
 class DataError(Exception):
     """The run's data for a request could not be read (a damaged scan, say)."""
+
+
+@dataclass(frozen=True, slots=True)
+class ProcessingChoice:
+    """What is done to the scans read: peak picking of profile functions and a
+    lock-mass correction by a reference m/z or a preset's name (tarnvale_tools'
+    ``centroid=`` and ``lock_mass=``)."""
+
+    centroid: bool = False
+    lock_mass: float | str | None = None
+    lock_mass_tolerance: float | None = None  # Da; tarnvale_tools' default when None
+
+    def keywords(self) -> Processing:
+        found: Processing = {}
+        if self.centroid:
+            found["centroid"] = True
+        if self.lock_mass is not None:
+            found["lock_mass"] = self.lock_mass
+            if self.lock_mass_tolerance is not None:
+                found["lock_mass_tolerance"] = self.lock_mass_tolerance
+        return found
+
+
+NO_PROCESSING = ProcessingChoice()
+
+
+@dataclass(frozen=True, slots=True)
+class LockMassTrace:
+    """Per lock scan: the reference's observed m/z and its error in ppm (NaN where
+    the scan has no such peak)."""
+
+    reference_mz: float
+    tolerance_da: float
+    rt_min: memoryview
+    observed_mz: memoryview
+    ppm_error: memoryview
 
 
 @dataclass(frozen=True, slots=True)
@@ -70,7 +107,7 @@ class ChannelTrace:
     value: memoryview
 
 
-Kept = Traces | XicTraces | ChannelTrace
+Kept = Traces | XicTraces | ChannelTrace | LockMassTrace
 
 
 def _nbytes(value: Kept) -> int:
@@ -78,6 +115,8 @@ def _nbytes(value: Kept) -> int:
         return sum(array.nbytes for array in (value.rt_min, value.tic, value.bpi_mz, value.bpi))
     if isinstance(value, XicTraces):
         return value.rt_min.nbytes + value.xic.nbytes
+    if isinstance(value, LockMassTrace):
+        return value.rt_min.nbytes + value.observed_mz.nbytes + value.ppm_error.nbytes
     return value.rt_min.nbytes + value.value.nbytes
 
 
@@ -139,17 +178,19 @@ class ServedRun:
         return self._kept(("traces", function.index), compute, Traces)
 
     def xic(
-        self, number: int, targets: Sequence[float], tolerance: float, unit: Literal["ppm", "da"]
+        self, number: int, targets: Sequence[float], tolerance: float, unit: Literal["ppm", "da"],
+        processing: ProcessingChoice = NO_PROCESSING,
     ) -> XicTraces:
         function = self.function(number)
-        key = ("xic", function.index, tuple(targets), tolerance, unit)
+        self.check_processing(processing)
+        key = ("xic", function.index, tuple(targets), tolerance, unit, processing)
 
         def compute() -> XicTraces:
             ppm, da = (tolerance, None) if unit == "ppm" else (None, tolerance)
             try:
                 found = self.run.chromatograms(
                     function.index, tic=False, bpi=False, targets=list(targets), ppm=ppm, da=da,
-                    threads=self.threads, on_error="skip",
+                    threads=self.threads, on_error="skip", **processing.keywords(),
                 )
             except RuntimeError as error:
                 raise DataError(str(error)) from None
@@ -159,14 +200,41 @@ class ServedRun:
 
         return self._kept(key, compute, XicTraces)
 
-    def scan(self, number: int, scan: int) -> ScanPoints:
+    def scan(self, number: int, scan: int, processing: ProcessingChoice = NO_PROCESSING) -> ScanPoints:
         function = self.function(number)
         self.check_scan(function, scan)
+        self.check_processing(processing)
         try:
-            points = self.run.read_scan(function.index, scan)
+            points = self.run.read_scan(function.index, scan, **processing.keywords())
+        except ValueError as error:
+            raise RequestError(str(error)) from None
         except RuntimeError as error:
             raise DataError(str(error)) from None
         return ScanPoints(function, scan, points.rt_min, points.mz, points.intensity, points.drift_time_ms)
+
+    def check_processing(self, processing: ProcessingChoice) -> None:
+        """RequestError when the run cannot be corrected as asked (no lock-mass function,
+        no lock scan with the reference): the request's fault, not the data's."""
+        if processing.lock_mass is not None:
+            self.lock_mass(processing.lock_mass, processing.lock_mass_tolerance)
+
+    def lock_mass(self, reference: float | str, tolerance: float | None) -> LockMassTrace:
+        """The lock-mass function's trace of `reference` (an m/z or a preset name)."""
+        key = ("lock mass", reference, tolerance)
+
+        def compute() -> LockMassTrace:
+            within = 0.25 if tolerance is None else tolerance
+            try:
+                rt_min, observed, ppm = self.run.lock_mass_trace(reference, within, on_error="skip")
+            except (ValueError, RuntimeError) as error:
+                raise RequestError(str(error)) from None
+            mz = lock_mass_presets()[reference][1] if isinstance(reference, str) else reference
+            if all(math.isnan(value) for value in observed.tolist()):
+                raise RequestError(f"{self.name}: none of the {len(observed)} lock scans has a peak within "
+                                   f"{within} Da of m/z {mz}")
+            return LockMassTrace(mz, within, rt_min, observed, ppm)
+
+        return self._kept(key, compute, LockMassTrace)
 
     def channel(self, index: int) -> ChannelTrace:
         if not 0 <= index < len(self.run.channels):

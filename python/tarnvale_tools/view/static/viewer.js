@@ -242,12 +242,13 @@
     const generation = state.generation;
     const s = await api("spectrum", {
       run: state.run, function: fn, scan, width: widthOf(plot), mz_low: window[0], mz_high: window[1],
-      sum_drift: functionInfo(fn)?.encoding === "b", ...spectrumToggles(),
+      sum_drift: functionInfo(fn)?.encoding === "b", ...processing(),
     });
     if (generation !== state.generation || state.selected.scan !== scan || state.selected.function !== fn) return;
     state.selected.rt = s.rt_min;
     const kind = s.ion_mobility ? "ions" : "points";
-    const summed = s.summed_over_drift ? ", summed over drift time" : "";
+    const summed = (s.summed_over_drift ? ", summed over drift time" : "") + (s.centroid ? ", centroided" : "") +
+      (s.lock_mass !== null ? `, lock-mass corrected (${s.lock_mass})` : "");
     $("spectrum-title").textContent =
       `Function ${fn}, scan ${scan} (RT ${s.rt_min === null ? "?" : s.rt_min.toFixed(4)} min): ${s.points} ${kind}${summed}`;
     // Sticks: each point a vertical line from zero, separated by gaps.
@@ -291,9 +292,51 @@
 
   const refetchSpectrum = debounce(() => drawSpectrum().catch(report), 150);
 
-  // Centroided and lock-mass-corrected views, once the server offers them.
-  function spectrumToggles() {
-    return {};
+  // Centroided and lock-mass-corrected views: what the spectrum, the map and the XICs ask for.
+  function processing() {
+    const chosen = {};
+    if ($("centroid").checked) chosen.centroid = true;
+    if ($("lock-mass-on").checked && !$("lock-mass-choice").hidden) {
+      chosen.lock_mass = $("lock-mass-mz").value.trim() || $("lock-mass-preset").value;
+    }
+    return chosen;
+  }
+
+  async function processingChanged() {
+    report(null);
+    const redraws = [drawLockMass()];
+    if (state.selected) {
+      redraws.push(drawSpectrum());
+      if (functionInfo(state.selected.function)?.encoding === "b") redraws.push(drawImsMap());
+    }
+    if (state.lastXic) redraws.push(drawXic(state.lastXic));
+    await Promise.all(redraws);
+  }
+
+  async function drawLockMass() {
+    const reference = processing().lock_mass;
+    $("lock-mass-panel").hidden = reference === undefined;
+    if (reference === undefined) return;
+    const generation = state.generation;
+    const trace = await api("lock_mass", { run: state.run, lock_mass: reference });
+    if (generation !== state.generation) return;
+    $("lock-mass-title").textContent =
+      `Lock mass: m/z ${trace.reference_mz.toFixed(4)} within ${trace.tolerance_da} Da, error of each lock scan`;
+    await react($("lock-mass-trace"), [{
+      x: trace.rt_min, y: trace.ppm_error, customdata: trace.observed_mz, type: "scatter", mode: "lines+markers",
+      line: { color: colours[4], width: 1 }, connectgaps: false,
+      hovertemplate: "RT %{x:.4f} min<br>m/z %{customdata:.5f}<br>%{y:.2f} ppm<extra></extra>",
+    }], {
+      margin: { l: 60, r: 20, t: 10, b: 36 },
+      xaxis: { title: { text: "retention time (min)" } }, yaxis: { title: { text: "ppm" }, zeroline: true },
+    }, smallPlotConfig);
+  }
+
+  function setUpProcessing(presets) {
+    $("lock-mass-preset").replaceChildren(...presets.map((p) => new Option(`${p.name} (${p.mz.toFixed(4)})`, p.name)));
+    const changed = () => processingChanged().catch(report);
+    for (const id of ["centroid", "lock-mass-on", "lock-mass-preset"]) $(id).addEventListener("change", changed);
+    $("lock-mass-mz").addEventListener("change", () => { if ($("lock-mass-on").checked) changed(); });
   }
 
   async function drawImsMap() {
@@ -305,7 +348,7 @@
       run: state.run, function: fn, scan,
       mz_bins: Math.min(4000, widthOf(plot)), drift_bins: Math.min(1000, Math.round(plot.clientHeight || 300) / 2 | 0),
       mz_low: window ? window.mz[0] : null, mz_high: window ? window.mz[1] : null,
-      drift_low: window ? window.drift[0] : null, drift_high: window ? window.drift[1] : null,
+      drift_low: window ? window.drift[0] : null, drift_high: window ? window.drift[1] : null, ...processing(),
     });
     if (generation !== state.generation || state.selected.scan !== scan) return;
     $("ims-title").textContent = `Ion mobility of scan ${scan}: ${m.points} ions`;
@@ -366,7 +409,7 @@
     const generation = state.generation;
     const x = await api("xic", {
       run: state.run, function: request.function, mz: request.targets, [request.unit]: request.tolerance,
-      width: widthOf(plot), rt_low: window[0], rt_high: window[1],
+      width: widthOf(plot), rt_low: window[0], rt_high: window[1], ...processing(),
     });
     if (generation !== state.generation) return;
     const unit = request.unit === "ppm" ? "ppm" : "Da";
@@ -512,6 +555,7 @@
     const survey = surveyFunction(state.functions);
     if (survey) choice.value = survey.index;
     if (window.Plotly) Plotly.purge($("xic"));
+    $("lock-mass-choice").hidden = !overview.functions.some((f) => f.lock_mass && f.scans > 0);
     drawMetadata(overview);
     addChromatogramPanels();
     // Everything the first view shows is asked for at once, and drawn as it comes.
@@ -527,12 +571,13 @@
     } else {
       $("spectrum-title").textContent = "Spectrum: the run has no scans";
     }
-    await Promise.all([...drawn, drawChannels(overview), selection]);
+    await Promise.all([...drawn, drawChannels(overview), selection, drawLockMass()]);
   }
 
   async function start() {
-    const { runs } = await api("runs");
+    const [{ runs }, { presets }] = await Promise.all([api("runs"), api("lock_mass_presets")]);
     state.runs = runs;
+    setUpProcessing(presets);
     if (runs.length > 1) {
       const select = $("run-select");
       select.replaceChildren(...runs.map((r) => new Option(`${r.run}: ${r.name}`, r.run)));
