@@ -126,7 +126,9 @@ def window(low_name: str, low: float | None, high_name: str, high: float | None)
     return low, high
 
 
-def kept_points(x: memoryview[Any], y: memoryview[Any], width: int | None, low: float | None, high: float | None) -> memoryview:
+def kept_points(
+    x: memoryview[Any], y: memoryview[Any], width: int | None, low: float | None, high: float | None
+) -> memoryview:
     return _core.points_to_draw(x, y, width or ALL_POINTS, low, high)
 
 
@@ -197,8 +199,9 @@ def add_routes(app: FastAPI, runs: Sequence[ServedRun]) -> None:
         kept = kept_points(mz, intensity, width, low, high)
         return json_response({
             "run": run, "function": function, "scan": scan, "rt_min": points.rt_min,
-            "ion_mobility": points.drift_time_ms is not None, "summed_over_drift": summed, **processing_fields(processing),
-            "points": len(points.mz), "mz": Array(mz, kept), "intensity": Array(intensity, kept),
+            "ion_mobility": points.drift_time_ms is not None, "summed_over_drift": summed,
+            **processing_fields(processing), "points": len(points.mz),
+            "mz": Array(mz, kept), "intensity": Array(intensity, kept),
             "drift_time_ms": None if drift is None else Array(drift, kept),
         })
 
@@ -241,8 +244,7 @@ def add_routes(app: FastAPI, runs: Sequence[ServedRun]) -> None:
                            "rt_min": Array(found.rt_min, kept), "xic": Array(row, kept)})
         return json_response({
             "run": run, "function": function, "ppm": ppm, "da": da, **processing_fields(processing),
-            "scans": len(found.rt_min),
-            "skipped": list(found.skipped), "traces": traces,
+            "scans": len(found.rt_min), "skipped": list(found.skipped), "traces": traces,
         })
 
     @app.get("/api/ims_map", response_model=schema.ImsMapBody, responses=DATA_ERRORS,
@@ -293,8 +295,11 @@ def add_routes(app: FastAPI, runs: Sequence[ServedRun]) -> None:
     def lock_mass(
         lock_mass: Annotated[str, Query(max_length=64, description="The reference m/z, or a preset's name.")],
         run: RunParam = 0,
-        lock_mass_tolerance: Annotated[float | None, Query(gt=0, le=MAX_LOCK_MASS_TOLERANCE, description="How "
-                                                           "far (Da) a lock scan's peak may lie; default 0.25.")] = None,
+        lock_mass_tolerance: Annotated[
+            float | None,
+            Query(gt=0, le=MAX_LOCK_MASS_TOLERANCE,
+                  description="How far (Da) a lock scan's peak may lie; default 0.25."),
+        ] = None,
     ) -> Response:
         finite("lock_mass_tolerance", lock_mass_tolerance)
         trace = pick(run).lock_mass(lock_mass_value(lock_mass), lock_mass_tolerance)
