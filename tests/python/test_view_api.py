@@ -70,6 +70,8 @@ def test_every_request_needs_the_token(client: TestClient, url: str, headers: di
     response = client.get(url, headers=headers)
     assert response.status_code == status
     assert response.headers["referrer-policy"] == "no-referrer"
+    cached = url.startswith("/static/") and status == 200
+    assert response.headers["cache-control"] == ("private, max-age=86400, immutable" if cached else "no-store")
     assert "script-src 'self'" in response.headers["content-security-policy"]
     if status != 200:
         assert set(response.json()) == {"error"}

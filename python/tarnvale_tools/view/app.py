@@ -72,7 +72,10 @@ def create_app(runs: Sequence[ServedRun], token: str) -> ASGIApp:
     def static(name: str) -> Response:
         if name not in STATIC_FILES:
             raise HTTPException(404, f"no file {name!r}")
-        return Response(static_file(name), media_type=STATIC_FILES[name][2])
+        # Fixed for the server's life, and their addresses carry its token: the browser may
+        # keep them, and with them the compiled plotly.js, for the page's reloads.
+        return Response(static_file(name), media_type=STATIC_FILES[name][2],
+                        headers={"Cache-Control": "private, max-age=86400, immutable"})
 
     app.openapi = lambda: openapi_schema(app)  # type: ignore[method-assign]
     return TokenGuard(app, token)

@@ -26,8 +26,9 @@ SECURITY_HEADERS = [
      b"connect-src 'self'; font-src 'self' data:; base-uri 'none'; form-action 'none'; frame-ancestors 'none'"),
     (b"referrer-policy", b"no-referrer"),
     (b"x-content-type-options", b"nosniff"),
-    (b"cache-control", b"no-store"),
 ]
+# Answers are not kept by the browser unless they say otherwise (the page's scripts do).
+NO_STORE = (b"cache-control", b"no-store")
 
 
 def new_token() -> str:
@@ -60,7 +61,10 @@ class TokenGuard:
 
         async def send_with_headers(message: Message) -> None:
             if message["type"] == "http.response.start":
-                message["headers"] = [*message.get("headers", []), *SECURITY_HEADERS]
+                headers = [*message.get("headers", []), *SECURITY_HEADERS]
+                if not any(name.lower() == NO_STORE[0] for name, _ in headers):
+                    headers.append(NO_STORE)
+                message["headers"] = headers
             await send(message)
 
         given = token_of(scope)
