@@ -62,8 +62,9 @@ std::vector<double> decode_linear(const Bytes& bytes) {
         const std::int64_t last = ints.back(), before = ints[ints.size() - 2];
         ints.push_back(last + (last - before) + reader.integer());
     }
-    std::vector<double> values;
-    for (const std::int64_t y : ints) values.push_back(static_cast<double>(y) / fixed_point);
+    std::vector<double> values(ints.size());
+    std::ranges::transform(ints, values.begin(),
+                           [&](std::int64_t y) { return static_cast<double>(y) / fixed_point; });
     return values;
 }
 
@@ -77,10 +78,9 @@ std::vector<double> decode_slof(const Bytes& bytes) {
 
 std::vector<double> ascending_mz(std::size_t count, std::uint64_t seed) {
     std::mt19937_64 random(seed);
-    std::vector<double> mz;
+    std::vector<double> mz(count);
     double at = 50;
-    for (std::size_t i = 0; i < count; ++i)
-        mz.push_back(at += std::uniform_real_distribution(1e-4, 20.0)(random));
+    for (double& value : mz) value = at += std::uniform_real_distribution(1e-4, 20.0)(random);
     return mz;
 }
 
@@ -93,8 +93,8 @@ struct Case {
 
 std::vector<Case> cases() {
     const double nan = f64::quiet_NaN(), inf = f64::infinity();
-    std::vector<double> times;
-    for (int i = 0; i < 3000; ++i) times.push_back(i * 0.02);
+    std::vector<double> times(3000);
+    for (std::size_t i = 0; i < times.size(); ++i) times[i] = static_cast<double>(i) * 0.02;
     // Whole numbers whose residuals take every length, both signs, up to 2^30: the
     // fixed point comes out as 1 and every value exact.
     std::vector<double> jumps = {1, 2};
