@@ -25,4 +25,6 @@ if compgen -G "$build/python/tarnvale*.so" >/dev/null; then
     PYTHONPATH="$PWD/$build/python" python3 bench/export_vs_psims.py
     echo "== view.py"
     PYTHONPATH="$PWD/$build/python" python3 bench/view.py
+    echo "== compact_mzml.py"
+    PYTHONPATH="$PWD/$build/python" python3 bench/compact_mzml.py --bench-export "$build/bench_export"
 fi

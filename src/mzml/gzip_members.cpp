@@ -32,6 +32,9 @@ Result<void> GzipMembers::write_member(OutputFile& file) {
     if (compressed_.size() < bound) compressed_.resize(bound);
     const std::size_t size = libdeflate_gzip_compress(handle, pending_.data(), pending_.size(),
                                                       compressed_.data(), compressed_.size());
+    // The bound always suffices; were it ever not to, a member left out would be a
+    // silently shorter file.
+    if (size == 0) return parse_error("libdeflate could not compress a gzip member");
     pending_.clear();
     wrote_member_ = true;
     return file.write(std::string_view(compressed_.data(), size));

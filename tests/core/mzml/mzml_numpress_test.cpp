@@ -28,41 +28,25 @@ double fixed_point_of(const Bytes& bytes) {
     return std::bit_cast<double>(bits);
 }
 
-class HalfByteReader {
-  public:
-    HalfByteReader(const Bytes& bytes, std::size_t from) : bytes_(bytes), at_(2 * from) {}
-    // The end is the last byte's low half when it is zero, a padding half-byte.
-    bool done() const {
-        return at_ >= 2 * bytes_.size() || (at_ + 1 == 2 * bytes_.size() && (bytes_.back() & 0xf) == 0);
-    }
-    std::uint32_t half() {
-        const std::uint8_t byte = bytes_.at(at_ / 2);
-        return (at_++ % 2 == 0) ? byte >> 4 : byte & 0xfu;
-    }
-    std::int32_t integer() {
-        const std::uint32_t header = half();
-        const std::uint32_t omitted = header <= 8 ? header : header - 8;
-        std::uint32_t value = header <= 8 || omitted == 0 ? 0 : ~std::uint32_t{0} << (32 - 4 * omitted);
-        for (std::uint32_t i = 0; i < 8 - omitted; ++i) value |= half() << (4 * i);
-        return static_cast<std::int32_t>(value);
-    }
-
-  private:
-    const Bytes& bytes_;
-    std::size_t at_;
-};
-
+// Half-bytes high half first; a header half-byte counts the leading zeros (0-8) or
+// ones (9-15, 8 + count) left out, the rest follow from the lowest up. The end is the
+// last half-byte read, or a zero low half left (padding).
 std::vector<double> decode_linear(const Bytes& bytes) {
-    const double fixed_point = fixed_point_of(bytes);
     std::vector<std::int64_t> ints;
-    for (std::size_t at = 8; at < std::min<std::size_t>(bytes.size(), 16); at += 4)
+    for (std::size_t at = 8; at + 4 <= std::min<std::size_t>(bytes.size(), 16); at += 4)
         ints.push_back(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
-                       static_cast<std::int64_t>(bytes[at + 3]) << 24);
-    for (HalfByteReader reader(bytes, 16); ints.size() >= 2 && !reader.done();) {
-        const std::int64_t last = ints.back(), before = ints[ints.size() - 2];
-        ints.push_back(last + (last - before) + reader.integer());
+                       std::int64_t{bytes[at + 3]} << 24);
+    std::size_t half = 32;
+    const auto next = [&] { return half % 2 ? bytes.at(half++ / 2) & 0xfu : bytes.at(half++ / 2) >> 4u; };
+    const std::size_t end = 2 * bytes.size() - ((bytes.back() & 0xf) == 0 ? 1 : 0);
+    while (ints.size() >= 2 && half < end) {
+        const unsigned header = next(), omitted = header <= 8 ? header : header - 8;
+        std::uint32_t residual = header > 8 ? ~0u << (32 - 4 * omitted) : 0;
+        for (unsigned i = 0; i < 8 - omitted; ++i) residual |= next() << (4 * i);
+        ints.push_back(2 * ints.back() - ints[ints.size() - 2] + static_cast<std::int32_t>(residual));
     }
     std::vector<double> values(ints.size());
+    const double fixed_point = fixed_point_of(bytes);
     std::ranges::transform(ints, values.begin(),
                            [&](std::int64_t y) { return static_cast<double>(y) / fixed_point; });
     return values;
@@ -175,7 +159,9 @@ struct Expected {
 TEST(MzmlNumpress, TermsSayHowEachArrayWasWritten) {
     const ArrayEncoding numpress_zlib{Compression::Zlib, true, Precision::Float64};
     const ArrayEncoding numpress_only{Compression::None, true, Precision::Float32};
+    const ArrayEncoding float32{Compression::None, false, Precision::Float32};
     const std::vector<double> mz = {100.5, 200.25, 300.125};
+    // clang-format off
     const Expected table[] = {
         {numpress_zlib, ArrayRole::Mz, mz, Term::Float64, Term::NumpressLinearZlib},
         {numpress_only, ArrayRole::Mz, mz, Term::Float64, Term::NumpressLinear},
@@ -186,27 +172,11 @@ TEST(MzmlNumpress, TermsSayHowEachArrayWasWritten) {
         {numpress_only, ArrayRole::Mz, {}, Term::Float32, Term::NoCompression},
         {numpress_only, ArrayRole::Mz, {1, f64::quiet_NaN()}, Term::Float32, Term::NoCompression},
         {numpress_zlib, ArrayRole::Intensity, {-1, 5}, Term::Float64, Term::ZlibCompression},
-        {{Compression::None, false, Precision::Float32},
-         ArrayRole::Mz,
-         mz,
-         Term::Float32,
-         Term::NoCompression},
-        {{Compression::None, false, Precision::Float32},
-         ArrayRole::Mz,
-         {f64::infinity(), f64::quiet_NaN()},
-         Term::Float32,
-         Term::NoCompression},
-        {{Compression::None, false, Precision::Float32},
-         ArrayRole::Mz,
-         {100, 1e39},
-         Term::Float64,
-         Term::NoCompression}, // beyond a 32-bit float
-        {{Compression::Zlib, false, Precision::Float32},
-         ArrayRole::Time,
-         mz,
-         Term::Float64,
-         Term::ZlibCompression},
+        {float32, ArrayRole::Mz, {f64::infinity(), f64::quiet_NaN()}, Term::Float32, Term::NoCompression},
+        {float32, ArrayRole::Mz, {100, 1e39}, Term::Float64, Term::NoCompression}, // beyond a 32-bit float
+        {float32, ArrayRole::Time, mz, Term::Float64, Term::NoCompression},
     };
+    // clang-format on
     for (const Expected& row : table) {
         auto encoder = ArrayEncoder::create(row.encoding);
         ASSERT_TRUE(encoder);
