@@ -31,6 +31,7 @@ build:
 
 bench:
 	$(TOOLCHAIN) scripts/bench.sh $(BUILD_DIR)-bench
+	scripts/bench-picking.sh $(BUILD_DIR)-bench
 
 asan:
 	$(TOOLCHAIN) scripts/test.sh $(BUILD_DIR)-asan -DTARNVALE_SANITIZE=ON -DTARNVALE_BUILD_BENCH=OFF

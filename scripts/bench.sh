@@ -23,6 +23,8 @@ if compgen -G "$build/python/tarnvale*.so" >/dev/null; then
     PYTHONPATH="$PWD/$build/python" python3 bench/tools_end_to_end.py
     echo "== export_vs_psims.py"
     PYTHONPATH="$PWD/$build/python" python3 bench/export_vs_psims.py
+    echo "== processing.py"
+    PYTHONPATH="$PWD/$build/python" python3 bench/processing.py
     echo "== view.py"
     PYTHONPATH="$PWD/$build/python" python3 bench/view.py
     echo "== compact_mzml.py"

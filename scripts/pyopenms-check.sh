@@ -7,10 +7,13 @@
 # the checkout. `make test` runs it on the samples the in-root tests wrote into the
 # build directory.
 #   scripts/pyopenms-check.sh DIR
+#   scripts/pyopenms-check.sh --run SCRIPT [ARGUMENTS]   (any script, on the same environment)
 # TARNVALE_PYOPENMS_PYTHON names another interpreter; TARNVALE_SKIP_PYOPENMS=1 skips
 # the check on a machine without one.
 set -euo pipefail
-dir=${1:?usage: scripts/pyopenms-check.sh DIR}
+dir=${1:?usage: scripts/pyopenms-check.sh DIR | --run SCRIPT [ARGUMENTS]}
+run=()
+[ "$dir" = --run ] && run=("${@:2}")
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 pyopenms_version=3.6.0
 pynumpress_version=0.1.5
@@ -53,4 +56,5 @@ mkdir -p "$cache"
     flock 9
     venv_is_current || create_venv
 ) 9>"$cache/.pyopenms-venv.lock"
+[ ${#run[@]} -gt 0 ] && exec "$venv/bin/python" "${run[@]}"
 exec "$venv/bin/python" "$here/pyopenms_check.py" "$dir"

@@ -39,7 +39,7 @@ struct PickedPeak {
     bool alone = false;  // the only sample of its segment: a peak already
 };
 
-// Splits every segment at the valleys between its maxima and places each peak:
+// Splits segments at the valleys between their maxima and places each peak:
 //  - a maximum is a sample, or a run of equal samples (a flat top), above both
 //    neighbours (a segment's edge counts as lower);
 //  - between the current peak's apex and the next maximum, the lowest sample (the
@@ -60,28 +60,69 @@ class PeakPicker {
     // until the next call.
     std::span<const PickedPeak> pick(ProfileView profile);
 
+    // The peaks of one segment of `n` samples (n >= 2) as pick() finds them, samples
+    // numbered from 0. `Samples` gives count(i) (> 0) and position(i). Valid until
+    // the next call.
+    template <class Samples> std::span<const PickedPeak> pick_segment(const Samples& samples, std::size_t n);
+
+    // The same, fed one sample at a time by a caller that walks the samples anyway:
+    // begin_segment with sample 0's count, next_sample for samples 1, 2, ... in order,
+    // then end_segment with their number (>= 2), which returns the peaks. `samples`
+    // must give every sample fed so far.
+    void begin_segment(std::uint32_t count);
+    template <class Samples> void next_sample(const Samples& samples, std::size_t i, std::uint32_t count);
+    template <class Samples> std::span<const PickedPeak> end_segment(const Samples& samples, std::size_t n);
+
+    // Whether a lone sample with these counts is kept.
+    bool keeps_lone(double counts) const {
+        return options_.min_points <= 1 && static_cast<float>(counts) >= options_.min_intensity;
+    }
+
   private:
     struct Maximum {
         std::size_t first = 0; // a flat top's samples [first, last]
         std::size_t last = 0;
     };
 
-    void pick_segment(ProfileView profile, std::size_t begin, std::size_t end);
-    void find_maxima(std::span<const std::uint32_t> counts, std::size_t begin, std::size_t end);
-    void add_peak(ProfileView profile, std::size_t begin, std::size_t end, std::size_t segment_begin,
-                  std::size_t segment_end, Maximum apex);
+    // A maximum ends at sample `last`: it merges into the current peak or starts the next.
+    template <class Samples> void maximum_met(const Samples& samples, std::size_t last);
+    template <class Samples>
+    void add_peak(const Samples& samples, std::size_t n, std::size_t begin, std::size_t end,
+                  std::uint64_t counts, Maximum apex);
 
     PickingOptions options_;
-    std::vector<Maximum> maxima_;
     std::vector<PickedPeak> peaks_;
-};
+    std::vector<PickedPeak> segment_peaks_;
 
-// Where a peak of a segment [begin, end) with this apex lies (see PeakPicker).
-double peak_position(ProfileView profile, std::size_t begin, std::size_t end, std::size_t apex_first,
-                     std::size_t apex_last);
+    // The segment being fed. No valley is looked for before the first apex (nothing is
+    // below 0), and none has been found since the apex while it holds the largest value.
+    static constexpr std::uint32_t kNotLooking = 0;
+    static constexpr std::uint32_t kNoneYet = 0xFFFF'FFFF;
+    std::size_t peak_begin_ = 0;
+    Maximum apex_;
+    std::uint32_t apex_value_ = 0;
+    std::size_t valley_at_ = 0;
+    std::uint32_t valley_value_ = kNotLooking;
+    std::uint64_t valley_through_ = 0; // the peak's counts up to and including the valley
+    std::uint64_t sum_ = 0;            // the peak's counts up to the sample before the last one fed
+    std::size_t run_first_ = 0;        // the run of equal samples the last one fed belongs to
+    std::uint32_t run_value_ = 0;
+    bool run_rising_ = true;
+    std::uint32_t last_ = 0; // the last sample fed
+};
 
 // Whether the lower of two maxima stands far enough above the valley between them
 // for the two to be separate peaks.
 bool deep_enough(double lower_maximum, double valley);
 
+// The vertex of the parabola through (x0, l0), (x1, l1), (x2, l2), x0 < x1 < x2, from
+// the differences d0 = l0 - l1 and d2 = l2 - l1; none unless it opens downward.
+std::optional<double> parabola_vertex(double x0, double x1, double x2, double d0, double d2);
+
+// Where a peak of a segment of `n` samples with this apex lies (see PeakPicker).
+template <class Samples>
+double peak_position(const Samples& samples, std::size_t n, std::size_t apex_first, std::size_t apex_last);
+
 } // namespace tarnvale::processing
+
+#include "processing/peak_picking_impl.hpp"

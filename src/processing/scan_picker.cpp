@@ -11,69 +11,112 @@ using raw::records::LayoutBC;
 
 constexpr double kFractionScale = 0x1p-16;
 
+// The records of one segment, read where they lie: counts and time-bin positions
+// (with C's fraction).
+template <bool kWithFraction> struct RecordSamples {
+    const std::uint8_t* records;
+    std::uint64_t at(std::size_t i) const { return LayoutBC::load(records + i * LayoutBC::kSize); }
+    std::uint32_t count(std::size_t i) const { return raw::records::intensity_field<LayoutBC>(at(i)); }
+    double position(std::size_t i) const {
+        const std::uint32_t high = LayoutBC::high_half(at(i));
+        const auto whole = static_cast<double>(high >> 16);
+        if constexpr (kWithFraction) return whole + static_cast<double>(high & 0xFFFF) * kFractionScale;
+        return whole;
+    }
+};
+
 } // namespace
 
+// Where the peaks go: the points are written over from the first on, each read before
+// it is written over (a peak's first point is never before the next one written).
+struct ScanPicker::Output {
+    raw::PointOutput points;
+    raw::kernels::FlightTimeAxis axis;
+    std::size_t written = 0;
+
+    void copy(std::size_t point) {
+        points.mz[written] = points.mz[point];
+        points.intensity[written] = points.intensity[point];
+        if (points.drift_time_ms != nullptr) points.drift_time_ms[written] = points.drift_time_ms[point];
+        ++written;
+    }
+};
+
 ScanPicker::ScanPicker(char encoding, const raw::DecodeContext& context, const PickingOptions& options)
-    : with_fraction_(encoding == 'C'), drift_splits_(encoding == 'B'), context_(&context),
-      bounds_(raw::flight_time_bounds(context)), picker_(options) {}
+    : with_fraction_(encoding == 'C'), context_(&context), bounds_(raw::flight_time_bounds(context)),
+      picker_(options) {}
+
+void ScanPicker::write_peaks(std::span<const PickedPeak> peaks, std::size_t first_point, Output& out) const {
+    for (const PickedPeak& peak : peaks) {
+        const std::size_t point = first_point + peak.first;
+        const double drift = out.points.drift_time_ms != nullptr ? out.points.drift_time_ms[point] : 0.0;
+        out.points.mz[out.written] = raw::mz_at_flight_time(*context_, out.axis.at(peak.position));
+        out.points.intensity[out.written] = static_cast<float>(peak.counts);
+        if (out.points.drift_time_ms != nullptr) out.points.drift_time_ms[out.written] = drift;
+        ++out.written;
+    }
+}
 
 // A segment is a run of records with a point, with nothing between them in the file,
 // whose positions step by exactly one bin and (B) whose drift words are equal: a
-// record without a point, a gap in the positions or another drift bin ends it.
-bool ScanPicker::read_profile(Bytes scan, std::size_t count) {
-    position_.clear();
-    counts_.clear();
-    segment_start_.clear();
-    bool after_gap = true;
-    std::uint32_t previous_position = 0;
-    std::uint32_t previous_word = 0;
-    for (std::size_t at = 0; at + LayoutBC::kSize <= scan.size(); at += LayoutBC::kSize) {
-        const std::uint64_t record = LayoutBC::load(scan.data() + at);
+// record without a point, a gap in the positions or another drift bin ends it. The
+// records with a point are the decoder's points, in order; each is fed to the picker
+// as the walk meets it.
+template <bool kWithFraction>
+std::size_t ScanPicker::pick_records(Bytes scan, std::size_t count, Output& out) {
+    const std::size_t records = scan.size() / LayoutBC::kSize;
+    // A record follows the previous one on the axis when its key is the previous key
+    // plus the step: for B the upper half (position, then drift word) one position
+    // up, the drift word the same; for C the position alone. A key below the step
+    // would have wrapped around.
+    constexpr std::uint32_t kStep = kWithFraction ? 1 : 0x10000;
+    RecordSamples<kWithFraction> segment{scan.data()};
+    std::size_t length = 0;      // the current segment's records so far
+    std::size_t first_point = 0; // its first point
+    std::uint32_t previous = 0;  // the key of its last record
+    const auto end_segment = [&] {
+        if (length == 1) {
+            if (picker_.keeps_lone(static_cast<double>(out.points.intensity[first_point])))
+                out.copy(first_point);
+        } else if (length > 1) {
+            write_peaks(picker_.end_segment(segment, length), first_point, out);
+        }
+        first_point += length;
+        length = 0;
+    };
+    for (std::size_t r = 0; r < records; ++r) {
+        const std::uint8_t* at = scan.data() + r * LayoutBC::kSize;
+        const std::uint64_t record = LayoutBC::load(at);
         const std::uint32_t intensity = raw::records::intensity_field<LayoutBC>(record);
         if (intensity == 0) {
-            after_gap = true;
+            end_segment();
             continue;
         }
         const std::uint32_t high = LayoutBC::high_half(record);
-        const std::uint32_t whole = high >> 16;
-        const std::uint32_t word = high & 0xFFFF;
-        const bool starts =
-            after_gap || whole != previous_position + 1 || (drift_splits_ && word != previous_word);
-        segment_start_.push_back(starts ? 1 : 0);
-        position_.push_back(with_fraction_
-                                ? static_cast<double>(whole) + static_cast<double>(word) * kFractionScale
-                                : static_cast<double>(whole));
-        counts_.push_back(intensity);
-        after_gap = false;
-        previous_position = whole;
-        previous_word = word;
+        const std::uint32_t key = kWithFraction ? high >> 16 : high;
+        const bool adjacent = (key - previous == kStep) & (key >= kStep) & (length != 0);
+        previous = key;
+        if (adjacent) {
+            picker_.next_sample(segment, length++, intensity);
+            continue;
+        }
+        end_segment();
+        segment.records = at;
+        picker_.begin_segment(intensity);
+        length = 1;
     }
-    return counts_.size() == count;
+    end_segment();
+    // Every point was a record with a point: a scan whose records say otherwise keeps its points.
+    return first_point == count ? out.written : count;
 }
 
 std::size_t ScanPicker::pick(Bytes scan, raw::PointOutput points, std::size_t count) {
     if (count == 0) return 0;
     const std::optional<raw::kernels::FlightTimeAxis> axis = raw::kernels::whole_scan_axis(scan, bounds_);
     // The decoder wrote points for every record with a point exactly when the scan has an axis.
-    if (!axis || !read_profile(scan, count)) return count;
-    const std::span<const PickedPeak> peaks =
-        picker_.pick({.position = position_, .counts = counts_, .segment_start = segment_start_});
-    std::size_t written = 0;
-    for (const PickedPeak& peak : peaks) {
-        // A peak's first sample is never before the next point to write: the points
-        // are read before they are written over.
-        double mz = points.mz[peak.first];
-        float intensity = points.intensity[peak.first];
-        if (!peak.alone) {
-            mz = raw::mz_at_flight_time(*context_, axis->at(peak.position));
-            intensity = static_cast<float>(peak.counts);
-        }
-        points.mz[written] = mz;
-        points.intensity[written] = intensity;
-        if (points.drift_time_ms != nullptr) points.drift_time_ms[written] = points.drift_time_ms[peak.first];
-        ++written;
-    }
-    return written;
+    if (!axis) return count;
+    Output out{points, *axis};
+    return with_fraction_ ? pick_records<true>(scan, count, out) : pick_records<false>(scan, count, out);
 }
 
 } // namespace tarnvale::processing

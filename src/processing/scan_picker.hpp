@@ -5,7 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <span>
 
 #include "bytes.hpp"
 #include "processing/peak_picking.hpp"
@@ -32,18 +32,15 @@ class ScanPicker {
     std::size_t pick(Bytes scan, raw::PointOutput points, std::size_t count);
 
   private:
-    // The profile of the scan's records with a point; false when they are not the
-    // `count` records the decoder wrote points for.
-    bool read_profile(Bytes scan, std::size_t count);
+    struct Output;
+    template <bool kWithFraction> std::size_t pick_records(Bytes scan, std::size_t count, Output& out);
+    // Writes a segment's peaks, whose first point is point `first_point`.
+    void write_peaks(std::span<const PickedPeak> peaks, std::size_t first_point, Output& out) const;
 
     bool with_fraction_;
-    bool drift_splits_;
     const raw::DecodeContext* context_;
     raw::kernels::FlightTimeBounds bounds_;
     PeakPicker picker_;
-    std::vector<double> position_;
-    std::vector<std::uint32_t> counts_;
-    std::vector<std::uint8_t> segment_start_;
 };
 
 } // namespace tarnvale::processing

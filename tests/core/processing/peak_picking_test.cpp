@@ -241,10 +241,13 @@ TEST(ScanPicker, FractionsPlaceEncodingCPeaks) {
     const raw::DecodeContext c = context();
     ScanPicker picker('C', c, {});
     ASSERT_EQ(picker.pick(scan, {d.mz.data(), d.intensity.data(), nullptr}, d.count), 1u);
-    const std::vector<double> x{20.5, 21.25, 22.0};
-    const std::vector<std::uint32_t> counts{40, 90, 60};
-    const std::vector<std::uint8_t> starts{1, 0, 0};
-    const double fitted = peak_position({x, counts, starts}, 0, 3, 1, 1);
+    struct Samples {
+        std::vector<double> x{20.5, 21.25, 22.0};
+        std::vector<std::uint32_t> counts{40, 90, 60};
+        std::uint32_t count(std::size_t i) const { return counts[i]; }
+        double position(std::size_t i) const { return x[i]; }
+    };
+    const double fitted = peak_position(Samples{}, 3, 1, 1);
     EXPECT_GT(fitted, 21.25);
     EXPECT_LT(fitted, 22.0);
     const auto axis = *raw::kernels::whole_scan_axis(scan, raw::flight_time_bounds(c));
