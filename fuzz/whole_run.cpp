@@ -140,6 +140,28 @@ void check_function(const Reader& reader, const FunctionEntry& entry, const Proc
     }
 }
 
+// Skipping mends exactly the failures it claims to: a run that converts whole converts
+// to the same bytes with it, one that failed on a damaged scan or channel converts.
+void check_skipping(const std::string& raw, exporter::ConversionOptions options,
+                    const exporter::ConversionResult<exporter::ConversionSummary>& plain,
+                    const std::filesystem::path& plain_out) {
+    const fuzzing::ScratchDir out;
+    const std::filesystem::path path = out.path() + "/skipping.mzML";
+    options.batch = {.scans = 5, .bytes = 4096};
+    options.threads = 2;
+    options.on_error = columns::OnError::Skip;
+    const auto skipping = exporter::convert_to_mzml(raw, path, options);
+    require(skipping || !skipping.error().damaged);
+    if (!plain) {
+        require(!plain.error().damaged || skipping.has_value());
+        return;
+    }
+    require(skipping.has_value() && skipping->left_out.scans.empty() && skipping->left_out.channels.empty());
+    const auto plain_bytes = read_whole_file(plain_out, kOutputLimit);
+    const auto skipping_bytes = read_whole_file(path, kOutputLimit);
+    require(plain_bytes && skipping_bytes && std::ranges::equal(plain_bytes->span(), skipping_bytes->span()));
+}
+
 // With `compact`, the arrays go through numpress and 32-bit m/z, which fuzzed values
 // reach with everything the codecs must refuse.
 void check_conversion(const std::string& raw, bool compact, const processing::ProcessingRequest& request) {
@@ -164,6 +186,7 @@ void check_conversion(const std::string& raw, bool compact, const processing::Pr
         require(!std::filesystem::exists(small_batches) && !std::filesystem::exists(two_threads));
         require(std::filesystem::is_empty(out.path())); // no temporary file left either
     }
+    check_skipping(raw, two, first, small_batches);
 }
 
 } // namespace

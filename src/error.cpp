@@ -1,6 +1,7 @@
 #include "error.hpp"
 
 #include <cstring>
+#include <vector>
 
 namespace tarnvale {
 
@@ -46,6 +47,18 @@ Error Error::parse(std::string message) { return Error(Kind::Parse, 0, std::move
 
 Error Error::context(std::string context, Error inner) {
     return Error(Kind::Context, 0, std::move(context), std::make_unique<Error>(std::move(inner)));
+}
+
+Error Error::clone() const {
+    // Copies the chain from its leaf outwards, iteratively like the destructor.
+    std::vector<const Error*> chain;
+    for (const Error* node = this; node != nullptr; node = node->inner_.get()) chain.push_back(node);
+    std::unique_ptr<Error> inner;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        const Error& node = **it;
+        inner = std::unique_ptr<Error>(new Error(node.kind_, node.os_error_, node.text_, std::move(inner)));
+    }
+    return std::move(*inner);
 }
 
 std::string Error::to_string() const {

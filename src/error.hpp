@@ -25,6 +25,10 @@ class Error {
     Error& operator=(Error&&) noexcept = default;
     ~Error();
 
+    // The same error, for a failure shared by several items (every scan of a data
+    // file that cannot be opened).
+    Error clone() const;
+
     Kind kind() const { return kind_; }
     // The display text: "I/O error: …", "parse error: …" or "<context>: <inner>".
     std::string to_string() const;

@@ -41,7 +41,7 @@ from ._core import Chromatograms, Columns
 __all__ = [
     "Run", "Columns", "Chromatograms", "Header", "Function", "Channel", "Scan", "Processing",
     "lock_mass_presets",
-    "Outcome", "convert_many", "write_mzml", "write_parquet",
+    "Outcome", "LeftOut", "DamagedRunError", "convert_many", "write_mzml", "write_parquet",
 ]
 
 OnError = Literal["fail", "skip"]
@@ -304,4 +304,4 @@ class Run:
 
 
 # After Run and Function, which the export module uses.
-from .export import Outcome, convert_many, write_mzml, write_parquet  # noqa: E402
+from .export import DamagedRunError, LeftOut, Outcome, convert_many, write_mzml, write_parquet  # noqa: E402

@@ -1,11 +1,12 @@
 """Type information for tarnvale_tools._core, the extension behind tarnvale_tools."""
 
-from collections.abc import Buffer, Callable, Sequence
+from collections.abc import Buffer, Callable, Iterable, Sequence
 from typing import Literal, SupportsFloat, SupportsIndex, TypedDict, final
 
 _OnError = Literal["fail", "skip"]
 _LockMass = SupportsFloat | str | None
 _Tolerance = SupportsFloat | Sequence[SupportsFloat] | None
+_Range = tuple[SupportsFloat | None, SupportsFloat | None]
 
 class _HeaderFields(TypedDict):
     version: str | None
@@ -103,6 +104,25 @@ class Run:
         on_error: _OnError = "fail",
     ) -> tuple[memoryview, memoryview, memoryview]: ...
     def read_chrom(self, channel_index: SupportsIndex) -> tuple[memoryview, memoryview]: ...
+    def export_plan(
+        self, functions: Iterable[SupportsIndex] | None = None, ms_level: SupportsIndex | None = None,
+        skip_lock_mass: bool = False,
+    ) -> tuple[list[int], dict[int, str]]: ...
+    def export_columns(
+        self,
+        func_index: SupportsIndex,
+        threads: SupportsIndex = 1,
+        on_error: _OnError = "fail",
+        rt: _Range | None = None,
+        mz: _Range | None = None,
+        centroid: bool = False,
+        min_intensity: SupportsFloat = 0.0,
+        min_points: SupportsIndex = 1,
+        lock_mass: _LockMass = None,
+        lock_mass_tolerance: SupportsFloat = 0.25,
+        lock_mass_function: SupportsIndex | None = None,
+        lock_mass_min_intensity: SupportsFloat = 0.0,
+    ) -> Columns: ...
 
 @final
 class Columns:
@@ -158,6 +178,21 @@ class Chromatograms:
     def skipped(self) -> list[int]: ...
     def __len__(self) -> int: ...
 
+class DamagedRunError(RuntimeError):
+    """A scan or chromatogram channel of the run cannot be read; on_error='skip' writes the rest."""
+
+class _LeftOut(TypedDict):
+    functions: dict[int, str]
+    scans: dict[int, list[int]]
+    channels: dict[int, str]
+
+def check_selection(
+    *,
+    functions: Iterable[SupportsIndex] | None = None,
+    ms_level: SupportsIndex | None = None,
+    rt: _Range | None = None,
+    mz: _Range | None = None,
+) -> None: ...
 def write_mzml(
     raw_path: str,
     out_path: str,
@@ -170,6 +205,11 @@ def write_mzml(
     numpress: bool = False,
     mz_precision: Literal[32, 64] = 64,
     gzip: bool = False,
+    on_error: _OnError = "fail",
+    functions: Iterable[SupportsIndex] | None = None,
+    ms_level: SupportsIndex | None = None,
+    rt: _Range | None = None,
+    mz: _Range | None = None,
     centroid: bool = False,
     min_intensity: SupportsFloat = 0.0,
     min_points: SupportsIndex = 1,
@@ -177,7 +217,7 @@ def write_mzml(
     lock_mass_tolerance: SupportsFloat = 0.25,
     lock_mass_function: SupportsIndex | None = None,
     lock_mass_min_intensity: SupportsFloat = 0.0,
-) -> int: ...
+) -> tuple[int, _LeftOut]: ...
 
 def lock_mass_presets() -> list[tuple[str, str, float]]: ...
 def check_processing(

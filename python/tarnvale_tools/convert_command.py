@@ -12,7 +12,7 @@ import sys
 from pathlib import Path
 from typing import Any
 
-from .export import FORMATS, MAX_JOBS, MissingExtra, Outcome, convert_many, optional_module
+from .export import FORMATS, MAX_JOBS, MissingExtra, Outcome, convert_many, find_runs, optional_module
 from .processing_options import (
     add_centroid_arguments, add_lock_mass_arguments, lock_function_problem, problem_with, processing_keywords,
 )
@@ -27,10 +27,12 @@ def add_parser(subparsers: Any) -> None:
     parser: argparse.ArgumentParser = subparsers.add_parser(
         "convert",
         help="convert runs to indexed mzML or Parquet",
-        description="Converts each NAME.raw to OUTDIR/NAME.mzML (or NAME.parquet). A run that fails is "
-        "reported and the others still convert; the exit status is 0 only if every run converted.",
+        description="Converts each NAME.raw to OUTDIR/NAME.mzML (or NAME.parquet); a folder stands for the "
+        "*.raw directories inside it. A run that fails is reported and the others still convert; the exit "
+        "status is 0 only if every run converted.",
     )
-    parser.add_argument("paths", nargs="+", metavar="RUN.raw", help="the .raw directories")
+    parser.add_argument("paths", nargs="+", metavar="RUN.raw|DIR",
+                        help="the .raw directories, or folders holding them")
     parser.add_argument("-o", "--outdir", type=Path, required=True, metavar="OUTDIR",
                         help="directory for the output files (created if missing)")
     parser.add_argument("--format", choices=list(FORMATS), default="mzml", help="output format (default: mzml)")
@@ -49,6 +51,20 @@ def add_parser(subparsers: Any) -> None:
     parser.add_argument("--skip-lockmass", action="store_true", help="leave lock-mass functions out")
     add_centroid_arguments(parser)
     add_lock_mass_arguments(parser, "correct every function's m/z by the lock-mass function")
+    parser.add_argument("--on-error", choices=["fail", "skip"], default="fail",
+                        help="a scan or channel that cannot be read fails the run (fail, the default) or is left "
+                        "out and listed (skip)")
+    parser.add_argument("--functions", type=function_list, metavar="F[,F...]",
+                        help="only these functions, e.g. 1,3")
+    parser.add_argument("--ms-level", type=int, choices=[1, 2], help="only the functions of this MS level")
+    parser.add_argument("--rt", type=value_range, metavar="MIN:MAX",
+                        help="only scans of these retention times, in minutes (either end may be left open)")
+    parser.add_argument("--mz", type=value_range, metavar="MIN:MAX",
+                        help="only points of this m/z range; spectra stay, possibly empty")
+    parser.add_argument("--recursive", action="store_true",
+                        help="in folders, also convert the runs of their subfolders, keeping their layout under OUTDIR")
+    parser.add_argument("--skip-existing", action="store_true",
+                        help="leave runs whose output file is already there and complete")
     parser.add_argument("--dask", metavar="ADDRESS",
                         help="convert on this Dask scheduler, one task per run (the workers must see the same paths)")
     parser.set_defaults(run=run, parser=parser)
@@ -64,12 +80,31 @@ def job_count(text: str) -> int:
     return value
 
 
+def function_list(text: str) -> list[int]:
+    try:
+        return [int(item) for item in text.split(",")]
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a list of function numbers: {text!r}") from None
+
+
+def value_range(text: str) -> tuple[float | None, float | None]:
+    """ "MIN:MAX", either side empty for an open end."""
+    low, colon, high = text.partition(":")
+    try:
+        if not colon:
+            raise ValueError
+        return (float(low) if low.strip() else None, float(high) if high.strip() else None)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not MIN:MAX: {text!r}") from None
+
+
 def run(args: argparse.Namespace) -> int:
     """Converts the runs; one line per file written on stdout, one per failure on stderr."""
     options = _options(args)
     if isinstance(options, str):
         return _usage(args.parser, options)
-    problem = _processing_problem(args.paths, options)
+    runs = find_runs(args.paths, recursive=args.recursive)
+    problem = _processing_problem([run for run, place in runs if place is not None], options)
     if problem is not None:
         print(f"tarnvale convert: error: {problem}", file=sys.stderr)
         return EXIT_USAGE
@@ -77,10 +112,11 @@ def run(args: argparse.Namespace) -> int:
     try:
         if args.dask is not None:
             client = _connect(args.dask)
-        with _Bars(len(args.paths)) as bars:
+        with _Bars(len(runs)) as bars:
             outcomes = convert_many(
                 args.paths, args.outdir, format=args.format, jobs=args.jobs, client=client,
-                progress=bars.scans if client is None else None, on_outcome=bars.outcome, **options,
+                progress=bars.scans if client is None else None, on_outcome=bars.outcome,
+                recursive=args.recursive, skip_existing=args.skip_existing, **options,
             )
     except MissingExtra as error:
         print(f"tarnvale convert: {error}", file=sys.stderr)
@@ -110,7 +146,11 @@ _PROCESSING = ("centroid", "min_intensity", "min_points", "lock_mass", "lock_mas
 
 def _options(args: argparse.Namespace) -> dict[str, Any] | str:
     """The writer's options, or what is wrong with them."""
-    options: dict[str, Any] = {"skip_lock_mass": args.skip_lockmass, **processing_keywords(args)}
+    options: dict[str, Any] = {
+        "skip_lock_mass": args.skip_lockmass, "on_error": args.on_error, **processing_keywords(args)
+    }
+    selection = {"functions": args.functions, "ms_level": args.ms_level, "rt": args.rt, "mz": args.mz}
+    options.update((key, value) for key, value in selection.items() if value is not None)
     mzml_only = {
         "--no-compression": args.no_compression,
         "--ims": args.ims is not None,
@@ -145,12 +185,15 @@ def _connect(address: str) -> Any:
 
 class _Bars:
     """Prints each outcome; with tqdm and a terminal on stderr, also a bar over the
-    files and one over the current run's scans."""
+    runs and one over the scans of the batch, whose total grows by each run's scans
+    as the run starts."""
 
     def __init__(self, files: int) -> None:
         self._files: Any = None
         self._scans: Any = None
         self._run: str | None = None
+        self._before = 0  # the scans of the runs before the current one
+        self._current = 0  # the current run's scans
         self._tqdm: Any = None
         if not sys.stderr.isatty():
             return
@@ -176,15 +219,20 @@ class _Bars:
             return
         if run != self._run:
             self._run = run
+            self._before += self._current
             self._scans.set_description(os.path.basename(os.path.normpath(run)), refresh=False)
-            self._scans.reset(total=total)
-        self._scans.update(done - self._scans.n)
+        self._current = total
+        self._scans.total = self._before + total
+        self._scans.update(self._before + done - self._scans.n)
 
     def outcome(self, outcome: Outcome) -> None:
-        if outcome.ok:
+        if outcome.existing:
+            self._print(f"kept {outcome.output} (already converted)", sys.stdout)
+        elif outcome.ok:
             self._print(f"wrote {outcome.output} ({_count(outcome)})", sys.stdout)
         else:
-            self._print(f"tarnvale convert: error: {_naming_the_run(outcome)}", sys.stderr)
+            hint = " (--on-error skip writes the rest of the run)" if outcome.damaged else ""
+            self._print(f"tarnvale convert: error: {_naming_the_run(outcome)}{hint}", sys.stderr)
         if self._files is not None:
             self._files.update(1)
 
@@ -202,10 +250,14 @@ def _naming_the_run(outcome: Outcome) -> str:
 
 
 def _count(outcome: Outcome) -> str:
+    """ "12 spectra", "1 row; 3 scans and 1 channel skipped"."""
     n = outcome.count
     if outcome.output is not None and outcome.output.endswith(FORMATS["parquet"]):
-        return f"{n} row" if n == 1 else f"{n} rows"
-    return f"{n} spectrum" if n == 1 else f"{n} spectra"
+        counted = f"{n} row" if n == 1 else f"{n} rows"
+    else:
+        counted = f"{n} spectrum" if n == 1 else f"{n} spectra"
+    skipped = outcome.left_out.summary()
+    return f"{counted}; {skipped}" if skipped else counted
 
 
 def _usage(parser: argparse.ArgumentParser, message: str) -> int:

@@ -3,10 +3,15 @@
 // under the same `tarnvale.*` logger names) and publishes the classes.
 #include <Python.h>
 
+#include <array>
+
+#include "common/arguments.hpp"
 #include "common/guard.hpp"
 #include "common/log_bridge.hpp"
+#include "tools_ext/damaged_run.hpp"
 #include "tools_ext/display_functions.hpp"
 #include "tools_ext/processing_arguments.hpp"
+#include "tools_ext/tools_arguments.hpp"
 #include "tools_ext/types.hpp"
 #include "tools_ext/write_mzml.hpp"
 
@@ -25,11 +30,31 @@ int exec_module(PyObject* module) {
         if (install_log_bridge("tarnvale_tools._core") < 0) return -1;
         for (std::size_t i = 0; i < kPublishedClassCount; ++i)
             if (add_class(module, static_cast<ClassId>(i)) < 0) return -1;
-        return 0;
+        PyObject* damaged = damaged_run_error();
+        if (damaged == nullptr) return -1;
+        return PyModule_AddObjectRef(module, "DamagedRunError", damaged);
+    });
+}
+
+// check_selection(*, functions=None, ms_level=None, rt=None, mz=None): ValueError for
+// a selection a conversion cannot use, so that a batch is refused before it starts.
+PyObject* check_selection(PyObject*, PyObject* args, PyObject* kwds) {
+    return guarded([&]() -> PyObject* {
+        static constexpr std::array<const char*, 4> params{"functions", "ms_level", "rt", "mz"};
+        std::array<PyObject*, 4> bound{};
+        exporter::Selection selection;
+        if (!bind_arguments(args, kwds, "check_selection", params, bound, 0) ||
+            !to_selection(bound[0], bound[1], bound[2], bound[3], selection))
+            return nullptr;
+        Py_RETURN_NONE;
     });
 }
 
 PyMethodDef module_methods[] = {
+    {"check_selection", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(check_selection)),
+     METH_VARARGS | METH_KEYWORDS,
+     "check_selection(*, functions=None, ms_level=None, rt=None, mz=None)\n--\n\n"
+     "Raises ValueError for a selection a conversion cannot use."},
     {"write_mzml", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_mzml)),
      METH_VARARGS | METH_KEYWORDS, write_mzml_doc},
     {"lock_mass_presets", lock_mass_presets, METH_NOARGS, lock_mass_presets_doc},

@@ -11,12 +11,16 @@
 #include "common/box.hpp"
 #include "common/convert.hpp"
 #include "common/without_gil.hpp"
+#include "export/batch_columns.hpp"
+#include "export/function_plan.hpp"
 #include "io.hpp"
 #include "tools_ext/array_buffer.hpp"
+#include "tools_ext/damaged_run.hpp"
 #include "tools_ext/objects.hpp"
 #include "tools_ext/processing_arguments.hpp"
 #include "tools_ext/tools_arguments.hpp"
 #include "tools_ext/types.hpp"
+#include "tools_ext/write_mzml.hpp"
 
 namespace tarnvale::py::tools {
 
@@ -200,6 +204,56 @@ PyObject* run_chromatograms(PyObject* self, PyObject* args, PyObject* kwds) {
     });
 }
 
+// The functions a conversion with this selection writes, and those it leaves out.
+PyObject* run_export_plan(PyObject* self, PyObject* args, PyObject* kwds) {
+    return guarded([&]() -> PyObject* {
+        static constexpr std::array<const char*, 3> params{"functions", "ms_level", "skip_lock_mass"};
+        std::array<PyObject*, 3> bound{};
+        exporter::ConversionOptions options;
+        if (!bind_arguments(args, kwds, "Run.export_plan", params, bound, 0) ||
+            !to_selection(bound[0], bound[1], nullptr, nullptr, options.selection) ||
+            !to_flag(bound[2], false, options.skip_lock_mass))
+            return nullptr;
+        const Acquisition& acquisition = acquisition_of(self);
+        auto plans = exporter::plan_functions(acquisition, options);
+        if (!plans) return raise_runtime(plans.error());
+        std::vector<std::uint64_t> numbers;
+        for (const exporter::FunctionPlan& plan : *plans) numbers.push_back(plan.entry->number);
+        PyRef planned = PyRef::steal(int_list(numbers));
+        exporter::LeftOut left_out;
+        left_out.functions = exporter::unreadable_functions(acquisition, options);
+        PyRef unreadable = PyRef::steal(left_out_dict(left_out));
+        if (!planned || !unreadable) return nullptr;
+        return Py_BuildValue("(OO)", planned.get(), PyDict_GetItemString(unreadable.get(), "functions"));
+    });
+}
+
+// A function's columns as a conversion writes them: scans outside the times empty,
+// points outside the m/z range dropped, scans that cannot be read skipped or failing.
+PyObject* run_export_columns(PyObject* self, PyObject* args, PyObject* kwds) {
+    return guarded([&]() -> PyObject* {
+        static constexpr auto params = with_processing<5>({"func_index", "threads", "on_error", "rt", "mz"});
+        std::array<PyObject*, params.size()> bound{};
+        if (!bind_arguments(args, kwds, "Run.export_columns", params, bound, 1)) return nullptr;
+        std::uint32_t func_index = 0;
+        columns::Options options;
+        exporter::Selection selection;
+        if (!to_u32(bound[0], params[0], func_index) || !to_options(bound[1], bound[2], options) ||
+            !to_selection(nullptr, nullptr, bound[3], bound[4], selection))
+            return nullptr;
+        const Acquisition& acquisition = acquisition_of(self);
+        auto entry = acquisition.function(func_index);
+        if (!entry) return raise_runtime(entry.error());
+        if (!with_processing_of(self, bound, 5, options)) return nullptr;
+        const exporter::BatchFilter filter{options.on_error, selection.rt_min, selection.mz, options.processing};
+        auto read = without_interpreter_lock(
+            [&] { return exporter::read_function(acquisition.reader(), **entry, options.threads, filter); });
+        // Every failure of a read that gets this far is a scan that cannot be read.
+        if (!read) return raise_damaged_run(read.error());
+        return new_columns(std::move(*read));
+    });
+}
+
 PyObject* run_read_chrom(PyObject* self, PyObject* args, PyObject* kwds) {
     return guarded([&]() -> PyObject* {
         static constexpr std::array<const char*, 1> params{"channel_index"};
@@ -345,6 +399,13 @@ PyMethodDef run_methods[] = {
      "read_scan($self, func_index, scan_index, " TV_PROCESSING_SIGNATURE ")\n--\n\n"
      "One scan decoded on its own: (mz, intensity, drift_time_ms, rt_min), drift_time_ms None unless the "
      "function is ion mobility."},
+    {"export_plan", as_cfunction<run_export_plan>(), kArgs,
+     "export_plan($self, functions=None, ms_level=None, skip_lock_mass=False)\n--\n\n"
+     "(the function numbers a conversion writes, {number: reason} of those it cannot read)."},
+    {"export_columns", as_cfunction<run_export_columns>(), kArgs,
+     "export_columns($self, func_index, threads=1, on_error='fail', rt=None, mz=None, " TV_PROCESSING_SIGNATURE
+     ")\n--\n\n"
+     "A function's columns as a conversion writes them; DamagedRunError for a scan that cannot be read."},
     {"read_chrom", as_cfunction<run_read_chrom>(), kArgs,
      "read_chrom($self, channel_index)\n--\n\n"
      "A chromatogram channel as (rt_min, value) float32 arrays."},

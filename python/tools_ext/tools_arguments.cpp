@@ -1,7 +1,13 @@
 #include "tools_ext/tools_arguments.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "export/selection.hpp"
 
 #include "common/arguments.hpp"
 #include "common/py_ref.hpp"
@@ -61,18 +67,83 @@ bool to_options(PyObject* threads, PyObject* on_error, columns::Options& out) {
             return false;
         }
     }
-    if (on_error != nullptr) {
-        if (!PyUnicode_Check(on_error)) {
-            PyErr_Format(PyExc_TypeError, "on_error must be 'fail' or 'skip', not %.200s",
-                         Py_TYPE(on_error)->tp_name);
-            return false;
-        }
-        if (PyUnicode_EqualToUTF8(on_error, "skip")) {
-            out.on_error = columns::OnError::Skip;
-        } else if (!PyUnicode_EqualToUTF8(on_error, "fail")) {
-            PyErr_Format(PyExc_ValueError, "on_error must be 'fail' or 'skip', not %R", on_error);
-            return false;
-        }
+    return to_on_error(on_error, out.on_error);
+}
+
+bool to_on_error(PyObject* on_error, columns::OnError& out) {
+    out = columns::OnError::Fail;
+    if (on_error == nullptr) return true;
+    if (!PyUnicode_Check(on_error)) {
+        PyErr_Format(PyExc_TypeError, "on_error must be 'fail' or 'skip', not %.200s",
+                     Py_TYPE(on_error)->tp_name);
+        return false;
+    }
+    if (PyUnicode_EqualToUTF8(on_error, "skip")) {
+        out = columns::OnError::Skip;
+    } else if (!PyUnicode_EqualToUTF8(on_error, "fail")) {
+        PyErr_Format(PyExc_ValueError, "on_error must be 'fail' or 'skip', not %R", on_error);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+bool given(PyObject* object) { return object != nullptr && object != Py_None; }
+
+bool to_function_numbers(PyObject* object, std::vector<std::uint32_t>& out) {
+    PyRef items = PyRef::steal(PySequence_Fast(object, "functions must be an iterable of function numbers"));
+    if (!items) return false;
+    const Py_ssize_t size = PySequence_Fast_GET_SIZE(items.get());
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        std::uint32_t number = 0;
+        if (!to_u32(PySequence_Fast_GET_ITEM(items.get(), i), "functions", number)) return false;
+        out.push_back(number);
+    }
+    std::ranges::sort(out);
+    out.erase(std::ranges::unique(out).begin(), out.end());
+    return true;
+}
+
+bool to_interval(PyObject* object, const char* param, exporter::Interval& out) {
+    if (!given(object)) return true;
+    PyRef items = PyRef::steal(PySequence_Fast(object, "must be a (min, max) pair"));
+    if (!items || PySequence_Fast_GET_SIZE(items.get()) != 2) {
+        PyErr_Format(PyExc_TypeError, "%s must be a (min, max) pair, either end None", param);
+        return false;
+    }
+    std::optional<double>* ends[] = {&out.low, &out.high};
+    for (Py_ssize_t i = 0; i < 2; ++i) {
+        PyObject* end = PySequence_Fast_GET_ITEM(items.get(), i);
+        if (end == Py_None) continue;
+        double value = 0;
+        if (!to_f64(end, param, value)) return false;
+        *ends[i] = value;
+    }
+    return true;
+}
+
+} // namespace
+
+bool to_selection(PyObject* functions, PyObject* ms_level, PyObject* rt, PyObject* mz,
+                  exporter::Selection& out) {
+    out = {};
+    if (given(functions) && !to_function_numbers(functions, out.functions)) return false;
+    if (given(ms_level)) {
+        std::uint32_t level = 0;
+        if (!to_u32(ms_level, "ms_level", level)) return false;
+        out.ms_level = level;
+    }
+    if (!to_interval(rt, "rt", out.rt_min) || !to_interval(mz, "mz", out.mz)) return false;
+    if (auto checked = exporter::check_selection(out); !checked) {
+        const std::string message = checked.error().to_string();
+        // The sentence without the "parse error: " of every core Error.
+        constexpr std::string_view prefix = "parse error: ";
+        const std::string_view text = std::string_view(message).starts_with(prefix)
+                                          ? std::string_view(message).substr(prefix.size())
+                                          : message;
+        PyErr_SetString(PyExc_ValueError, std::string(text).c_str());
+        return false;
     }
     return true;
 }

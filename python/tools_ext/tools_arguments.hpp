@@ -10,6 +10,7 @@
 
 #include "columns/options.hpp"
 #include "columns/target_matcher.hpp"
+#include "export/options.hpp"
 
 namespace tarnvale::py::tools {
 
@@ -24,5 +25,14 @@ bool to_targets(PyObject* targets, PyObject* ppm, PyObject* da, const char* func
 
 // A truth value (default `fallback`).
 bool to_flag(PyObject* object, bool fallback, bool& out);
+
+// on_error: "fail" (default) or "skip".
+bool to_on_error(PyObject* on_error, columns::OnError& out);
+
+// A conversion's selection: functions (an iterable of function numbers), ms_level
+// (1 or 2), rt and mz ((min, max) pairs, either end None); None or absent selects
+// everything. ValueError with the core's sentence for a selection it cannot use.
+bool to_selection(PyObject* functions, PyObject* ms_level, PyObject* rt, PyObject* mz,
+                  exporter::Selection& out);
 
 } // namespace tarnvale::py::tools

@@ -1,6 +1,7 @@
 // write_mzml(raw_path, out_path, *, compression=True, ims="combined",
 // skip_lock_mass=False, threads=1, progress=None, numpress=False, mz_precision=64,
-// gzip=False, and the processing keywords) -> int. The conversion runs without the
+// gzip=False, on_error="fail", functions=None, ms_level=None, rt=None, mz=None, and
+// the processing keywords) -> (spectra, left out). The conversion runs without the
 // interpreter lock; between batches it takes the lock back to check for signals and
 // to call the progress callback.
 #include "tools_ext/write_mzml.hpp"
@@ -15,6 +16,8 @@
 #include "common/guard.hpp"
 #include "common/py_ref.hpp"
 #include "export/convert.hpp"
+#include "tools_ext/damaged_run.hpp"
+#include "tools_ext/objects.hpp"
 #include "tools_ext/processing_arguments.hpp"
 #include "tools_ext/tools_arguments.hpp"
 
@@ -118,9 +121,9 @@ bool parse(PyObject* args, PyObject* kwds, Arguments& out) {
                      kPositional, PyTuple_GET_SIZE(args));
         return false;
     }
-    static constexpr auto params =
-        with_processing<10>({"raw_path", "out_path", "compression", "ims", "skip_lock_mass", "threads",
-                             "progress", "numpress", "mz_precision", "gzip"});
+    static constexpr auto params = with_processing<15>(
+        {"raw_path", "out_path", "compression", "ims", "skip_lock_mass", "threads", "progress", "numpress",
+         "mz_precision", "gzip", "on_error", "functions", "ms_level", "rt", "mz"});
     std::array<PyObject*, params.size()> bound{};
     if (!bind_arguments(args, kwds, "write_mzml", params, bound, kPositional)) return false;
     bool compression = true;
@@ -128,7 +131,10 @@ bool parse(PyObject* args, PyObject* kwds, Arguments& out) {
         !to_flag(bound[2], true, compression) || !to_ims_layout(bound[3], out.options.ims) ||
         !to_flag(bound[4], false, out.options.skip_lock_mass) || !to_threads(bound[5], out.options.threads) ||
         !to_compact_options(bound[7], bound[8], bound[9], out.options) ||
-        !to_processing_request(std::span<PyObject* const>(bound).subspan(10), columns::OnError::Fail,
+        !to_on_error(bound[10], out.options.on_error) ||
+        !to_selection(bound[11], bound[12], bound[13], bound[14], out.options.selection) ||
+        // With skipping, a lock scan that cannot be read is left out of the correction too.
+        !to_processing_request(std::span<PyObject* const>(bound).subspan(15), out.options.on_error,
                                out.options.processing))
         return false;
     out.options.compression = compression ? mzml::Compression::Zlib : mzml::Compression::None;
@@ -142,7 +148,34 @@ bool parse(PyObject* args, PyObject* kwds, Arguments& out) {
     return true;
 }
 
+// {number: reason} of left-out functions or channels.
+PyObject* reasons_dict(const std::vector<exporter::LeftOutItem>& items) {
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict) return nullptr;
+    for (const exporter::LeftOutItem& item : items) {
+        PyRef key = PyRef::steal(PyLong_FromUnsignedLongLong(item.number));
+        PyRef reason = PyRef::steal(to_py_str(item.reason));
+        if (!key || !reason || PyDict_SetItem(dict.get(), key.get(), reason.get()) < 0) return nullptr;
+    }
+    return dict.release();
+}
+
 } // namespace
+
+PyObject* left_out_dict(const exporter::LeftOut& left_out) {
+    PyRef scans = PyRef::steal(PyDict_New());
+    if (!scans) return nullptr;
+    for (const exporter::LeftOutScans& function : left_out.scans) {
+        PyRef key = PyRef::steal(PyLong_FromUnsignedLong(function.function));
+        PyRef list = PyRef::steal(int_list(function.scans));
+        if (!key || !list || PyDict_SetItem(scans.get(), key.get(), list.get()) < 0) return nullptr;
+    }
+    PyRef functions = PyRef::steal(reasons_dict(left_out.functions));
+    PyRef channels = PyRef::steal(reasons_dict(left_out.channels));
+    if (!functions || !channels) return nullptr;
+    return Py_BuildValue("{sOsOsO}", "functions", functions.get(), "scans", scans.get(), "channels",
+                         channels.get());
+}
 
 PyObject* write_mzml(PyObject*, PyObject* args, PyObject* kwds) {
     return guarded([&]() -> PyObject* {
@@ -150,7 +183,7 @@ PyObject* write_mzml(PyObject*, PyObject* args, PyObject* kwds) {
         if (!parse(args, kwds, arguments)) return nullptr;
         PyRef callback = PyRef::borrow(arguments.progress);
         PyRef raised; // what the callback raised, to raise again once the lock is back
-        std::optional<Result<exporter::ConversionSummary>> summary;
+        std::optional<exporter::ConversionResult<exporter::ConversionSummary>> summary;
         {
             LockReleased released;
             // Between batches, with the lock: a pending signal (Ctrl-C) stops the
@@ -175,25 +208,35 @@ PyObject* write_mzml(PyObject*, PyObject* args, PyObject* kwds) {
             PyErr_SetRaisedException(raised.release());
             return nullptr;
         }
-        if (!*summary) return raise_runtime(summary->error());
-        return PyLong_FromUnsignedLongLong(static_cast<unsigned long long>((*summary)->spectra));
+        if (!*summary) {
+            const exporter::ConversionFailure& failure = summary->error();
+            return failure.damaged ? raise_damaged_run(failure.error) : raise_runtime(failure.error);
+        }
+        PyRef left_out = PyRef::steal(left_out_dict((*summary)->left_out));
+        if (!left_out) return nullptr;
+        return Py_BuildValue("(KO)", static_cast<unsigned long long>((*summary)->spectra), left_out.get());
     });
 }
 
 const char write_mzml_doc[] =
     "write_mzml(raw_path, out_path, *, compression=True, ims='combined', skip_lock_mass=False, threads=1, "
-    "progress=None, numpress=False, mz_precision=64, gzip=False, " TV_PROCESSING_SIGNATURE ")\n--\n\n"
-    "Converts the run at raw_path to one indexed mzML 1.1 file at out_path and returns the number of\n"
-    "spectra written. The file is written under a temporary name and renamed once complete: a failure\n"
-    "leaves nothing at out_path. compression: zlib (True) or none for the arrays, after numpress when\n"
-    "numpress is true (m/z and times by linear prediction, intensities as short logged floats: lossy,\n"
-    "within the codecs' error bounds); mz_precision: 64 or 32 bits for m/z arrays written as floats;\n"
-    "gzip: the whole file as gzip, the index counting the uncompressed bytes. ims: one spectrum per\n"
-    "ion-mobility scan with a drift-time array (\"combined\") or one per drift bin (\"per-bin\");\n"
-    "skip_lock_mass leaves the lock-mass functions out; threads decode and encode (the bytes written\n"
-    "are the same for any number). progress(done_scans, total_scans) is called between batches; an\n"
-    "exception it raises stops the conversion and propagates. centroid picks the peaks of profile\n"
-    "functions and lock_mass corrects every function's m/z, as Run.columns does; the file's data\n"
-    "processing says so. Errors raise RuntimeError.";
+    "progress=None, numpress=False, mz_precision=64, gzip=False, on_error='fail', functions=None, "
+    "ms_level=None, rt=None, mz=None, " TV_PROCESSING_SIGNATURE ")\n--\n\n"
+    "Converts the run at raw_path to one indexed mzML 1.1 file at out_path and returns (spectra, left_out):\n"
+    "the number of spectra written and {'functions': {number: reason}, 'scans': {function: [scans]},\n"
+    "'channels': {index: reason}}, what could not be read. The file is written under a temporary name and\n"
+    "renamed once complete: a failure leaves nothing at out_path. compression: zlib (True) or none for\n"
+    "the arrays, after numpress when numpress is true (m/z and times by linear prediction, intensities as\n"
+    "short logged floats: lossy, within the codecs' error bounds); mz_precision: 64 or 32 bits for m/z\n"
+    "arrays written as floats; gzip: the whole file as gzip, the index counting the uncompressed bytes.\n"
+    "ims: one spectrum per ion-mobility scan with a drift-time array (\"combined\") or one per drift bin\n"
+    "(\"per-bin\"); skip_lock_mass leaves the lock-mass functions out; threads decode and encode (the\n"
+    "bytes written are the same for any number). on_error='skip' leaves out the scans and channels that\n"
+    "cannot be read; otherwise the first raises DamagedRunError. functions, ms_level, rt and mz ((min,\n"
+    "max) in minutes and m/z, either end None) select what is written. centroid picks the peaks of\n"
+    "profile functions and lock_mass corrects every function's m/z, as Run.columns does; the file's data\n"
+    "processing says so. progress(done_scans, total_scans) is called between batches; an exception it\n"
+    "raises stops the conversion and propagates. Other errors raise RuntimeError; a selection that\n"
+    "cannot be used ValueError.";
 
 } // namespace tarnvale::py::tools

@@ -19,7 +19,9 @@
 //                                          written are those of `scan`;
 //   void done_each(std::uint64_t first, std::span<const std::size_t> points)
 //                                          optional: the same for scans first, first + 1, ...;
-//   void skipped(std::uint64_t scan)       `scan` could not be decoded and is left empty.
+//   void skipped(std::uint64_t scan)       `scan` could not be decoded and is left empty;
+//   void skipped(std::uint64_t scan, const Error& error)
+//                                          optional: the same with decode_scan's error for it.
 #pragma once
 
 #include <algorithm>
@@ -162,8 +164,9 @@ template <class Sink> Result<void> ScanWalk<Sink>::run(ScanRange range) {
     auto file = File::open(job_.entry.dat_path);
     if (!file) {
         // decode_scan opens the file for every scan, so every scan fails the same way.
-        TV_RETURN_IF_ERROR(failed(range.first, std::move(file).error()));
-        for (std::uint64_t scan = range.first + 1; scan < range.last; ++scan) sink_.skipped(scan);
+        const Error error = std::move(file).error();
+        for (std::uint64_t scan = range.first; scan < range.last; ++scan)
+            TV_RETURN_IF_ERROR(failed(scan, error.clone()));
         return {};
     }
     for (std::uint64_t scan = range.first; scan < range.last;) {
@@ -385,8 +388,11 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_chunk_scan_by_scan(con
 template <class Sink> Result<void> ScanWalk<Sink>::failed(std::uint64_t scan, Error error) {
     Error wrapped = scan_error(job_.reader.dir, job_.entry.number, scan, std::move(error));
     if (job_.on_error == OnError::Fail) return fail(std::move(wrapped));
+    if constexpr (requires { sink_.skipped(scan, wrapped); })
+        sink_.skipped(scan, wrapped);
+    else
+        sink_.skipped(scan);
     if (!first_skipped_) first_skipped_.emplace(std::move(wrapped));
-    sink_.skipped(scan);
     return {};
 }
 

@@ -2,12 +2,18 @@
 
 #include <algorithm>
 #include <cstring>
+#include <format>
+#include <iterator>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "columns/scan_walk.hpp"
 #include "columns/workers.hpp"
+#include "display.hpp"
+#include "export/selection.hpp"
+#include "log.hpp"
 #include "size_limits.hpp"
 
 namespace tarnvale::exporter {
@@ -41,39 +47,110 @@ struct BatchArrays {
     }
 };
 
+// What a batch keeps of each scan: the scans of the selected times, each unless the
+// data file ends within its bytes, and of those the points of the selected m/z range.
+class Keep {
+  public:
+    Keep(const Reader& reader, const FunctionEntry& entry, std::span<const float> rt_min,
+         const BatchFilter& filter)
+        : reader_(reader), entry_(entry), ranges_(entry), rt_min_(rt_min), filter_(filter) {}
+
+    bool selected(std::uint64_t scan) const { return selects_time(filter_.rt_min, rt_min_[scan]); }
+    bool all_points() const { return filter_.mz.is_everything(); }
+    bool point(double mz) const { return filter_.mz.contains(mz); }
+
+    // Such a scan decodes to what is left of it, silently short: it counts as unreadable.
+    std::optional<Error> cut_short(std::uint64_t scan) const {
+        const std::uint64_t end = ranges_.indexed_end(scan);
+        if (end <= ranges_.dat_len()) return std::nullopt;
+        const std::uint64_t offset = entry_.scans.offset(scan);
+        return scan_error(
+            reader_.dir, entry_.number, scan,
+            Error::parse(std::format("the index places it at bytes {}..{}, past the end of {} "
+                                     "({} bytes)",
+                                     offset, end, display_path(entry_.dat_path), ranges_.dat_len())));
+    }
+
+  private:
+    const Reader& reader_;
+    const FunctionEntry& entry_;
+    ScanRanges ranges_;
+    std::span<const float> rt_min_;
+    const BatchFilter& filter_;
+};
+
 // One worker's part: its points from where the record bound of the scans before its
 // range begins; the offsets it writes count from its own first point until the parts
-// are joined.
+// are joined. The decoder writes at the end of the points kept so far; a scan's
+// points are then kept in place, moved down over those dropped, or let go.
 class BatchSink {
   public:
-    BatchSink(const BatchArrays& arrays, std::size_t base, std::uint64_t first_scan, std::uint64_t* offsets,
-              ScanTrace* traces)
+    BatchSink(const BatchArrays& arrays, std::size_t base, std::uint64_t first_scan, DecodedBatch& batch,
+              std::uint64_t* offsets, const Keep& keep)
         : mz_(arrays.mz.get() + base), intensity_(arrays.intensity.get() + base),
           drift_(arrays.drift_time_ms ? arrays.drift_time_ms.get() + base : nullptr), first_scan_(first_scan),
-          offsets_(offsets), traces_(traces) {}
+          offsets_(offsets), traces_(batch.traces.data()), written_(batch.written.data()), keep_(keep) {}
 
-    PointOutput room(std::size_t) const {
+    PointOutput room(std::size_t) {
+        next_ = points_;
         return {mz_ + points_, intensity_ + points_, drift_ != nullptr ? drift_ + points_ : nullptr};
     }
     // The scan's chromatogram values are taken while its points are still in cache.
     void done(std::uint64_t scan, std::size_t points) {
-        traces_[scan - first_scan_] = scan_trace({intensity_ + points_, points});
-        points_ += points;
-        offsets_[scan - first_scan_ + 1] = points_;
+        const std::size_t from = next_;
+        next_ += points;
+        if (!keep_.selected(scan)) return close(scan, points_, false);
+        if (std::optional<Error> cut = keep_.cut_short(scan)) return left_out(scan, std::move(*cut));
+        const std::size_t start = points_;
+        if (keep_.all_points()) {
+            move_down(start, from, points);
+            points_ += points;
+        } else {
+            for (std::size_t p = from; p < from + points; ++p)
+                if (keep_.point(mz_[p])) move_down(points_++, p, 1);
+        }
+        close(scan, start, true);
     }
-    // Not reached: the walk fails instead of skipping.
-    void skipped(std::uint64_t scan) { offsets_[scan - first_scan_ + 1] = points_; }
+    void skipped(std::uint64_t scan, const Error& error) {
+        if (!keep_.selected(scan)) return close(scan, points_, false);
+        left_out(scan, keep_.cut_short(scan).value_or(error.clone()));
+    }
 
     std::size_t points() const { return points_; }
+    std::vector<SkippedScan>& left_out_scans() { return left_out_; }
+    std::optional<Error>& first_error() { return first_error_; }
 
   private:
+    void move_down(std::size_t to, std::size_t from, std::size_t count) const {
+        if (to == from || count == 0) return;
+        std::memmove(mz_ + to, mz_ + from, count * sizeof(double));
+        std::memmove(intensity_ + to, intensity_ + from, count * sizeof(float));
+        if (drift_ != nullptr) std::memmove(drift_ + to, drift_ + from, count * sizeof(double));
+    }
+    void close(std::uint64_t scan, std::size_t start, bool written) {
+        const auto i = static_cast<std::size_t>(scan - first_scan_);
+        traces_[i] = written ? scan_trace({intensity_ + start, points_ - start}) : ScanTrace{};
+        written_[i] = written ? 1 : 0;
+        offsets_[i + 1] = points_;
+    }
+    void left_out(std::uint64_t scan, Error error) {
+        left_out_.push_back({scan, error.to_string()});
+        if (!first_error_) first_error_.emplace(std::move(error));
+        close(scan, points_, false);
+    }
+
     double* mz_;
     float* intensity_;
     double* drift_;
     std::uint64_t first_scan_;
     std::uint64_t* offsets_;
     ScanTrace* traces_;
-    std::size_t points_ = 0;
+    std::uint8_t* written_;
+    const Keep& keep_;
+    std::size_t points_ = 0; // kept
+    std::size_t next_ = 0;   // where the next scan's decoded points begin
+    std::vector<SkippedScan> left_out_;
+    std::optional<Error> first_error_;
 };
 
 // A scan larger than one scan may be is refused by the walk before anything is
@@ -100,7 +177,7 @@ std::uint64_t batch_end(const FunctionEntry& entry, std::uint64_t first, const B
 
 Result<DecodedBatch> read_batch(const Reader& reader, const FunctionEntry& entry, const Column<float>& rt_min,
                                 std::uint64_t first, std::uint64_t last, unsigned threads,
-                                std::shared_ptr<const processing::ScanProcessing> processing) {
+                                const BatchFilter& filter) {
     const std::uint64_t n = last - first;
     const ScanRanges byte_ranges(entry);
     const RecordWidth width(record_width(entry.encoding));
@@ -110,29 +187,38 @@ Result<DecodedBatch> read_batch(const Reader& reader, const FunctionEntry& entry
     std::vector<ScanRange> ranges =
         columns::split_scans(n, columns::worker_count(threads, n), bound,
                              [&](std::uint64_t i) { return record_bound(width, byte_ranges(first + i)); });
-    const columns::Options options{threads, columns::OnError::Fail, 0, std::move(processing)};
+    // The walk goes on past a scan it cannot decode: whether that fails the batch
+    // depends on the scan's selection, which the sinks know.
+    const columns::Options options{threads, columns::OnError::Skip, 0, filter.processing};
     const columns::FunctionJob job(reader, entry, options, bound * record_width(entry.encoding),
                                    ranges.size());
     const BatchArrays arrays(static_cast<std::size_t>(bound), entry.encoding == Encoding::B);
     auto offsets = std::make_shared<std::vector<std::uint64_t>>(static_cast<std::size_t>(n) + 1, 0);
-    std::vector<ScanTrace> traces(static_cast<std::size_t>(n));
+    DecodedBatch batch;
+    batch.traces.resize(static_cast<std::size_t>(n));
+    batch.written.resize(static_cast<std::size_t>(n));
+    const Keep keep(reader, entry, rt_min.view(), filter);
 
     std::vector<BatchSink> sinks;
+    sinks.reserve(ranges.size());
     for (ScanRange& range : ranges) {
-        sinks.emplace_back(arrays, static_cast<std::size_t>(range.before), first, offsets->data(),
-                           traces.data());
+        sinks.emplace_back(arrays, static_cast<std::size_t>(range.before), first, batch, offsets->data(),
+                           keep);
         range.first += first;
         range.last += first;
     }
     std::vector<Result<void>> results(ranges.size());
-    columns::FirstFailure first_failure;
     columns::run_workers(ranges.size(), [&](std::size_t k) {
-        columns::ScanWalk<BatchSink> walk(job, sinks[k], &first_failure, k);
+        columns::ScanWalk<BatchSink> walk(job, sinks[k], nullptr, k);
         results[k] = walk.run(ranges[k]);
-        if (!results[k]) first_failure.record(k);
     });
     for (Result<void>& result : results)
         if (!result) return fail(std::move(result).error());
+    for (BatchSink& sink : sinks) {
+        if (filter.on_error == columns::OnError::Fail && sink.first_error())
+            return fail(std::move(*sink.first_error()));
+        std::ranges::move(sink.left_out_scans(), std::back_inserter(batch.skipped));
+    }
 
     // Join the workers' parts: each moves down to where the points before it end.
     std::size_t total = 0;
@@ -143,16 +229,45 @@ Result<DecodedBatch> read_batch(const Reader& reader, const FunctionEntry& entry
         total += sinks[k].points();
     }
 
-    columns::FunctionColumns batch;
-    batch.function = entry.number;
-    batch.encoding = entry.encoding;
-    batch.scan_offsets = Column<std::uint64_t>(offsets, offsets->data(), offsets->size());
-    batch.mz = Column<double>(arrays.mz, arrays.mz.get(), total);
-    batch.intensity = Column<float>(arrays.intensity, arrays.intensity.get(), total);
+    columns::FunctionColumns& columns = batch.columns;
+    columns.function = entry.number;
+    columns.encoding = entry.encoding;
+    columns.scan_offsets = Column<std::uint64_t>(offsets, offsets->data(), offsets->size());
+    columns.mz = Column<double>(arrays.mz, arrays.mz.get(), total);
+    columns.intensity = Column<float>(arrays.intensity, arrays.intensity.get(), total);
     if (arrays.drift_time_ms)
-        batch.drift_time_ms = Column<double>(arrays.drift_time_ms, arrays.drift_time_ms.get(), total);
-    batch.rt_min = rt_min.slice(static_cast<std::size_t>(first), static_cast<std::size_t>(n));
-    return DecodedBatch{std::move(batch), std::move(traces)};
+        columns.drift_time_ms = Column<double>(arrays.drift_time_ms, arrays.drift_time_ms.get(), total);
+    columns.rt_min = rt_min.slice(static_cast<std::size_t>(first), static_cast<std::size_t>(n));
+    for (const SkippedScan& skipped : batch.skipped) columns.skipped.push_back(skipped.scan);
+    return batch;
+}
+
+Result<columns::FunctionColumns> read_function(const Reader& reader, const FunctionEntry& entry,
+                                               unsigned threads, const BatchFilter& filter) {
+    const Column<float> rt_min = columns::retention_times(entry);
+    const ScanSpan span = selected_scans(entry, filter.rt_min);
+    columns::FunctionColumns columns;
+    std::vector<std::uint64_t> offsets(rt_min.size() + 1, 0);
+    if (span.count > 0) {
+        TV_ASSIGN_OR_RETURN(DecodedBatch batch,
+                            read_batch(reader, entry, rt_min, span.first, span.last, threads, filter));
+        for (const SkippedScan& skipped : batch.skipped)
+            TV_LOG(log::Level::Warn, "tarnvale::export", "skipping " + skipped.error);
+        const std::span<const std::uint64_t> within = batch.columns.scan_offsets.view();
+        std::ranges::copy(within, offsets.begin() + static_cast<std::ptrdiff_t>(span.first));
+        std::ranges::fill(offsets.begin() + static_cast<std::ptrdiff_t>(span.last) + 1, offsets.end(),
+                          within.back());
+        columns = std::move(batch.columns);
+    } else {
+        columns.function = entry.number;
+        columns.encoding = entry.encoding;
+        columns.mz = Column<double>::from_vector({});
+        columns.intensity = Column<float>::from_vector({});
+        if (entry.encoding == Encoding::B) columns.drift_time_ms = Column<double>::from_vector({});
+    }
+    columns.scan_offsets = Column<std::uint64_t>::from_vector(std::move(offsets));
+    columns.rt_min = rt_min;
+    return columns;
 }
 
 } // namespace tarnvale::exporter

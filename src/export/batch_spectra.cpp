@@ -20,6 +20,10 @@ std::size_t begin_of(const FunctionColumns& batch, std::size_t i) {
     return static_cast<std::size_t>(batch.scan_offsets.view()[i]);
 }
 
+bool is_written(std::span<const std::uint8_t> written, std::size_t scan) {
+    return written.empty() || written[scan] != 0;
+}
+
 // Whether points [begin, end) already are in the order the stable sort would give:
 // no point precedes the one before it on (key, then tie).
 bool in_order(std::span<const double> key, std::span<const double> tie, std::size_t begin, std::size_t end) {
@@ -140,12 +144,13 @@ void BatchSpectra::add_bins(mzml::SpectrumInput scan, std::size_t begin, std::si
 }
 
 void BatchSpectra::build(const FunctionPlan& plan, const FunctionColumns& batch, std::uint64_t first_scan,
-                         ImsLayout layout) {
+                         ImsLayout layout, std::span<const std::uint8_t> written) {
     inputs_.clear();
     const bool ion_mobility = batch.drift_time_ms.has_value();
     if (batch.drift_time_ms) reorder(batch, batch.drift_time_ms->view(), layout == ImsLayout::PerBin);
     const double scan_time_ms = static_cast<double>(plan.entry->info.scan_time_s) * 1000.0;
     for (std::size_t i = 0; i < batch.n_scans(); ++i) {
+        if (!is_written(written, i)) continue;
         mzml::SpectrumInput s = scan_input(plan, batch, first_scan, i);
         const std::size_t begin = begin_of(batch, i);
         const std::size_t count = begin_of(batch, i + 1) - begin;
@@ -165,12 +170,17 @@ void BatchSpectra::build(const FunctionPlan& plan, const FunctionColumns& batch,
     }
 }
 
-std::uint64_t count_drift_bins(const FunctionColumns& batch) {
-    if (!batch.drift_time_ms) return batch.n_scans();
+std::uint64_t count_drift_bins(const FunctionColumns& batch, std::span<const std::uint8_t> written) {
+    std::uint64_t bins = 0;
+    if (!batch.drift_time_ms) {
+        for (std::size_t i = 0; i < batch.n_scans(); ++i)
+            if (is_written(written, i)) ++bins;
+        return bins;
+    }
     const std::span<const double> drift = batch.drift_time_ms->view();
     std::vector<double> times;
-    std::uint64_t bins = 0;
     for (std::size_t i = 0; i < batch.n_scans(); ++i) {
+        if (!is_written(written, i)) continue;
         const std::size_t begin = begin_of(batch, i);
         times.assign(drift.begin() + static_cast<std::ptrdiff_t>(begin),
                      drift.begin() + static_cast<std::ptrdiff_t>(begin_of(batch, i + 1)));

@@ -17,10 +17,11 @@ namespace tarnvale::exporter {
 
 class BatchSpectra {
   public:
-    // The spectra of `batch`, whose scan i is scan first_scan + i of the plan's function.
+    // The spectra of `batch`, whose scan i is scan first_scan + i of the plan's function:
+    // of every scan, or of those whose entry in `written` is not 0 when it is given.
     // The inputs view `batch` and this object: both must outlive their use.
     void build(const FunctionPlan& plan, const columns::FunctionColumns& batch, std::uint64_t first_scan,
-               ImsLayout layout);
+               ImsLayout layout, std::span<const std::uint8_t> written = {});
 
     std::span<const mzml::SpectrumInput> inputs() const { return inputs_; }
 
@@ -42,9 +43,11 @@ class BatchSpectra {
     std::vector<mzml::SpectrumInput> inputs_;
 };
 
-// How many drift bins hold points in each scan of an ion-mobility batch, added up:
-// the spectra the batch becomes with ImsLayout::PerBin.
-std::uint64_t count_drift_bins(const columns::FunctionColumns& batch);
+// How many drift bins hold points in each scan of an ion-mobility batch (each scan
+// `written` marks, when given), added up: the spectra the batch becomes with
+// ImsLayout::PerBin.
+std::uint64_t count_drift_bins(const columns::FunctionColumns& batch,
+                               std::span<const std::uint8_t> written = {});
 
 // The drift bin numbers of a scan's distinct drift times (ascending): the drift word
 // each time was decoded from, recovered exactly from the function's scan time; or,

@@ -1,14 +1,15 @@
-// Which functions of a run become spectra, and what every spectrum of a function
-// says about itself.
+// Which functions of a run become spectra, what every spectrum of a function says
+// about itself, and which selected functions cannot be read at all.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
+#include "error.hpp"
 #include "export/options.hpp"
 #include "mzml/input.hpp"
-#include "reader/reader.hpp"
+#include "reader/acquisition.hpp"
 
 namespace tarnvale::exporter {
 
@@ -31,7 +32,15 @@ struct FunctionPlan {
 // counts, the sampled signal itself: profile, until its peaks are picked.
 mzml::Representation representation_of(Encoding encoding, bool picked);
 
-// Every readable function in the reader's order, lock-mass functions left out when asked.
-std::vector<FunctionPlan> plan_functions(const Reader& reader, const ConversionOptions& options);
+// Every readable function the options select (function numbers, MS level, lock mass
+// left out), in the reader's order. A selected number that the run's function table
+// does not hold fails, naming the numbers it holds.
+Result<std::vector<FunctionPlan>> plan_functions(const Acquisition& acquisition,
+                                                 const ConversionOptions& options);
+
+// The functions of the run's table that the options select but the reader could not
+// open, because their index or data file is missing: named with the missing files.
+std::vector<LeftOutItem> unreadable_functions(const Acquisition& acquisition,
+                                              const ConversionOptions& options);
 
 } // namespace tarnvale::exporter

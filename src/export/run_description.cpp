@@ -1,7 +1,12 @@
 #include "export/run_description.hpp"
 
 #include <filesystem>
+#include <format>
 
+#include "display.hpp"
+#include "export/selection.hpp"
+#include "export/start_time.hpp"
+#include "log.hpp"
 #include "mzml/file_uri.hpp"
 #include "mzml/sha1.hpp"
 #include "text.hpp"
@@ -29,20 +34,19 @@ std::filesystem::path parent_directory(const std::filesystem::path& dir) {
     return path.parent_path();
 }
 
-mzml::FileContent content_of(std::span<const FunctionPlan> plans) {
-    mzml::FileContent content;
-    for (const FunctionPlan& plan : plans) {
-        if (plan.entry->scans.size() == 0) continue;
-        (plan.ms_level == 1 ? content.ms1 : content.msn) = true;
-        content.ion_mobility = content.ion_mobility || plan.ion_mobility;
-    }
-    return content;
+std::optional<std::string> start_of(const raw::Header& header) {
+    std::optional<std::string> stamp = start_time_stamp(header.acquired_date, header.acquired_time);
+    if (!stamp)
+        TV_LOG(log::Level::Debug, "tarnvale::export",
+               std::format("no start time stamp: the run header's date {} and time {} do not make one",
+                           debug_quote(header.acquired_date.value_or("")),
+                           debug_quote(header.acquired_time.value_or(""))));
+    return stamp;
 }
 
 } // namespace
 
-Result<mzml::RunDescription> describe_run(const Acquisition& acquisition,
-                                          std::span<const FunctionPlan> plans) {
+Result<mzml::RunDescription> describe_run(const Acquisition& acquisition) {
     const Reader& reader = acquisition.reader();
     TV_ASSIGN_OR_RETURN(const std::optional<std::filesystem::path> function_table,
                         acquisition.find_side_file("_FUNCTNS.INF"));
@@ -53,9 +57,47 @@ Result<mzml::RunDescription> describe_run(const Acquisition& acquisition,
     run.source_name = reader.name;
     run.source_location = mzml::file_uri(parent_directory(acquisition.dir()));
     run.instrument = reader.header.instrument;
-    run.content = content_of(plans);
+    run.start_time_stamp = start_of(reader.header);
+    run.sample_name = reader.header.acquired_name;
+    run.sample_description = reader.header.sample_description;
+    run.operator_name = reader.header.operator_;
     run.software_version = TARNVALE_VERSION;
     return run;
+}
+
+std::string compact_ranges(std::span<const std::uint64_t> ascending) {
+    std::string text;
+    for (std::size_t i = 0; i < ascending.size();) {
+        std::size_t end = i + 1;
+        while (end < ascending.size() && ascending[end] == ascending[end - 1] + 1) ++end;
+        if (!text.empty()) text += ',';
+        text += std::to_string(ascending[i]);
+        if (end - i > 1) text += std::format("-{}", ascending[end - 1]);
+        i = end;
+    }
+    return text;
+}
+
+std::vector<mzml::UserParam> processing_notes(const Selection& selection, const LeftOut& left_out) {
+    std::vector<mzml::UserParam> notes;
+    if (!selection.functions.empty()) {
+        std::string functions;
+        for (const std::uint32_t function : selection.functions)
+            functions += (functions.empty() ? "" : ",") + std::to_string(function);
+        notes.push_back({"selected functions", functions});
+    }
+    if (selection.ms_level) notes.push_back({"selected MS level", std::to_string(*selection.ms_level)});
+    if (!selection.rt_min.is_everything())
+        notes.push_back({"selected retention times (min)", interval_text(selection.rt_min)});
+    if (!selection.mz.is_everything()) notes.push_back({"selected m/z range", interval_text(selection.mz)});
+    for (const LeftOutItem& function : left_out.functions)
+        notes.push_back({std::format("skipped function {}", function.number), function.reason});
+    for (const LeftOutScans& scans : left_out.scans)
+        notes.push_back(
+            {std::format("skipped scans of function {}", scans.function), compact_ranges(scans.scans)});
+    for (const LeftOutItem& channel : left_out.channels)
+        notes.push_back({std::format("skipped chromatogram channel {}", channel.number), channel.reason});
+    return notes;
 }
 
 } // namespace tarnvale::exporter

@@ -81,4 +81,13 @@ ChannelTerms channel_terms(std::string_view name, std::string_view units) {
     return {};
 }
 
+Term channel_chromatogram_type(std::string_view name, std::string_view units) {
+    // Every chromatogram needs a type, and none says "some other quantity". A channel
+    // whose units and name say nothing (solvent composition "%B", an unnamed analog
+    // input) gets the type of a non-ion signal that an instrument's detector inputs
+    // (light scattering, UV, fluorescence) belong to; the channel's own name and units
+    // go beside it as user parameters.
+    return channel_terms(name, units).type.value_or(Term::ElectromagneticRadiationChromatogram);
+}
+
 } // namespace tarnvale::mzml

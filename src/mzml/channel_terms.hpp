@@ -23,4 +23,8 @@ struct ChannelTerms {
 // (pressure, temp, flow, UV, absorb, fluoresc). Comparisons ignore ASCII case.
 ChannelTerms channel_terms(std::string_view name, std::string_view units);
 
+// The chromatogram type a channel is written with: its own, or, when neither units
+// nor name say what is measured, the broadest type of a signal other than ions.
+Term channel_chromatogram_type(std::string_view name, std::string_view units);
+
 } // namespace tarnvale::mzml

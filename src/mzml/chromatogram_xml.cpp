@@ -34,12 +34,7 @@ ValueArray append_type_params(std::string& out, const ChromatogramInput& c) {
         break;
     }
     const ChannelTerms terms = channel_terms(c.channel_name, c.channel_units);
-    // Every chromatogram needs a type, and none says "some other quantity". A channel
-    // whose units and name say nothing (solvent composition "%B", an unnamed analog
-    // input) gets the broadest type of a non-ion signal, the one an instrument's
-    // detector inputs (light scattering, UV, fluorescence) belong to; the channel's
-    // own name and units below say what it measures.
-    append_cv_param(out, in1, terms.type.value_or(Term::ElectromagneticRadiationChromatogram));
+    append_cv_param(out, in1, channel_chromatogram_type(c.channel_name, c.channel_units));
     append_user_param(out, in1, "channel name", c.channel_name, "xsd:string");
     append_user_param(out, in1, "channel units", c.channel_units, "xsd:string");
     if (terms.array != Term::NonStandardDataArray) return {{terms.array, terms.unit}, {}};

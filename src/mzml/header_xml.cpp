@@ -17,6 +17,7 @@ constexpr std::string_view source_file_id = "RAW1";
 constexpr std::string_view software_id = "tarnvale";
 constexpr std::string_view instrument_id = "IC1";
 constexpr std::string_view processing_id = "tarnvale_conversion";
+constexpr std::string_view sample_id = "sample1";
 
 constexpr std::string_view namespaces = "xmlns=\"http://psi.hupo.org/ms/mzml\" "
                                         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"";
@@ -39,12 +40,44 @@ void append_root_and_cv_list(std::string& out, const RunDescription& run) {
            "    </cvList>\n";
 }
 
-void append_file_description(std::string& out, const RunDescription& run) {
+// Pressure, temperature and flow-rate chromatograms have types of their own, but no
+// term of what a data file holds names them.
+bool names_file_content(Term chromatogram_type) {
+    switch (chromatogram_type) {
+    case Term::TotalIonCurrentChromatogram:
+    case Term::BasePeakChromatogram:
+    case Term::AbsorptionChromatogram:
+    case Term::EmissionChromatogram:
+    case Term::ElectromagneticRadiationChromatogram:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The file's content must name at least one term. A file of pressure traces alone
+// (every function left out) is named by the acquisition's polarity, and a file
+// without spectra or chromatograms by the kind of data it was converted from.
+void append_file_content(std::string& out, const FileContent& content) {
     constexpr std::string_view in = "        ";
+    const std::size_t start = out.size();
+    if (content.ms1) append_cv_param(out, in, Term::Ms1Spectrum);
+    if (content.msn) append_cv_param(out, in, Term::MsnSpectrum);
+    if (content.ion_mobility) append_cv_param(out, in, Term::ImsDataIndependentAcquisition);
+    for (const Term type : content.chromatograms)
+        if (names_file_content(type)) append_cv_param(out, in, type);
+    if (out.size() != start) return;
+    if (content.polarity)
+        append_cv_param(out, in,
+                        *content.polarity == Polarity::Positive ? Term::PositivePolarityAcquisition
+                                                                : Term::NegativePolarityAcquisition);
+    else
+        append_cv_param(out, in, Term::MassSpectrum);
+}
+
+void append_file_description(std::string& out, const RunDescription& run) {
     out += "    <fileDescription>\n      <fileContent>\n";
-    if (run.content.ms1) append_cv_param(out, in, Term::Ms1Spectrum);
-    if (run.content.msn) append_cv_param(out, in, Term::MsnSpectrum);
-    if (run.content.ion_mobility) append_cv_param(out, in, Term::ImsDataIndependentAcquisition);
+    append_file_content(out, run.content);
     out += "      </fileContent>\n      <sourceFileList count=\"1\">\n";
     std::format_to(std::back_inserter(out), "        <sourceFile id=\"{}\"", source_file_id);
     append_attribute(out, "name", run.source_name);
@@ -54,6 +87,21 @@ void append_file_description(std::string& out, const RunDescription& run) {
     append_cv_param(out, "          ", Term::WatersRawFormat);
     append_cv_param(out, "          ", Term::Sha1Checksum, run.function_table_sha1);
     out += "        </sourceFile>\n      </sourceFileList>\n    </fileDescription>\n";
+}
+
+// The acquired name is the sample's name; nothing in the vocabulary names a sample's
+// free-text description.
+void append_sample_list(std::string& out, const RunDescription& run) {
+    if (!run.sample_name && !run.sample_description) return;
+    constexpr std::string_view in = "        ";
+    std::format_to(std::back_inserter(out), "    <sampleList count=\"1\">\n      <sample id=\"{}\"",
+                   sample_id);
+    if (run.sample_name) append_attribute(out, "name", *run.sample_name);
+    out += ">\n";
+    if (run.sample_name) append_cv_param(out, in, Term::SampleName, *run.sample_name);
+    if (run.sample_description)
+        append_user_param(out, in, "sample description", *run.sample_description, "xsd:string");
+    out += "      </sample>\n    </sampleList>\n";
 }
 
 void append_software(std::string& out, const RunDescription& run) {
@@ -84,9 +132,10 @@ void open_processing_method(std::string& out, int order) {
                    order, software_id);
 }
 
-// The conversion, then what was done to the spectra in the order it was done: peaks
-// picked, then every m/z corrected by the lock mass, with what the correction used.
-void append_data_processing(std::string& out, const DataProcessing& processing) {
+// The conversion (with what it selected and left out), then what was done to the
+// spectra in the order it was done: peaks picked, then every m/z corrected by the lock mass, with what the correction used.
+void append_data_processing(std::string& out, const RunDescription& run) {
+    const DataProcessing& processing = run.processing;
     constexpr std::string_view in = "          ";
     constexpr std::string_view close = "        </processingMethod>\n";
     std::format_to(std::back_inserter(out),
@@ -94,6 +143,7 @@ void append_data_processing(std::string& out, const DataProcessing& processing) 
     int order = 0;
     open_processing_method(out, order++);
     append_cv_param(out, in, Term::ConversionToMzml);
+    for (const UserParam& note : run.processing_notes) append_user_param(out, in, note.name, note.value, "xsd:string");
     out += close;
     if (const auto& picking = processing.peak_picking) {
         open_processing_method(out, order++);
@@ -118,6 +168,38 @@ void append_data_processing(std::string& out, const DataProcessing& processing) 
     out += "      </dataProcessing>\n    </dataProcessingList>\n";
 }
 
+// The run's xs:ID, made unlike the document's other ids ("RAW1.raw" would repeat
+// the source file's).
+std::string run_xml_id(std::string_view run_id) {
+    std::string id = ncname(run_id);
+    for (const std::string_view taken :
+         {source_file_id, software_id, instrument_id, processing_id, sample_id})
+        if (id == taken) return "run_" + id;
+    return id;
+}
+
+void append_run_start(std::string& out, const RunDescription& run) {
+    std::format_to(std::back_inserter(out),
+                   "    <run id=\"{}\" defaultInstrumentConfigurationRef=\"{}\" defaultSourceFileRef=\"{}\"",
+                   run_xml_id(run.run_id), instrument_id, source_file_id);
+    if (run.sample_name || run.sample_description)
+        std::format_to(std::back_inserter(out), " sampleRef=\"{}\"", sample_id);
+    if (run.start_time_stamp) append_attribute(out, "startTimeStamp", *run.start_time_stamp);
+    out += ">\n";
+    if (run.operator_name) append_user_param(out, "      ", "operator", *run.operator_name, "xsd:string");
+}
+
+// "YYYY-MM-DDThh:mm:ss", digits where digits belong: an xs:dateTime without a zone.
+bool is_date_time(std::string_view text) {
+    constexpr std::string_view shape = "dddd-dd-ddTdd:dd:dd";
+    if (text.size() != shape.size()) return false;
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
+    }
+    return true;
+}
+
 } // namespace
 
 Result<void> check_run(const RunDescription& run) {
@@ -126,6 +208,8 @@ Result<void> check_run(const RunDescription& run) {
         return parse_error("the function table checksum is not 40 lower-case hexadecimal digits");
     if (run.source_name.empty()) return parse_error("the source directory has no name");
     if (run.software_version.empty()) return parse_error("the software version is empty");
+    if (run.start_time_stamp && !is_date_time(*run.start_time_stamp))
+        return parse_error("the start time stamp is not of the form YYYY-MM-DDThh:mm:ss");
     return {};
 }
 
@@ -133,13 +217,11 @@ std::string header_xml(const RunDescription& run) {
     std::string out;
     append_root_and_cv_list(out, run);
     append_file_description(out, run);
+    append_sample_list(out, run);
     append_software(out, run);
     append_instrument(out, run);
-    append_data_processing(out, run.processing);
-    std::format_to(
-        std::back_inserter(out),
-        "    <run id=\"{}\" defaultInstrumentConfigurationRef=\"{}\" defaultSourceFileRef=\"{}\">\n",
-        ncname(run.run_id), instrument_id, source_file_id);
+    append_data_processing(out, run);
+    append_run_start(out, run);
     std::format_to(std::back_inserter(out),
                    "      <spectrumList count=\"{}\" defaultDataProcessingRef=\"{}\">\n", run.spectrum_count,
                    processing_id);

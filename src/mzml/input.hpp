@@ -7,17 +7,28 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
+
+#include "mzml/terms.hpp"
 
 namespace tarnvale::mzml {
 
 enum class Polarity : std::uint8_t { Positive, Negative };
 enum class Representation : std::uint8_t { Centroid, Profile };
 
-// Which spectrum kinds the run holds (the fileContent terms).
+// What the file holds (the fileContent terms): spectrum kinds, the types of the
+// chromatograms, and the acquisition's polarity, named when nothing else is written.
 struct FileContent {
     bool ms1 = false;
     bool msn = false;
     bool ion_mobility = false;
+    std::vector<Term> chromatograms = {}; // each type once, in the order of the chromatograms
+    std::optional<Polarity> polarity = {};
+};
+
+struct UserParam {
+    std::string name;
+    std::string value;
 };
 
 // Peak picking of profile spectra, with the settings that dropped peaks.
@@ -47,9 +58,17 @@ struct RunDescription {
     std::string source_location;           // file URI of the directory holding it (see file_uri.hpp)
     std::string function_table_sha1;       // 40 lower-case hex digits: SHA-1 of _FUNCTNS.INF
     std::optional<std::string> instrument; // the run header's instrument text
+    // The acquisition as its header describes it; each absent when the header lacks it.
+    std::optional<std::string> start_time_stamp; // xs:dateTime without a zone: "2021-01-14T16:20:52"
+    std::optional<std::string> sample_name;
+    std::optional<std::string> sample_description;
+    std::optional<std::string> operator_name;
     FileContent content;
     DataProcessing processing;
     std::string software_version;
+    // User parameters of the conversion's data processing: what was selected, and
+    // what could not be read and was left out.
+    std::vector<UserParam> processing_notes;
     // The lists' count attributes come before their elements, so the numbers are
     // needed up front; finish() fails when a different number was written.
     std::uint64_t spectrum_count = 0;
@@ -61,7 +80,7 @@ struct SpectrumInput {
     std::uint64_t scan = 0;                 // 0-based scan index
     std::optional<std::uint32_t> drift_bin; // one spectrum per drift bin
     std::uint32_t ms_level = 1;
-    std::optional<Polarity> polarity;
+    std::optional<Polarity> polarity = {};
     double rt_minutes = 0;
     double scan_window_low = 0; // the function's m/z range
     double scan_window_high = 0;

@@ -13,6 +13,9 @@ namespace {
 // The accession/name pairs, checked against the PSI-MS and UO ontologies by the tests.
 constexpr std::array table = {
     TermInfo{Term::MsLevel, "MS:1000511", "ms level"},
+    TermInfo{Term::MassSpectrum, "MS:1000294", "mass spectrum"},
+    TermInfo{Term::PositivePolarityAcquisition, "MS:1000077", "positive polarity acquisition"},
+    TermInfo{Term::NegativePolarityAcquisition, "MS:1000076", "negative polarity acquisition"},
     TermInfo{Term::Ms1Spectrum, "MS:1000579", "MS1 spectrum"},
     TermInfo{Term::MsnSpectrum, "MS:1000580", "MSn spectrum"},
     TermInfo{
@@ -64,6 +67,7 @@ constexpr std::array table = {
     TermInfo{Term::WatersRawFormat, "MS:1000526", "Waters raw format"},
     TermInfo{Term::WatersNativeIdFormat, "MS:1000769", "Waters nativeID format"},
     TermInfo{Term::Sha1Checksum, "MS:1000569", "SHA-1"},
+    TermInfo{Term::SampleName, "MS:1000002", "sample name"},
     TermInfo{Term::CustomUnreleasedSoftwareTool, "MS:1000799", "custom unreleased software tool"},
     TermInfo{Term::ConversionToMzml, "MS:1000544", "Conversion to mzML"},
     TermInfo{Term::PeakPicking, "MS:1000035", "peak picking"},

@@ -13,6 +13,9 @@ namespace tarnvale::mzml {
 enum class Term : std::uint8_t {
     // spectrum and file content
     MsLevel,
+    MassSpectrum,
+    PositivePolarityAcquisition,
+    NegativePolarityAcquisition,
     Ms1Spectrum,
     MsnSpectrum,
     ImsDataIndependentAcquisition,
@@ -60,10 +63,11 @@ enum class Term : std::uint8_t {
     AbsorptionChromatogram,
     EmissionChromatogram,
     ElectromagneticRadiationChromatogram,
-    // source file, software, processing
+    // source file, sample, software, processing
     WatersRawFormat,
     WatersNativeIdFormat,
     Sha1Checksum,
+    SampleName,
     CustomUnreleasedSoftwareTool,
     ConversionToMzml,
     PeakPicking,

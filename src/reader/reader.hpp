@@ -116,6 +116,17 @@ class ScanRanges {
         return {offset, size < available ? size : available};
     }
 
+    // Where the index puts the end of the scan's bytes, before the clamping above: past
+    // dat_len for a scan that the end of the data file cuts short (an aborted
+    // acquisition, a truncated copy).
+    std::uint64_t indexed_end(std::uint64_t scan) const {
+        const std::uint64_t offset = scans_.offset(scan);
+        if (variant_a_) return offset + std::uint64_t{scans_.n_points(scan)} * width_;
+        const std::uint64_t next = scan + 1 < count_ ? scans_.offset(scan + 1) : dat_len_;
+        return next > offset ? next : offset;
+    }
+    std::uint64_t dat_len() const { return dat_len_; }
+
   private:
     raw::ScanIndex scans_; // shares the index's bytes
     std::uint64_t count_ = 0;

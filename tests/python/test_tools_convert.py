@@ -147,6 +147,14 @@ def test_an_older_file_stays_until_a_conversion_succeeds(runs: dict[str, str], t
         (["--format", "parquet", "--mz-precision", "64"], "--mz-precision applies to mzML only"),
         (["--mz-precision", "16"], "argument --mz-precision: invalid choice: '16'"),
         (["{other}/sample.raw"], "{run} and {other}/sample.raw would both be written to {out}/sample.mzML"),
+        (["--on-error", "ignore"], "argument --on-error: invalid choice: 'ignore'"),
+        (["--rt", "5:2"], "retention times 5:2: the start is after the end"),
+        (["--rt", "5"], "argument --rt: not MIN:MAX: '5'"),
+        (["--mz=-1:5"], "m/z range -1:5: -1 is negative"),
+        (["--mz", "1:x"], "argument --mz: not MIN:MAX: '1:x'"),
+        (["--functions", "0,2"], "function 0 selected: functions are numbered from 1"),
+        (["--functions", "1,,2"], "argument --functions: not a list of function numbers: '1,,2'"),
+        (["--ms-level", "3"], "argument --ms-level: invalid choice: '3'"),
     ],
 )
 def test_usage_errors(runs: dict[str, str], tmp_path: Path, capsys: Any, args: list[str], message: str) -> None:
@@ -187,6 +195,32 @@ def test_importing_the_package_imports_no_extra(run_fresh: Any) -> None:
     assert run_fresh(code).stdout == "[]\n"
 
 
+def test_folders_of_runs_keep_their_layout_and_resume(tmp_path: Path, capsys: Any) -> None:
+    root = tmp_path / "runs"
+    for place in ("a.raw", "B.RAW", "sub/c.raw", "sub/deeper/d.raw", "nothing/e.raw"):
+        samples.xevo().write(root / place)
+    (root / "notes").mkdir()
+    (root / "notes" / "plain.txt").write_text("")
+    out = tmp_path / "out"
+    status, lines, err = convert(capsys, str(root), "-o", str(out))
+    assert (status, err) == (0, "")
+    assert lines.splitlines() == [f"wrote {out}/{name}.mzML (2 spectra)" for name in ("B", "a")]
+    # An interrupted batch: one file complete, one cut short, one never begun, a temporary file left.
+    (out / "B.mzML").write_bytes((out / "B.mzML").read_bytes()[:-1])
+    (out / "sub").mkdir()
+    (out / "sub" / ".c.mzML.1a2b3c4d.part").write_text("<indexedmzML")
+    status, lines, err = convert(capsys, str(root), str(root / "notes"), "-o", str(out), "--recursive", "--skip-existing")
+    assert (status, err) == (1, f"tarnvale convert: error: {root}/notes: a folder with no .raw directories in it or its subfolders\n")
+    assert lines.splitlines() == [
+        f"wrote {out}/B.mzML (2 spectra)",
+        f"kept {out}/a.mzML (already converted)",
+        f"wrote {out}/nothing/e.mzML (2 spectra)",
+        f"wrote {out}/sub/c.mzML (2 spectra)",
+        f"wrote {out}/sub/deeper/d.mzML (2 spectra)",
+    ]
+    assert tt.export.is_complete(out / "B.mzML", "mzml")
+
+
 def test_python_batch_reports_outcomes_in_order(runs: dict[str, str], tmp_path: Path) -> None:
     seen: list[str] = []
     progress: list[tuple[str, int, int]] = []
@@ -212,8 +246,14 @@ def test_dask_cluster_writes_the_same_bytes(tmp_path: Path) -> None:
     """Two worker processes on 127.0.0.1: every file byte-identical to a local conversion."""
     pytest.importorskip("pyarrow")
     distributed = pytest.importorskip("dask.distributed")
-    paths = [str(demo_sample().write(tmp_path / "sample.raw")), str(demo_lc().write(tmp_path / "lcms.raw"))]
-    paths.append(str(tmp_path / "missing.raw"))
+    folder = tmp_path / "runs"
+    demo_sample().write(folder / "sample.raw")
+    demo_lc().write(folder / "sub" / "lcms.raw")
+    damaged = demo_sample()
+    damaged.chroms.channels[0].points = None
+    damaged.write(folder / "damaged.raw")
+    paths = [str(folder), str(tmp_path / "missing.raw")]
+    options = {"recursive": True, "on_error": "skip", "rt": (0.0, 3.0)}
     with (
         distributed.LocalCluster(
             n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1", dashboard_address=None
@@ -221,13 +261,18 @@ def test_dask_cluster_writes_the_same_bytes(tmp_path: Path) -> None:
         distributed.Client(cluster) as client,
     ):
         compact = {"numpress": True, "mz_precision": 32, "gzip": True}
-        for i, (format, options) in enumerate([("mzml", {}), ("parquet", {}), ("mzml", compact)]):
-            remote = tt.convert_many(paths, tmp_path / f"remote-{i}", format=format, client=client, **options)
-            local = tt.convert_many(paths, tmp_path / f"local-{i}", format=format, **options)
-            assert [o.ok for o in remote] == [o.ok for o in local] == [True, True, False]
-            assert remote[2].error == local[2].error
-            for r, l in zip(remote[:2], local[:2], strict=True):
+        for i, (format, extra) in enumerate([("mzml", {}), ("parquet", {}), ("mzml", compact)]):
+            remote = tt.convert_many(paths, tmp_path / f"remote-{i}", format=format, client=client, **options, **extra)
+            local = tt.convert_many(paths, tmp_path / f"local-{i}", format=format, **options, **extra)
+            assert [o.ok for o in remote] == [o.ok for o in local] == [True, True, True, False]
+            assert remote[3].error == local[3].error
+            assert [o.left_out for o in remote] == [o.left_out for o in local]
+            for r, l in zip(remote[:3], local[:3], strict=True):
                 assert r.output is not None and l.output is not None
-                assert os.path.basename(r.output) == os.path.basename(l.output)
+                assert os.path.relpath(r.output, tmp_path / f"remote-{i}") == os.path.relpath(l.output, tmp_path / f"local-{i}")
                 assert Path(r.output).read_bytes() == Path(l.output).read_bytes()
                 assert r.count == l.count
+            again = tt.convert_many(
+                paths, tmp_path / f"remote-{i}", format=format, client=client, skip_existing=True, **options, **extra
+            )
+            assert [o.existing for o in again] == [True, True, True, False]

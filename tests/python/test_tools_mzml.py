@@ -17,6 +17,7 @@ import pytest
 import rawfixture
 import samples
 import tools_samples
+from expected_spectra import drift_word, expected_spectra
 
 import tarnvale
 import tarnvale_tools as tt
@@ -84,42 +85,10 @@ def converted(raw_dirs: dict[str, str], tmp_path_factory: pytest.TempPathFactory
     for case in CONVERSIONS:
         run, compression, ims, skip = case
         path = out / f"{_label(*case)}.mzML"
-        written = _core.write_mzml(raw_dirs[run], str(path), compression=compression, ims=ims, skip_lock_mass=skip)
+        written, _ = _core.write_mzml(raw_dirs[run], str(path), compression=compression, ims=ims, skip_lock_mass=skip)
         shutil.copyfile(path, samples_dir / path.name)
         files[case] = (path, written)
     return files
-
-
-def _drift_word(drift_ms: float, scan_time_s: float) -> int:
-    return round(drift_ms * 65536 / (float(np.float32(scan_time_s)) * 1000.0))
-
-
-def _expected(raw_path: str, ims: str, skip: bool) -> dict[str, tuple]:
-    """Spectrum id -> (ms level, m/z, intensity, drift times or None) as the reader decodes them."""
-    reader = tarnvale.RawReader(raw_path)
-    run = tt.Run(raw_path)
-    expected = {}
-    for function in run.functions:
-        if skip and function.is_lock_mass:
-            continue
-        for scan in range(function.n_scans):
-            key = f"function={function.index} process=0 scan={scan}"
-            if not function.is_ims:
-                s = reader.read_spectrum(function.index, scan)
-                expected[key] = (function.ms_level, np.array(s.mz, "<f8"), np.array(s.intensity, "<f4"), None)
-                continue
-            s = reader.read_ims_spectrum(function.index, scan)
-            mz, drift, intensity = np.array(s.mz, "<f8"), np.array(s.drift_time_ms, "<f8"), np.array(s.intensity, "<f4")
-            if ims == "combined":
-                order = np.lexsort((drift, mz))  # stable: by m/z, then drift time, then decode order
-                expected[key] = (function.ms_level, mz[order], intensity[order], drift[order])
-                continue
-            for time in np.unique(drift):
-                points = np.flatnonzero(drift == time)
-                points = points[np.argsort(mz[points], kind="stable")]
-                bin_key = f"{key} driftBin={_drift_word(time, function.scan_time_s)}"
-                expected[bin_key] = (function.ms_level, mz[points], intensity[points], None)
-    return expected
 
 
 @pytest.mark.parametrize("case", CONVERSIONS, ids=[_label(*c) for c in CONVERSIONS])
@@ -136,7 +105,7 @@ def test_spectra_read_back_as_decoded(raw_dirs: dict, converted: dict, case: tup
     path, written = converted[case]
     read = mzml_checks.read_pyteomics if reader == "pyteomics" else mzml_checks.read_pymzml
     spectra, _ = read(path)
-    expected = _expected(raw_dirs[run], ims, skip)
+    expected = expected_spectra(raw_dirs[run], ims, skip)
     assert written == len(spectra)
     assert [s.id for s in spectra] == list(expected)
     for spectrum in spectra:
@@ -170,7 +139,7 @@ def test_spectrum_metadata(raw_dirs: dict, converted: dict, case: tuple) -> None
         has_energy = info.ms_level > 1 and energy is not None and not np.isnan(energy)
         assert spectrum.collision_energy == (energy if has_energy else None)
         if ims == "per-bin" and info.is_ims:
-            assert _drift_word(spectrum.drift_time, info.scan_time_s) == int(ID.fullmatch(spectrum.id).group(3))
+            assert drift_word(spectrum.drift_time, info.scan_time_s) == int(ID.fullmatch(spectrum.id).group(3))
 
 
 @pytest.mark.parametrize("case", REAL_RUN_CONVERSIONS, ids=lambda c: _label(*c))
@@ -319,3 +288,49 @@ def test_bad_runs_name_the_run(tmp_path: Path, write_raw) -> None:
     with pytest.raises(RuntimeError, match=f"^converting {re.escape(damaged)}: .*function 1 scan \\d+: "):
         _core.write_mzml(damaged, str(out))
     assert list(out.parent.iterdir()) == []
+
+
+_MZML = "{http://psi.hupo.org/ms/mzml}"
+
+
+@pytest.mark.parametrize(
+    ("fields", "start", "sample", "operator"),
+    [
+        ({}, "2021-01-14T16:20:52", ("sample", "synthetic leucine enkephalin run"), "demo"),
+        (
+            {"acquired_name": "a<&>\"'\x01b\ufffe", "sample_description": "x\ty\x1f", "user_name": "o\x0bp",
+             "acquired_date": "29-Feb-2021"},
+            None,
+            ("a<&>\"'\ufffdb\ufffd", "x\ty\ufffd"),
+            "o\ufffdp",
+        ),
+        ({"acquired_name": None, "sample_description": None, "user_name": None, "acquired_time": None}, None, None, None),
+    ],
+    ids=["demo", "hostile", "bare"],
+)
+def test_the_run_header_reaches_the_file(
+    request: pytest.FixtureRequest, tmp_path: Path, fields: dict, start: str | None, sample: tuple | None, operator: str | None
+) -> None:
+    import xml.etree.ElementTree as ElementTree
+
+    raw = rawfixture.demo_sample()
+    for name, value in fields.items():
+        setattr(raw.header, name, value)
+    out = tmp_path / "header.mzML"
+    tt.write_mzml(str(raw.write(tmp_path / "header.raw")), out)
+    mzml = ElementTree.parse(out).getroot().find(f"{_MZML}mzML")
+    run = mzml.find(f"{_MZML}run")
+    assert run.get("startTimeStamp") == start
+    operators = [p.get("value") for p in run.findall(f"{_MZML}userParam") if p.get("name") == "operator"]
+    assert operators == ([] if operator is None else [operator])
+    element = mzml.find(f"{_MZML}sampleList/{_MZML}sample")
+    if sample is None:
+        assert element is None and run.get("sampleRef") is None
+    else:
+        params = {p.get("name"): p.get("value") for p in element}
+        assert (element.get("name"), params["sample name"], params["sample description"]) == (sample[0], *sample)
+        assert run.get("sampleRef") == element.get("id")
+    assert mzml_checks.schema_errors(out) == []
+    samples_dir = Path(tarnvale.__file__).resolve().parent.parent / "mzml-samples"
+    samples_dir.mkdir(exist_ok=True)
+    shutil.copyfile(out, samples_dir / f"tools_header_{request.node.callspec.id}.mzML")

@@ -17,6 +17,7 @@
 
 #include "io.hpp"
 #include "mzml/gzip_members.hpp"
+#include "mzml/header_xml.hpp"
 #include "mzml/sha1.hpp"
 #include "mzml/spectrum_xml.hpp"
 #include "mzml/support/synthetic.hpp"
@@ -270,6 +271,83 @@ TEST(MzmlWriter, HeaderDescribesTheRun) {
     };
     for (const std::string& text : expected) EXPECT_NE(file.find(text), std::string::npos) << text;
     expect_consistent_index(file, run.spectra.size(), 0);
+}
+
+// The acquisition's own texts are escaped as the instrument's is: markup stays text,
+// and characters XML 1.0 cannot carry (C0 controls, U+FFFE) become U+FFFD. The sample
+// list lies between the file description and the software list, as the schema orders it.
+TEST(MzmlWriter, HeaderCarriesTheAcquisitionsTextsSafely) {
+    RunDescription run = testing::sample_run(false).run;
+    run.sample_name = "a<&>\"'\x01z\xEF\xBF\xBE";
+    run.sample_description = "tab\there\x1F";
+    run.operator_name = "\x0Bop";
+    run.start_time_stamp = "2021-01-14T16:20:52";
+    run.processing_notes = {{"skipped scans of function 2", "3-5,9"},
+                            {"skipped chromatogram channel 0", "<&>"}};
+    const std::string header = header_xml(run);
+    const std::string replaced = "\xEF\xBF\xBD";
+    const std::string name = "a&lt;&amp;&gt;&quot;'" + replaced + "z" + replaced;
+    const std::string expected[] = {
+        "    </fileDescription>\n    <sampleList count=\"1\">\n      <sample id=\"sample1\" name=\"" + name +
+            "\">\n"
+            "        <cvParam cvRef=\"MS\" accession=\"MS:1000002\" name=\"sample name\" value=\"" +
+            name +
+            "\"/>\n"
+            "        <userParam name=\"sample description\" value=\"tab&#9;here" +
+            replaced +
+            "\" type=\"xsd:string\"/>\n"
+            "      </sample>\n    </sampleList>\n    <softwareList",
+        "name=\"Conversion to mzML\" value=\"\"/>\n"
+        "          <userParam name=\"skipped scans of function 2\" value=\"3-5,9\" type=\"xsd:string\"/>\n"
+        "          <userParam name=\"skipped chromatogram channel 0\" value=\"&lt;&amp;&gt;\" "
+        "type=\"xsd:string\"/>\n"
+        "        </processingMethod>",
+        "defaultSourceFileRef=\"RAW1\" sampleRef=\"sample1\" startTimeStamp=\"2021-01-14T16:20:52\">\n"
+        "      <userParam name=\"operator\" value=\"" +
+            replaced +
+            "op\" type=\"xsd:string\"/>\n"
+            "      <spectrumList",
+    };
+    for (const std::string& text : expected) EXPECT_NE(header.find(text), std::string::npos) << text;
+    for (const char* stamp : {"2021-1-14T16:20:52", "14-Jan-2021 16:20:52", "2021-01-14T16:20:52Z"}) {
+        run.start_time_stamp = stamp;
+        EXPECT_FALSE(check_run(run)) << stamp;
+    }
+}
+
+// fileContent always names at least one term of what a data file holds: spectrum
+// kinds and ion-current or radiation chromatograms, else the polarity, else the kind
+// of data the file was converted from.
+TEST(MzmlWriter, FileContentNamesWhatTheFileHolds) {
+    struct Case {
+        FileContent content;
+        std::vector<std::string> accessions;
+    };
+    const std::vector<Case> cases = {
+        {{.ms1 = true, .msn = true}, {"MS:1000579", "MS:1000580"}},
+        {{.ms1 = true,
+          .chromatograms = {Term::TotalIonCurrentChromatogram, Term::BasePeakChromatogram,
+                            Term::PressureChromatogram}},
+         {"MS:1000579", "MS:1000235", "MS:1000628"}},
+        {{.chromatograms = {Term::PressureChromatogram, Term::AbsorptionChromatogram}}, {"MS:1000812"}},
+        {{.chromatograms = {Term::PressureChromatogram, Term::TemperatureChromatogram},
+          .polarity = Polarity::Negative},
+         {"MS:1000076"}},
+        {{.polarity = Polarity::Positive}, {"MS:1000077"}},
+        {{}, {"MS:1000294"}},
+    };
+    for (const Case& c : cases) {
+        RunDescription run = testing::sample_run(false).run;
+        run.content = c.content;
+        std::size_t at = 0;
+        const std::string content = between(header_xml(run), "<fileContent>", "</fileContent>", at);
+        std::vector<std::string> accessions;
+        for (std::size_t from = 0; from != std::string::npos;) {
+            const std::string accession = between(content, "accession=\"", "\"", from);
+            if (from != std::string::npos) accessions.push_back(accession);
+        }
+        EXPECT_EQ(accessions, c.accessions) << c.accessions.front();
+    }
 }
 
 // Renders one spectrum and reports which of the texts it contains.
