@@ -4,6 +4,7 @@ under a final name, the mzML files sound, and a Dask cluster writing the same by
 
 from __future__ import annotations
 
+import gzip
 import os
 from pathlib import Path
 from typing import Any
@@ -219,6 +220,30 @@ def test_folders_of_runs_keep_their_layout_and_resume(tmp_path: Path, capsys: An
         f"wrote {out}/sub/deeper/d.mzML (2 spectra)",
     ]
     assert tt.export.is_complete(out / "B.mzML", "mzml")
+
+
+_END = b"</indexedmzML>\n"
+_GZIPPED = gzip.compress(os.urandom(300_000)) + gzip.compress(b"<run/>" * 1000 + _END)
+
+
+@pytest.mark.parametrize(
+    ("name", "content", "complete"),
+    [
+        ("a.mzML", b"<indexedmzML>" + _END, True),
+        ("a.mzML", (b"<indexedmzML>" + _END)[:-1], False),
+        ("a.mzML", b"", False),
+        ("a.parquet", b"PAR1 rows PAR1", True),
+        ("a.parquet", b"PAR1 rows PAR", False),
+        ("a.mzML.gz", _GZIPPED, True),
+        ("a.mzML.gz", _GZIPPED[:-3], False),  # the last member cut short
+        ("a.mzML.gz", gzip.compress(b"<indexedmzML>"), False),
+        ("a.mzML.gz", _END, False),
+    ],
+)
+def test_a_complete_output_is_told_from_one_cut_short(tmp_path: Path, name: str, content: bytes, complete: bool) -> None:
+    (tmp_path / name).write_bytes(content)
+    format = "parquet" if name.endswith(".parquet") else "mzml"
+    assert tt.export.is_complete(tmp_path / name, format) == complete
 
 
 def test_python_batch_reports_outcomes_in_order(runs: dict[str, str], tmp_path: Path) -> None:
