@@ -245,7 +245,8 @@ PyObject* run_export_columns(PyObject* self, PyObject* args, PyObject* kwds) {
         auto entry = acquisition.function(func_index);
         if (!entry) return raise_runtime(entry.error());
         if (!with_processing_of(self, bound, 5, options)) return nullptr;
-        const exporter::BatchFilter filter{options.on_error, selection.rt_min, selection.mz, options.processing};
+        const exporter::BatchFilter filter{options.on_error, selection.rt_min, selection.mz,
+                                           options.processing};
         auto read = without_interpreter_lock(
             [&] { return exporter::read_function(acquisition.reader(), **entry, options.threads, filter); });
         // Every failure of a read that gets this far is a scan that cannot be read.
@@ -403,8 +404,8 @@ PyMethodDef run_methods[] = {
      "export_plan($self, functions=None, ms_level=None, skip_lock_mass=False)\n--\n\n"
      "(the function numbers a conversion writes, {number: reason} of those it cannot read)."},
     {"export_columns", as_cfunction<run_export_columns>(), kArgs,
-     "export_columns($self, func_index, threads=1, on_error='fail', rt=None, mz=None, " TV_PROCESSING_SIGNATURE
-     ")\n--\n\n"
+     "export_columns($self, func_index, threads=1, on_error='fail', rt=None, "
+     "mz=None, " TV_PROCESSING_SIGNATURE ")\n--\n\n"
      "A function's columns as a conversion writes them; DamagedRunError for a scan that cannot be read."},
     {"read_chrom", as_cfunction<run_read_chrom>(), kArgs,
      "read_chrom($self, channel_index)\n--\n\n"

@@ -140,7 +140,8 @@ Result<void> Conversion::report_progress() const {
 template <class Each> Result<void> Conversion::for_each_batch(const SelectedFunction& job, Each&& each) {
     const FunctionEntry& entry = *job.plan.entry;
     const columns::Column<float> rt_min = columns::retention_times(entry);
-    const BatchFilter filter{options_.on_error, options_.selection.rt_min, options_.selection.mz, processing_};
+    const BatchFilter filter{options_.on_error, options_.selection.rt_min, options_.selection.mz,
+                             processing_};
     for (std::uint64_t first = job.span.first; first < job.span.last;) {
         const std::uint64_t last = std::min(batch_end(entry, first, options_.batch), job.span.last);
         auto batch = read_batch(acquisition_.reader(), entry, rt_min, first, last, options_.threads, filter);

@@ -133,7 +133,8 @@ void open_processing_method(std::string& out, int order) {
 }
 
 // The conversion (with what it selected and left out), then what was done to the
-// spectra in the order it was done: peaks picked, then every m/z corrected by the lock mass, with what the correction used.
+// spectra in the order it was done: peaks picked, then every m/z corrected by the lock mass, with what the
+// correction used.
 void append_data_processing(std::string& out, const RunDescription& run) {
     const DataProcessing& processing = run.processing;
     constexpr std::string_view in = "          ";
@@ -143,7 +144,8 @@ void append_data_processing(std::string& out, const RunDescription& run) {
     int order = 0;
     open_processing_method(out, order++);
     append_cv_param(out, in, Term::ConversionToMzml);
-    for (const UserParam& note : run.processing_notes) append_user_param(out, in, note.name, note.value, "xsd:string");
+    for (const UserParam& note : run.processing_notes)
+        append_user_param(out, in, note.name, note.value, "xsd:string");
     out += close;
     if (const auto& picking = processing.peak_picking) {
         open_processing_method(out, order++);
