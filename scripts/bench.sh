@@ -29,4 +29,6 @@ if compgen -G "$build/python/tarnvale*.so" >/dev/null; then
     PYTHONPATH="$PWD/$build/python" python3 bench/view.py
     echo "== compact_mzml.py"
     PYTHONPATH="$PWD/$build/python" python3 bench/compact_mzml.py --bench-export "$build/bench_export"
+    echo "== export_skipping.py"
+    PYTHONPATH="$PWD/$build/python" python3 bench/export_skipping.py --bench-export "$build/bench_export"
 fi
