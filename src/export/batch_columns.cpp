@@ -215,8 +215,8 @@ Result<DecodedBatch> read_batch(const Reader& reader, const FunctionEntry& entry
     for (Result<void>& result : results)
         if (!result) return fail(std::move(result).error());
     for (BatchSink& sink : sinks) {
-        if (filter.on_error == columns::OnError::Fail && sink.first_error())
-            return fail(std::move(*sink.first_error()));
+        std::optional<Error>& error = sink.first_error();
+        if (filter.on_error == columns::OnError::Fail && error.has_value()) return fail(std::move(*error));
         std::ranges::move(sink.left_out_scans(), std::back_inserter(batch.skipped));
     }
 

@@ -304,6 +304,7 @@ Result<ConversionSummary> Conversion::write(const std::filesystem::path& out) {
     description.processing_notes = processing_notes(options_.selection, left_out_);
     if (processing_) {
         std::vector<FunctionPlan> plans;
+        plans.reserve(jobs_.size());
         for (const SelectedFunction& job : jobs_) plans.push_back(job.plan);
         description.processing = data_processing(*processing_, plans);
     }

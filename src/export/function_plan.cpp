@@ -33,6 +33,7 @@ bool selected(const raw::FunctionInfo& info, const raw::ExternInf& extern_inf,
 
 Result<void> check_numbers(const raw::FunctionTable& table, const Selection& selection) {
     std::vector<std::uint32_t> numbers;
+    numbers.reserve(table.functions.size());
     for (const raw::FunctionInfo& info : table.functions) numbers.push_back(info.index);
     for (const std::uint32_t function : selection.functions)
         if (!std::ranges::contains(numbers, function))
