@@ -9,7 +9,7 @@ from typing import Any
 
 from .plot_command import positive_int, scan_number
 from .processing_options import (
-    EXIT_USAGE, add_lock_mass_arguments, lock_function_problem, problem_with, processing_keywords, trace_keywords,
+    EXIT_USAGE, UsageProblem, add_lock_mass_arguments, lock_mass_request,
 )
 
 
@@ -35,12 +35,11 @@ def run(args: argparse.Namespace) -> int:
     """Prints the overview; 1 when the run or the chosen scan cannot be read."""
     from . import overview
 
-    keywords = processing_keywords(args)
-    problem = problem_with(keywords) or lock_function_problem(args.path, keywords)
-    if problem is not None:
-        print(f"tarnvale info: error: {problem}", file=sys.stderr)
+    try:
+        lock_mass = lock_mass_request("info", args)
+    except UsageProblem as problem:
+        print(problem, file=sys.stderr)
         return EXIT_USAGE
-    lock_mass = trace_keywords(keywords)
     try:
         found = overview.gather(args.path, args.function, args.scan, lock_mass)
     except RuntimeError as error:

@@ -12,7 +12,7 @@ from pathlib import Path
 from typing import Any
 
 from .processing_options import (
-    EXIT_USAGE, add_lock_mass_arguments, lock_function_problem, problem_with, processing_keywords, trace_keywords,
+    EXIT_USAGE, UsageProblem, add_lock_mass_arguments, lock_mass_request,
 )
 
 FORMATS = {".png": "png", ".pdf": "pdf", ".svg": "svg"}
@@ -84,12 +84,11 @@ def run(args: argparse.Namespace) -> int:
     from .plot import DPI, quicklook_figure
     from .quicklook import QuickLookError, ScanChoice, gather
 
-    keywords = processing_keywords(args)
-    problem = problem_with(keywords) or lock_function_problem(args.path, keywords)
-    if problem is not None:
-        print(f"tarnvale plot: error: {problem}", file=sys.stderr)
+    try:
+        lock_mass = lock_mass_request("plot", args)
+    except UsageProblem as problem:
+        print(problem, file=sys.stderr)
         return EXIT_USAGE
-    lock_mass = trace_keywords(keywords)
     choice = ScanChoice(args.function, args.scan, args.rt)
     try:
         figure = quicklook_figure(gather(args.path, choice, args.xic, args.ppm, lock_mass))

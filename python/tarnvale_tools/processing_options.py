@@ -57,6 +57,21 @@ def trace_keywords(keywords: dict[str, Any]) -> dict[str, Any] | None:
             "function": keywords.get("lock_mass_function")}
 
 
+class UsageProblem(Exception):
+    """An option value the command refuses before reading: one line, exit status 2."""
+
+
+def lock_mass_request(verb: str, args: argparse.Namespace) -> dict[str, Any] | None:
+    """The lock-mass trace that `info` or `plot` draws (see trace_keywords); an option the
+    reader would refuse, or a run without the lock-mass function asked for, raises
+    UsageProblem with the command's one line."""
+    keywords = processing_keywords(args)
+    problem = problem_with(keywords) or lock_function_problem(args.path, keywords)
+    if problem is not None:
+        raise UsageProblem(f"tarnvale {verb}: error: {problem}")
+    return trace_keywords(keywords)
+
+
 def problem_with(keywords: dict[str, Any]) -> str | None:
     """What the reader would refuse in these keywords, or None."""
     from . import _core

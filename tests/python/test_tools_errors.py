@@ -51,7 +51,7 @@ def test_opening_fails_like_the_reader(tmp_path: Path, directory) -> None:
         (lambda run: run.columns(1, on_error=None), TypeError, "on_error must be 'fail' or 'skip', not NoneType"),
         # The extension's own argument binding, under the Python layer.
         (lambda run: run._run.columns(), TypeError, "Run.columns() missing required argument 'func_index' (pos 1)"),
-        (lambda run: run._run.columns(1, 1, "fail", 4), TypeError, "Run.columns() takes at most 3 arguments (4 given)"),
+        (lambda run: run._run.columns(1, 1, "fail", *[None] * 8), TypeError, "Run.columns() takes at most 10 arguments (11 given)"),
         (lambda run: run._run.columns(1, thread=2), TypeError, "Run.columns() got an unexpected keyword argument 'thread'"),
         (lambda run: run._run.read_chrom(), TypeError, "Run.read_chrom() missing required argument 'channel_index'"),
         (lambda run: tt._core.Run(path=3), TypeError, "Run() argument 'path' must be str, not int"),
