@@ -96,7 +96,8 @@ class Summary : public benchmark::ConsoleReporter {
         for (const Run& run : runs) {
             if (run.run_type != Run::RT_Iteration) continue;
             double& best = run.benchmark_name().starts_with("decode_and_pick") ? picked_ : decoded_;
-            const double ns = run.GetAdjustedRealTime() / static_cast<double>(scan().bytes.size() / 8);
+            const std::size_t records = scan().bytes.size() / 8;
+            const double ns = run.GetAdjustedRealTime() / static_cast<double>(records);
             best = best == 0 ? ns : std::min(best, ns);
         }
     }

@@ -132,7 +132,8 @@ template <class Sink> class ScanWalk {
     // whose bytes are bytes_of(i); leaves each scan's processed points right after the
     // previous scan's and its count in points[i].
     template <class BytesOf>
-    void process(std::uint64_t first, std::span<std::size_t> points, PointOutput out, BytesOf&& bytes_of);
+    void process(processing::ScanProcessor& processor, std::uint64_t first, std::span<std::size_t> points,
+                 PointOutput out, BytesOf&& bytes_of);
     // The scan's bytes within a chunk read into `data`; none for an empty scan, which
     // may lie anywhere.
     Bytes bytes_or_none(const Chunk& chunk, std::size_t i, Bytes data) const {
@@ -282,7 +283,7 @@ Result<void> ScanWalk<Sink>::decode_run(const Chunk& chunk, std::size_t begin, s
             processed_points_[i - begin] =
                 *decoded == records ? records_[i]
                                     : count_points(job_.entry.encoding, bytes_or_none(chunk, i, data));
-        process(chunk.first + begin, processed_points_, out,
+        process(*processor_, chunk.first + begin, processed_points_, out,
                 [&](std::size_t i) { return bytes_or_none(chunk, begin + i, data); });
         done_each(chunk.first + begin, processed_points_);
         return {};
@@ -335,7 +336,7 @@ Result<void> ScanWalk<Sink>::decode_scans(const Chunk& chunk, std::size_t begin,
         return {};
     }
     const std::span<std::size_t> points = std::span<std::size_t>(run_points_).first(end - begin);
-    if (processor_) process(chunk.first + begin, points, out, [&](std::size_t i) { return scans[i]; });
+    if (processor_) process(*processor_, chunk.first + begin, points, out, [&](std::size_t i) { return scans[i]; });
     done_each(chunk.first + begin, points);
     return {};
 }
@@ -350,12 +351,12 @@ template <class Sink> Result<void> ScanWalk<Sink>::decode_one(std::uint64_t scan
 
 template <class Sink>
 template <class BytesOf>
-void ScanWalk<Sink>::process(std::uint64_t first, std::span<std::size_t> points, PointOutput out,
-                             BytesOf&& bytes_of) {
+void ScanWalk<Sink>::process(processing::ScanProcessor& processor, std::uint64_t first,
+                             std::span<std::size_t> points, PointOutput out, BytesOf&& bytes_of) {
     std::size_t read = 0;
     std::size_t written = 0;
     for (std::size_t i = 0; i < points.size(); ++i) {
-        const std::size_t kept = processor_->apply(first + i, bytes_of(i), advanced(out, read), points[i]);
+        const std::size_t kept = processor.apply(first + i, bytes_of(i), advanced(out, read), points[i]);
         if (written != read && kept != 0) {
             // Picking left fewer points in an earlier scan: this one's move down after them.
             std::memmove(out.mz + written, out.mz + read, kept * sizeof(double));

@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
-#include <cstring>
+#include <cstdint>
 #include <format>
 #include <string>
 #include <vector>
@@ -38,6 +39,7 @@ double gaussian_position(double l0, double l1, double l2) { return 0.5 * (l0 - l
 
 std::vector<std::uint32_t> sampled_gaussian(double height, double centre, double sigma, std::size_t n) {
     std::vector<std::uint32_t> counts;
+    counts.reserve(n);
     for (std::size_t i = 0; i < n; ++i)
         counts.push_back(static_cast<std::uint32_t>(
             std::lround(height * std::exp(-0.5 * std::pow((static_cast<double>(i) - centre) / sigma, 2)))));
@@ -199,7 +201,8 @@ Decoded decode(char encoding, const std::vector<std::uint8_t>& scan) {
     return d;
 }
 
-template <class T> bool same_bits(const T& a, const T& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+bool same_bits(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b); }
 
 TEST(ScanPicker, PicksDecodedScansInPlace) {
     // Positions 0..100 frame the axis; bins 10..12 make a peak, 30 is alone, 50 and 51
