@@ -336,7 +336,8 @@ Result<void> ScanWalk<Sink>::decode_scans(const Chunk& chunk, std::size_t begin,
         return {};
     }
     const std::span<std::size_t> points = std::span<std::size_t>(run_points_).first(end - begin);
-    if (processor_) process(*processor_, chunk.first + begin, points, out, [&](std::size_t i) { return scans[i]; });
+    if (processor_)
+        process(*processor_, chunk.first + begin, points, out, [&](std::size_t i) { return scans[i]; });
     done_each(chunk.first + begin, points);
     return {};
 }

@@ -201,8 +201,12 @@ Decoded decode(char encoding, const std::vector<std::uint8_t>& scan) {
     return d;
 }
 
-bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
-bool same_bits(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b); }
+bool same_bits(double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+bool same_bits(float a, float b) {
+    return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
+}
 
 TEST(ScanPicker, PicksDecodedScansInPlace) {
     // Positions 0..100 frame the axis; bins 10..12 make a peak, 30 is alone, 50 and 51
