@@ -14,23 +14,6 @@ std::optional<std::string> problem_with(const PickingOptions& options) {
     return std::nullopt;
 }
 
-bool deep_enough(double lower_maximum, double valley) {
-    const double margin = std::max(3.0 * std::sqrt(lower_maximum), 0.1 * lower_maximum);
-    return lower_maximum - valley > margin;
-}
-
-std::optional<double> parabola_vertex(double x0, double x1, double x2, double d0, double d2) {
-    // About the middle point: l = l1 + b·h + a·h².
-    const double h0 = x0 - x1;
-    const double h2 = x2 - x1;
-    const double s0 = d0 / h0;
-    const double s2 = d2 / h2;
-    const double a = (s2 - s0) / (h2 - h0);
-    if (!(a < 0)) return std::nullopt;
-    const double b = s2 - a * h2;
-    return x1 - b / (2.0 * a);
-}
-
 namespace {
 
 // Samples [begin, begin + n) of a profile's arrays.

@@ -3,6 +3,8 @@
 // one position and the sum of its counts.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -113,11 +115,33 @@ class PeakPicker {
 
 // Whether the lower of two maxima stands far enough above the valley between them
 // for the two to be separate peaks.
-bool deep_enough(double lower_maximum, double valley);
+inline bool deep_enough(double lower_maximum, double valley) {
+    const double margin = std::max(3.0 * std::sqrt(lower_maximum), 0.1 * lower_maximum);
+    return lower_maximum - valley > margin;
+}
 
 // The vertex of the parabola through (x0, l0), (x1, l1), (x2, l2), x0 < x1 < x2, from
 // the differences d0 = l0 - l1 and d2 = l2 - l1; none unless it opens downward.
-std::optional<double> parabola_vertex(double x0, double x1, double x2, double d0, double d2);
+inline std::optional<double> parabola_vertex(double x0, double x1, double x2, double d0, double d2) {
+    // About the middle point: l = l1 + b·h + a·h².
+    const double h0 = x0 - x1;
+    const double h2 = x2 - x1;
+    double a;
+    double b;
+    if (h0 == -1.0 && h2 == 1.0) {
+        // Whole bins, as nearly every fit is: dividing by -1, 1 and 2 is exact, so this
+        // gives the general case's bits with one division instead of four.
+        a = (d2 + d0) * 0.5;
+        b = d2 - a;
+    } else {
+        const double s0 = d0 / h0;
+        const double s2 = d2 / h2;
+        a = (s2 - s0) / (h2 - h0);
+        b = s2 - a * h2;
+    }
+    if (!(a < 0)) return std::nullopt;
+    return x1 - b / (2.0 * a);
+}
 
 // Where a peak of a segment of `n` samples with this apex lies (see PeakPicker).
 template <class Samples>

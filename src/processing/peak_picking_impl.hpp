@@ -70,7 +70,10 @@ inline void PeakPicker::next_sample(const Samples& samples, std::size_t i, std::
 template <class Samples> void PeakPicker::maximum_met(const Samples& samples, std::size_t last) {
     if (valley_value_ != kNotLooking) {
         const std::uint32_t lower = std::min(apex_value_, run_value_);
-        if (deep_enough(static_cast<double>(lower), static_cast<double>(valley_value_))) {
+        // Within 3 counts of the valley no maximum is deep enough (the margin is at least
+        // 3·sqrt(1)): a floor's wobbles are settled without a square root.
+        if (valley_value_ + std::uint64_t{3} < lower &&
+            deep_enough(static_cast<double>(lower), static_cast<double>(valley_value_))) {
             // The segment's length is not known yet: only the apex's neighbours are
             // needed, and the next maximum lies beyond the valley.
             add_peak(samples, last + 1, peak_begin_, valley_at_ + 1, valley_through_, apex_);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <format>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,33 @@ TEST(PeakPicker, ValleyRule) {
                           Row{10000, 9000, false}, Row{4, 0, false}}) {
         SCOPED_TRACE(std::format("lower {} valley {}", row.lower, row.valley));
         EXPECT_EQ(deep_enough(row.lower, row.valley), row.split);
+    }
+}
+
+// Whole bins take a shortcut through the parabola: its vertex must keep the bits of
+// the general formula, or centroided runs would change with it.
+TEST(PeakPicker, WholeBinVertexKeepsTheGeneralBits) {
+    const auto general = [](double x0, double x1, double x2, double d0, double d2) {
+        const double h0 = x0 - x1;
+        const double h2 = x2 - x1;
+        const double s0 = d0 / h0;
+        const double s2 = d2 / h2;
+        const double a = (s2 - s0) / (h2 - h0);
+        return x1 - (s2 - a * h2) / (2.0 * a);
+    };
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> difference(-12.0, 0.0);
+    for (int k = 0; k < 20000; ++k) {
+        const double x1 = static_cast<double>(random() % 65536);
+        const double d0 = k % 97 == 0 ? 0.0 : difference(random);
+        const double d2 = k % 89 == 0 ? -1e-300 : difference(random);
+        const auto vertex = parabola_vertex(x1 - 1, x1, x1 + 1, d0, d2);
+        ASSERT_EQ(vertex.has_value(), d0 + d2 < 0);
+        if (vertex) {
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(*vertex),
+                      std::bit_cast<std::uint64_t>(general(x1 - 1, x1, x1 + 1, d0, d2)))
+                << std::format("x1 {} d0 {} d2 {}", x1, d0, d2);
+        }
     }
 }
 
