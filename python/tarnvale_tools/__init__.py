@@ -55,8 +55,9 @@ class Processing(TypedDict, total=False):
     centroid
         Pick the peaks of profile functions (encodings B and C): each segment of
         adjacent time bins is split at deep valleys, each peak placed by a Gaussian
-        through its apex and neighbours, with the sum of its counts.  Encodings A and
-        D hold peak lists already and pass unchanged.
+        through its apex and neighbours (once the Gaussians of the peaks overlapping
+        it are taken off), with the sum of its counts.  Encodings A and D hold peak
+        lists already and pass unchanged.
     min_intensity, min_points
         With ``centroid=True``: drop weaker peaks, and peaks of fewer bins.
     lock_mass

@@ -41,6 +41,71 @@ struct PickedPeak {
     bool alone = false;  // the only sample of its segment: a peak already
 };
 
+// Whether the lower of two maxima stands far enough above the valley between them
+// for the two to be separate peaks.
+inline bool deep_enough(double lower_maximum, double valley) {
+    const double margin = std::max(3.0 * std::sqrt(lower_maximum), 0.1 * lower_maximum);
+    return lower_maximum - valley > margin;
+}
+
+// l = l1 + b·h + a·h² about x1 (h = x - x1), a < 0.
+struct Parabola {
+    double x1 = 0;
+    double a = 0;
+    double b = 0;
+    double vertex() const { return x1 - b / (2.0 * a); }
+};
+
+// The parabola through (x0, l0), (x1, l1), (x2, l2), x0 < x1 < x2, from the
+// differences d0 = l0 - l1 and d2 = l2 - l1; none unless it opens downward.
+inline std::optional<Parabola> downward_parabola(double x0, double x1, double x2, double d0, double d2) {
+    // About the middle point: l = l1 + b·h + a·h².
+    const double h0 = x0 - x1;
+    const double h2 = x2 - x1;
+    double a;
+    double b;
+    if (h0 == -1.0 && h2 == 1.0) {
+        // Whole bins, as nearly every fit is: dividing by -1, 1 and 2 is exact, so this
+        // gives the general case's bits with one division instead of four.
+        a = (d2 + d0) * 0.5;
+        b = d2 - a;
+    } else {
+        const double s0 = d0 / h0;
+        const double s2 = d2 / h2;
+        a = (s2 - s0) / (h2 - h0);
+        b = s2 - a * h2;
+    }
+    if (!(a < 0)) return std::nullopt;
+    return Parabola{x1, a, b};
+}
+
+// Its vertex.
+inline std::optional<double> parabola_vertex(double x0, double x1, double x2, double d0, double d2) {
+    if (const auto parabola = downward_parabola(x0, x1, x2, d0, d2)) return parabola->vertex();
+    return std::nullopt;
+}
+
+// The Gaussian through an apex of `counts` and its two neighbours: counts at x are
+// counts·exp(b·h + a·h²).
+struct ApexGaussian {
+    Parabola shape;
+    double counts = 0;
+    double at(double x) const {
+        const double h = x - shape.x1;
+        return counts * std::exp(shape.b * h + shape.a * h * h);
+    }
+};
+
+// The Gaussian through three samples (x[1] the apex); none unless it opens downward.
+inline std::optional<ApexGaussian> gaussian_through(const double (&x)[3], const double (&counts)[3]) {
+    // The logarithms enter only as differences from the apex's: two of them, of ratios.
+    const double d0 = std::log(counts[0] / counts[1]);
+    const double d2 = std::log(counts[2] / counts[1]);
+    if (const auto shape = downward_parabola(x[0], x[1], x[2], d0, d2))
+        return ApexGaussian{*shape, counts[1]};
+    return std::nullopt;
+}
+
 // Splits segments at the valleys between their maxima and places each peak:
 //  - a maximum is a sample, or a run of equal samples (a flat top), above both
 //    neighbours (a segment's edge counts as lower);
@@ -52,7 +117,11 @@ struct PickedPeak {
 //  - a peak's position is the vertex of the parabola through the logarithms of its
 //    apex and the apex's neighbours in the segment (a Gaussian through three
 //    samples); where that is not defined (a flat top, an apex at a segment's edge) it
-//    is the count-weighted mean position of the apex and its neighbours.
+//    is the count-weighted mean position of the apex and its neighbours;
+//  - a peak that shares its segment with others overlaps them: the tails of the
+//    Gaussians of the peaks beside it (each through its own three samples) are
+//    subtracted from its three samples before its Gaussian is fitted, unless the two
+//    fits share a sample or what is left is no longer a peak (see corrected_vertex).
 // Reuses its memory from call to call: one per thread.
 class PeakPicker {
   public:
@@ -69,10 +138,10 @@ class PeakPicker {
 
     // The same, fed one sample at a time by a caller that walks the samples anyway:
     // begin_segment with sample 0's count, next_sample for samples 1, 2, ... in order,
-    // then end_segment with their number (>= 2), which returns the peaks. `samples`
-    // must give every sample fed so far.
+    // then end_segment with their number (>= 2) and `samples`, which gives them all,
+    // and returns the peaks.
     void begin_segment(std::uint32_t count);
-    template <class Samples> void next_sample(const Samples& samples, std::size_t i, std::uint32_t count);
+    void next_sample(std::size_t i, std::uint32_t count);
     template <class Samples> std::span<const PickedPeak> end_segment(const Samples& samples, std::size_t n);
 
     // Whether a lone sample with these counts is kept.
@@ -85,16 +154,30 @@ class PeakPicker {
         std::size_t first = 0; // a flat top's samples [first, last]
         std::size_t last = 0;
     };
+    // A peak of the segment being fed, not placed yet: samples [begin, end).
+    struct Split {
+        std::size_t begin = 0;
+        std::size_t end = 0;
+        std::uint64_t counts = 0;
+        Maximum apex;
+    };
 
     // A maximum ends at sample `last`: it merges into the current peak or starts the next.
-    template <class Samples> void maximum_met(const Samples& samples, std::size_t last);
+    void maximum_met(std::size_t last);
+    bool keeps(const Split& peak) const {
+        return peak.end - peak.begin >= options_.min_points &&
+               static_cast<float>(static_cast<double>(peak.counts)) >= options_.min_intensity;
+    }
+    // Places the kept peaks of a segment of `n` samples, split as splits_ says.
+    template <class Samples> void place_peaks(const Samples& samples, std::size_t n);
     template <class Samples>
-    void add_peak(const Samples& samples, std::size_t n, std::size_t begin, std::size_t end,
-                  std::uint64_t counts, Maximum apex);
+    std::optional<double> corrected_vertex(const Samples& samples, std::size_t k) const;
 
     PickingOptions options_;
     std::vector<PickedPeak> peaks_;
     std::vector<PickedPeak> segment_peaks_;
+    std::vector<Split> splits_;
+    std::vector<std::optional<ApexGaussian>> gaussians_; // of splits_, for overlapping peaks
 
     // The segment being fed. No valley is looked for before the first apex (nothing is
     // below 0), and none has been found since the apex while it holds the largest value.
@@ -113,35 +196,11 @@ class PeakPicker {
     std::uint32_t last_ = 0; // the last sample fed
 };
 
-// Whether the lower of two maxima stands far enough above the valley between them
-// for the two to be separate peaks.
-inline bool deep_enough(double lower_maximum, double valley) {
-    const double margin = std::max(3.0 * std::sqrt(lower_maximum), 0.1 * lower_maximum);
-    return lower_maximum - valley > margin;
-}
-
-// The vertex of the parabola through (x0, l0), (x1, l1), (x2, l2), x0 < x1 < x2, from
-// the differences d0 = l0 - l1 and d2 = l2 - l1; none unless it opens downward.
-inline std::optional<double> parabola_vertex(double x0, double x1, double x2, double d0, double d2) {
-    // About the middle point: l = l1 + b·h + a·h².
-    const double h0 = x0 - x1;
-    const double h2 = x2 - x1;
-    double a;
-    double b;
-    if (h0 == -1.0 && h2 == 1.0) {
-        // Whole bins, as nearly every fit is: dividing by -1, 1 and 2 is exact, so this
-        // gives the general case's bits with one division instead of four.
-        a = (d2 + d0) * 0.5;
-        b = d2 - a;
-    } else {
-        const double s0 = d0 / h0;
-        const double s2 = d2 / h2;
-        a = (s2 - s0) / (h2 - h0);
-        b = s2 - a * h2;
-    }
-    if (!(a < 0)) return std::nullopt;
-    return x1 - b / (2.0 * a);
-}
+// The Gaussian of a peak of a segment of `n` samples through its apex and the apex's
+// neighbours; none for a flat top, an apex at an edge, or counts that do not peak.
+template <class Samples>
+std::optional<ApexGaussian> apex_gaussian(const Samples& samples, std::size_t n, std::size_t apex_first,
+                                          std::size_t apex_last);
 
 // Where a peak of a segment of `n` samples with this apex lies (see PeakPicker).
 template <class Samples>

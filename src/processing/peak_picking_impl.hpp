@@ -9,17 +9,20 @@
 namespace tarnvale::processing {
 
 template <class Samples>
-double peak_position(const Samples& samples, std::size_t n, std::size_t apex_first, std::size_t apex_last) {
-    if (apex_first == apex_last && apex_first > 0 && apex_last + 1 < n) {
-        // The logarithms enter only as differences from the apex's: two of them, of ratios.
-        const std::size_t i = apex_first;
-        const auto apex = static_cast<double>(samples.count(i));
-        const double d0 = std::log(static_cast<double>(samples.count(i - 1)) / apex);
-        const double d2 = std::log(static_cast<double>(samples.count(i + 1)) / apex);
-        if (const auto vertex = parabola_vertex(samples.position(i - 1), samples.position(i),
-                                                samples.position(i + 1), d0, d2))
-            return *vertex;
-    }
+std::optional<ApexGaussian> apex_gaussian(const Samples& samples, std::size_t n, std::size_t apex_first,
+                                          std::size_t apex_last) {
+    if (apex_first != apex_last || apex_first == 0 || apex_last + 1 >= n) return std::nullopt;
+    const std::size_t i = apex_first;
+    const double x[3] = {samples.position(i - 1), samples.position(i), samples.position(i + 1)};
+    const double counts[3] = {static_cast<double>(samples.count(i - 1)),
+                              static_cast<double>(samples.count(i)),
+                              static_cast<double>(samples.count(i + 1))};
+    return gaussian_through(x, counts);
+}
+
+template <class Samples>
+double weighted_centroid(const Samples& samples, std::size_t n, std::size_t apex_first,
+                         std::size_t apex_last) {
     const std::size_t from = apex_first > 0 ? apex_first - 1 : apex_first;
     const std::size_t to = apex_last + 1 < n ? apex_last + 1 : apex_last;
     double weight = 0;
@@ -32,6 +35,13 @@ double peak_position(const Samples& samples, std::size_t n, std::size_t apex_fir
     return sum / weight;
 }
 
+template <class Samples>
+double peak_position(const Samples& samples, std::size_t n, std::size_t apex_first, std::size_t apex_last) {
+    if (const auto gaussian = apex_gaussian(samples, n, apex_first, apex_last))
+        return gaussian->shape.vertex();
+    return weighted_centroid(samples, n, apex_first, apex_last);
+}
+
 // One pass over the segment. A run of equal samples is a maximum once the sample after
 // it is lower (or the segment ends) and the sample before it was lower (or it starts
 // the segment). The current peak keeps its apex and the lowest sample since the apex
@@ -40,7 +50,7 @@ double peak_position(const Samples& samples, std::size_t n, std::size_t apex_fir
 // the next maximum is never in that maximum: its values exceed the sample before it.
 // Counts are summed as integers, exactly.
 inline void PeakPicker::begin_segment(std::uint32_t count) {
-    segment_peaks_.clear();
+    splits_.clear();
     peak_begin_ = 0;
     valley_value_ = kNotLooking;
     sum_ = 0;
@@ -50,8 +60,7 @@ inline void PeakPicker::begin_segment(std::uint32_t count) {
     last_ = count;
 }
 
-template <class Samples>
-inline void PeakPicker::next_sample(const Samples& samples, std::size_t i, std::uint32_t count) {
+inline void PeakPicker::next_sample(std::size_t i, std::uint32_t count) {
     const std::uint32_t previous = last_;
     last_ = count;
     sum_ += previous;
@@ -61,22 +70,20 @@ inline void PeakPicker::next_sample(const Samples& samples, std::size_t i, std::
         valley_through_ = sum_;
     }
     if (count == run_value_) return;
-    if (run_rising_ && count < run_value_) maximum_met(samples, i - 1);
+    if (run_rising_ && count < run_value_) maximum_met(i - 1);
     run_rising_ = count > run_value_;
     run_first_ = i;
     run_value_ = count;
 }
 
-template <class Samples> void PeakPicker::maximum_met(const Samples& samples, std::size_t last) {
+inline void PeakPicker::maximum_met(std::size_t last) {
     if (valley_value_ != kNotLooking) {
         const std::uint32_t lower = std::min(apex_value_, run_value_);
         // Within 3 counts of the valley no maximum is deep enough (the margin is at least
         // 3·sqrt(1)): a floor's wobbles are settled without a square root.
         if (valley_value_ + std::uint64_t{3} < lower &&
             deep_enough(static_cast<double>(lower), static_cast<double>(valley_value_))) {
-            // The segment's length is not known yet: only the apex's neighbours are
-            // needed, and the next maximum lies beyond the valley.
-            add_peak(samples, last + 1, peak_begin_, valley_at_ + 1, valley_through_, apex_);
+            splits_.push_back({peak_begin_, valley_at_ + 1, valley_through_, apex_});
             peak_begin_ = valley_at_ + 1;
             sum_ -= valley_through_;
         } else if (run_value_ <= apex_value_) {
@@ -91,25 +98,70 @@ template <class Samples> void PeakPicker::maximum_met(const Samples& samples, st
 template <class Samples>
 std::span<const PickedPeak> PeakPicker::end_segment(const Samples& samples, std::size_t n) {
     sum_ += last_;
-    if (run_rising_) maximum_met(samples, n - 1);
-    add_peak(samples, n, peak_begin_, n, sum_, apex_);
+    if (run_rising_) maximum_met(n - 1);
+    splits_.push_back({peak_begin_, n, sum_, apex_});
+    place_peaks(samples, n);
     return segment_peaks_;
 }
 
 template <class Samples>
 std::span<const PickedPeak> PeakPicker::pick_segment(const Samples& samples, std::size_t n) {
     begin_segment(samples.count(0));
-    for (std::size_t i = 1; i < n; ++i) next_sample(samples, i, samples.count(i));
+    for (std::size_t i = 1; i < n; ++i) next_sample(i, samples.count(i));
     return end_segment(samples, n);
 }
 
+template <class Samples> void PeakPicker::place_peaks(const Samples& samples, std::size_t n) {
+    segment_peaks_.clear();
+    if (splits_.size() == 1) {
+        const Split& peak = splits_[0];
+        if (keeps(peak))
+            segment_peaks_.push_back({peak.begin, peak.end - peak.begin,
+                                      peak_position(samples, n, peak.apex.first, peak.apex.last),
+                                      static_cast<double>(peak.counts), false});
+        return;
+    }
+    // Overlapping peaks: every one's own Gaussian first, those dropped included, so that
+    // where a peak lies does not depend on the options.
+    gaussians_.clear();
+    for (const Split& peak : splits_)
+        gaussians_.push_back(apex_gaussian(samples, n, peak.apex.first, peak.apex.last));
+    for (std::size_t k = 0; k < splits_.size(); ++k) {
+        const Split& peak = splits_[k];
+        if (!keeps(peak)) continue;
+        double position;
+        if (gaussians_[k])
+            position = corrected_vertex(samples, k).value_or(gaussians_[k]->shape.vertex());
+        else
+            position = weighted_centroid(samples, n, peak.apex.first, peak.apex.last);
+        segment_peaks_.push_back(
+            {peak.begin, peak.end - peak.begin, position, static_cast<double>(peak.counts), false});
+    }
+}
+
+// The tail of a Gaussian beside a peak pulls the peak's own fit towards it, by up to a
+// third of a bin for two peaks 3 sigma apart: subtracting the neighbours' Gaussians
+// (each fitted on its own, so each still a little pulled) takes most of that away. None
+// when no neighbour has a Gaussian that may be subtracted (one whose three samples
+// are not this peak's), or what is left is not a peak of three positive samples.
 template <class Samples>
-void PeakPicker::add_peak(const Samples& samples, std::size_t n, std::size_t begin, std::size_t end,
-                          std::uint64_t counts, Maximum apex) {
-    const std::size_t points = end - begin;
-    const auto total = static_cast<double>(counts);
-    if (points < options_.min_points || static_cast<float>(total) < options_.min_intensity) return;
-    segment_peaks_.push_back({begin, points, peak_position(samples, n, apex.first, apex.last), total, false});
+std::optional<double> PeakPicker::corrected_vertex(const Samples& samples, std::size_t k) const {
+    const std::size_t i = splits_[k].apex.first;
+    const double x[3] = {samples.position(i - 1), samples.position(i), samples.position(i + 1)};
+    double counts[3] = {static_cast<double>(samples.count(i - 1)), static_cast<double>(samples.count(i)),
+                        static_cast<double>(samples.count(i + 1))};
+    bool corrected = false;
+    for (const std::size_t m : {k - 1, k + 1}) {
+        if (m >= splits_.size() || !gaussians_[m]) continue; // k - 1 wraps around for the first
+        const std::size_t apex = splits_[m].apex.first;
+        if ((apex > i ? apex - i : i - apex) <= 2) continue;
+        for (int j = 0; j < 3; ++j) counts[j] -= gaussians_[m]->at(x[j]);
+        corrected = true;
+    }
+    if (!corrected || !(counts[0] > 0 && counts[2] > 0 && counts[1] >= counts[0] && counts[1] >= counts[2]))
+        return std::nullopt;
+    if (const auto gaussian = gaussian_through(x, counts)) return gaussian->shape.vertex();
+    return std::nullopt;
 }
 
 } // namespace tarnvale::processing

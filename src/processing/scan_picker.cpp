@@ -97,7 +97,7 @@ std::size_t ScanPicker::pick_records(Bytes scan, std::size_t count, Output& out)
         const bool adjacent = (key - previous == kStep) & (key >= kStep) & (length != 0);
         previous = key;
         if (adjacent) {
-            picker_.next_sample(segment, length++, intensity);
+            picker_.next_sample(length++, intensity);
             continue;
         }
         end_segment();

@@ -93,6 +93,14 @@ std::vector<Case> cases() {
          {},
          {{0, 3, NAN, 165},
           {3, 2, 3 + gaussian_position(std::log(5.0), std::log(100.0), std::log(60.0)), 160}}},
+        // Each fit needs the sample between them: neither is corrected for the other.
+        {"maxima two bins apart fit on their own",
+         {10, 100, 30, 100, 10},
+         {},
+         {},
+         {},
+         {{0, 3, 1 + gaussian_position(std::log(10.0), std::log(100.0), std::log(30.0)), 140},
+          {3, 2, 3 + gaussian_position(std::log(30.0), std::log(100.0), std::log(10.0)), 110}}},
         {"split merges a bump in the valley",
          {800, 1000, 100, 120, 110, 1000, 800},
          {},
@@ -149,6 +157,42 @@ TEST(PeakPicker, Table) {
                 EXPECT_EQ(peaks[k].counts, c.peaks[k].counts);
             }
         }
+    }
+}
+
+// Two peaks 3 to 4 sigma apart: the other's tail pulls a fit through three samples by up
+// to 0.3 bin at 3 sigma and 0.06 at 3.5; with the other's Gaussian taken off first the
+// errors shrink several times over, whether or not the options keep the other peak.
+TEST(PeakPicker, OverlappingPeaksAreFittedApart) {
+    struct Row {
+        double sigma, apart, ratio; // the second peak `apart` sigma after the first, `ratio` as high
+        double within;              // bins, for both peaks
+    };
+    for (const Row row : {Row{4.0, 3.0, 0.6, 0.12}, Row{2.0, 3.5, 0.6, 0.01}, Row{3.0, 3.5, 1.0, 0.01},
+                          Row{4.0, 4.0, 1.0, 0.001}}) {
+        SCOPED_TRACE(std::format("sigma {} apart {} ratio {}", row.sigma, row.apart, row.ratio));
+        const double centres[2] = {20.3, 20.3 + row.apart * row.sigma};
+        const std::vector<std::uint32_t> first = sampled_gaussian(30000, centres[0], row.sigma, 60);
+        const std::vector<std::uint32_t> second =
+            sampled_gaussian(30000 * row.ratio, centres[1], row.sigma, 60);
+        std::vector<std::uint32_t> counts;
+        std::vector<double> position;
+        for (std::size_t i = 0; i < first.size(); ++i) {
+            counts.push_back(first[i] + second[i] + 1); // a floor: one segment
+            position.push_back(static_cast<double>(i));
+        }
+        std::vector<std::uint8_t> segment_start(counts.size(), 0);
+        segment_start[0] = 1;
+        PeakPicker picker({});
+        const auto peaks = picker.pick({position, counts, segment_start});
+        ASSERT_EQ(peaks.size(), 2u);
+        for (std::size_t k = 0; k < 2; ++k)
+            EXPECT_NEAR(peaks[k].position, centres[k], row.within) << "peak " << k;
+        const double kept = peaks[0].position;
+        PeakPicker dropping_the_second({.min_intensity = static_cast<float>(peaks[1].counts) + 1});
+        const auto alone = dropping_the_second.pick({position, counts, segment_start});
+        ASSERT_EQ(alone.size(), 1u);
+        EXPECT_EQ(alone[0].position, kept);
     }
 }
 

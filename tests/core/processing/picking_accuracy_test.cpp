@@ -20,6 +20,7 @@ struct TruePeak {
     double sigma;
     double height;
     double flat_at = INFINITY; // counts are clipped here (a saturated detector)
+    bool paired = false;       // one of two peaks 3 to 4 sigma apart
 };
 
 struct Spectrum {
@@ -41,9 +42,11 @@ Spectrum synthetic_spectrum(std::mt19937& random) {
         const double kind = unit(random);
         if (kind < 0.15) peak.flat_at = 0.8 * height;
         s.truth.push_back(peak);
-        if (kind > 0.75) // a partner 3 to 4 sigma away, 60 to 100 % as high
-            s.truth.push_back(
-                {peak.centre + (3 + unit(random)) * sigma, sigma, height * (0.6 + 0.4 * unit(random))});
+        if (kind > 0.75) { // a partner 3 to 4 sigma away, 60 to 100 % as high
+            s.truth.back().paired = true;
+            s.truth.push_back({peak.centre + (3 + unit(random)) * sigma, sigma,
+                               height * (0.6 + 0.4 * unit(random)), INFINITY, true});
+        }
         at = s.truth.back().centre + 8 * sigma + 40 * unit(random);
     }
     std::uniform_int_distribution<std::uint32_t> floor(0, 4);
@@ -81,7 +84,7 @@ TEST(PickingAccuracy, MeetsTheTargetsOnSyntheticTruth) {
         std::size_t peaks = 0;
         double squared = 0;
         double rms() const { return std::sqrt(squared / static_cast<double>(peaks)); }
-    } fitted, flat;
+    } alone, paired, flat;
     for (int spectrum = 0; spectrum < 40; ++spectrum) {
         const Spectrum s = synthetic_spectrum(random);
         const auto peaks = picker.pick({s.position, s.counts, s.segment_start});
@@ -104,7 +107,7 @@ TEST(PickingAccuracy, MeetsTheTargetsOnSyntheticTruth) {
             ++found;
             if (t.height >= 1000) {
                 // A saturated top only says where the plateau is: those peaks are judged apart.
-                Error& error = std::isinf(t.flat_at) ? fitted : flat;
+                Error& error = !std::isinf(t.flat_at) ? flat : t.paired ? paired : alone;
                 ++error.peaks;
                 error.squared += std::pow(peaks[best].position - t.centre, 2);
             }
@@ -113,12 +116,15 @@ TEST(PickingAccuracy, MeetsTheTargetsOnSyntheticTruth) {
     }
     const double recall = static_cast<double>(found) / static_cast<double>(truths);
     const double extra_share = static_cast<double>(extra) / static_cast<double>(picked);
-    RecordProperty("position_rms_bins", std::to_string(fitted.rms()));
+    RecordProperty("position_rms_bins", std::to_string(alone.rms()));
+    RecordProperty("paired_rms_bins", std::to_string(paired.rms()));
     RecordProperty("flat_top_rms_bins", std::to_string(flat.rms()));
     RecordProperty("recall", std::to_string(recall));
     RecordProperty("extra", std::to_string(extra_share));
     EXPECT_GT(truths, 300u);
-    EXPECT_LE(fitted.rms(), 0.05) << fitted.peaks << " peaks of 1,000 counts or more";
+    EXPECT_LE(alone.rms(), 0.05) << alone.peaks << " peaks of 1,000 counts or more";
+    // The other peak's tail pulls a fit on its own by about 0.06 bin here.
+    EXPECT_LE(paired.rms(), 0.05) << paired.peaks << " peaks of pairs of 1,000 counts or more";
     // The centroid of a plateau and its neighbours: within a fraction of a bin.
     EXPECT_LE(flat.rms(), 0.25) << flat.peaks << " saturated peaks of 1,000 counts or more";
     EXPECT_GE(recall, 0.99) << found << " of " << truths;
