@@ -129,9 +129,10 @@ template <class Samples> void PeakPicker::place_peaks(const Samples& samples, st
     for (std::size_t k = 0; k < splits_.size(); ++k) {
         const Split& peak = splits_[k];
         if (!keeps(peak)) continue;
+        const std::optional<ApexGaussian>& own = gaussians_[k];
         double position;
-        if (gaussians_[k])
-            position = corrected_vertex(samples, k).value_or(gaussians_[k]->shape.vertex());
+        if (own)
+            position = corrected_vertex(samples, k).value_or(own->shape.vertex());
         else
             position = weighted_centroid(samples, n, peak.apex.first, peak.apex.last);
         segment_peaks_.push_back(
@@ -152,10 +153,11 @@ std::optional<double> PeakPicker::corrected_vertex(const Samples& samples, std::
                         static_cast<double>(samples.count(i + 1))};
     bool corrected = false;
     for (const std::size_t m : {k - 1, k + 1}) {
-        if (m >= splits_.size() || !gaussians_[m]) continue; // k - 1 wraps around for the first
+        if (m >= splits_.size()) continue; // k - 1 wraps around for the first
+        const std::optional<ApexGaussian>& neighbour = gaussians_[m];
         const std::size_t apex = splits_[m].apex.first;
-        if ((apex > i ? apex - i : i - apex) <= 2) continue;
-        for (int j = 0; j < 3; ++j) counts[j] -= gaussians_[m]->at(x[j]);
+        if (!neighbour || (apex > i ? apex - i : i - apex) <= 2) continue;
+        for (int j = 0; j < 3; ++j) counts[j] -= neighbour->at(x[j]);
         corrected = true;
     }
     if (!corrected || !(counts[0] > 0 && counts[2] > 0 && counts[1] >= counts[0] && counts[1] >= counts[2]))
