@@ -2,8 +2,8 @@
 # Builds and runs every test: the core's GoogleTest suite, the Python module's
 # pytest suite, and an install of the package into a fresh virtual environment.
 #   scripts/test.sh BUILD_DIR [extra cmake arguments]
-# Build type: that of scripts/build.sh (RelWithDebInfo unless the arguments say
-# otherwise); the install check builds Release, as pip install . does.
+# Build type: that of scripts/build.sh (RelWithDebInfo, -O2 -g1, unless the
+# arguments say otherwise); the install check builds Release, as pip install . does.
 set -euo pipefail
 build=${1:-build}
 shift || true
