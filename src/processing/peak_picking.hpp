@@ -79,12 +79,6 @@ inline std::optional<Parabola> downward_parabola(double x0, double x1, double x2
     return Parabola{x1, a, b};
 }
 
-// Its vertex.
-inline std::optional<double> parabola_vertex(double x0, double x1, double x2, double d0, double d2) {
-    if (const auto parabola = downward_parabola(x0, x1, x2, d0, d2)) return parabola->vertex();
-    return std::nullopt;
-}
-
 // The Gaussian through an apex of `counts` and its two neighbours: counts at x are
 // counts·exp(b·h + a·h²).
 struct ApexGaussian {

@@ -226,10 +226,10 @@ TEST(PeakPicker, WholeBinVertexKeepsTheGeneralBits) {
         const double x1 = static_cast<double>(random() % 65536);
         const double d0 = k % 97 == 0 ? 0.0 : difference(random);
         const double d2 = k % 89 == 0 ? -1e-300 : difference(random);
-        const auto vertex = parabola_vertex(x1 - 1, x1, x1 + 1, d0, d2);
-        ASSERT_EQ(vertex.has_value(), d0 + d2 < 0);
-        if (vertex) {
-            ASSERT_EQ(std::bit_cast<std::uint64_t>(*vertex),
+        const auto parabola = downward_parabola(x1 - 1, x1, x1 + 1, d0, d2);
+        ASSERT_EQ(parabola.has_value(), d0 + d2 < 0);
+        if (parabola) {
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(parabola->vertex()),
                       std::bit_cast<std::uint64_t>(general(x1 - 1, x1, x1 + 1, d0, d2)))
                 << std::format("x1 {} d0 {} d2 {}", x1, d0, d2);
         }
