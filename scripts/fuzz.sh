@@ -13,8 +13,8 @@ shift $(($# < 2 ? $# : 2))
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Line tables only (-g1), as scripts/build.sh: a crash's report names every file and line.
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" -DTARNVALE_WERROR=ON -DTARNVALE_BUILD_FUZZ=ON -DTARNVALE_BUILD_TESTS=OFF -DTARNVALE_BUILD_BENCH=OFF \
-    -DTARNVALE_BUILD_PYTHON=OFF >/dev/null
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" -DTARNVALE_WERROR=ON -DTARNVALE_BUILD_FUZZ=ON \
+    -DTARNVALE_BUILD_TESTS=OFF -DTARNVALE_BUILD_BENCH=OFF -DTARNVALE_BUILD_PYTHON=OFF >/dev/null
 if [ $# -gt 0 ]; then
     targets=("$@")
 else

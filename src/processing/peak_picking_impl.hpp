@@ -8,16 +8,24 @@
 
 namespace tarnvale::processing {
 
+// A single-sample apex `i` and the samples on either side of it.
+struct ApexSamples {
+    double x[3];
+    double counts[3];
+};
+
+template <class Samples> ApexSamples apex_samples(const Samples& samples, std::size_t i) {
+    return {{samples.position(i - 1), samples.position(i), samples.position(i + 1)},
+            {static_cast<double>(samples.count(i - 1)), static_cast<double>(samples.count(i)),
+             static_cast<double>(samples.count(i + 1))}};
+}
+
 template <class Samples>
 std::optional<ApexGaussian> apex_gaussian(const Samples& samples, std::size_t n, std::size_t apex_first,
                                           std::size_t apex_last) {
     if (apex_first != apex_last || apex_first == 0 || apex_last + 1 >= n) return std::nullopt;
-    const std::size_t i = apex_first;
-    const double x[3] = {samples.position(i - 1), samples.position(i), samples.position(i + 1)};
-    const double counts[3] = {static_cast<double>(samples.count(i - 1)),
-                              static_cast<double>(samples.count(i)),
-                              static_cast<double>(samples.count(i + 1))};
-    return gaussian_through(x, counts);
+    const ApexSamples apex = apex_samples(samples, apex_first);
+    return gaussian_through(apex.x, apex.counts);
 }
 
 template <class Samples>
@@ -113,6 +121,8 @@ std::span<const PickedPeak> PeakPicker::pick_segment(const Samples& samples, std
 
 template <class Samples> void PeakPicker::place_peaks(const Samples& samples, std::size_t n) {
     segment_peaks_.clear();
+    // A peak alone in its segment needs no neighbours' Gaussians: the short segments of
+    // a noise floor, which the options mostly drop, are decided before any logarithm.
     if (splits_.size() == 1) {
         const Split& peak = splits_[0];
         if (keeps(peak))
@@ -148,9 +158,7 @@ template <class Samples> void PeakPicker::place_peaks(const Samples& samples, st
 template <class Samples>
 std::optional<double> PeakPicker::corrected_vertex(const Samples& samples, std::size_t k) const {
     const std::size_t i = splits_[k].apex.first;
-    const double x[3] = {samples.position(i - 1), samples.position(i), samples.position(i + 1)};
-    double counts[3] = {static_cast<double>(samples.count(i - 1)), static_cast<double>(samples.count(i)),
-                        static_cast<double>(samples.count(i + 1))};
+    auto [x, counts] = apex_samples(samples, i);
     bool corrected = false;
     for (const std::size_t m : {k - 1, k + 1}) {
         if (m >= splits_.size()) continue; // k - 1 wraps around for the first
