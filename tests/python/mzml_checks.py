@@ -7,10 +7,25 @@ from __future__ import annotations
 import re
 from pathlib import Path
 
+import functools
+
+import mzml_validation
 from mzml_validation import (  # noqa: F401  (the tests use them from here)
-    ChromatogramRecord, SpectrumRecord, index_problems, read_bytes, read_pymzml, read_pyteomics, same_bits,
-    schema_errors,
+    ChromatogramRecord, SpectrumRecord, index_problems, read_bytes, read_pymzml, same_bits, schema_errors,
 )
+
+
+def read_pyteomics(path: str | Path) -> tuple[list[SpectrumRecord], list[ChromatogramRecord]]:
+    """pyteomics's reading of a file, parsed once while the file is unchanged: several
+    tests check the same converted file, the largest of which takes pyteomics seconds.
+    The records are shared between callers: read them, never change them."""
+    stat = Path(path).stat()
+    return _read_pyteomics_once(str(Path(path).resolve()), stat.st_mtime_ns, stat.st_size)
+
+
+@functools.lru_cache(maxsize=8)
+def _read_pyteomics_once(path: str, mtime_ns: int, size: int) -> tuple:
+    return mzml_validation.read_pyteomics(path)
 
 
 def vocabulary_problems(accession: str, name: str, vocabularies: dict) -> list[str]:
