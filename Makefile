@@ -8,9 +8,10 @@ FUZZ_SECONDS ?= 60
 .PHONY: test unit demo build bench fuzz fuzz-smoke asan refleak format-check lint coverage format toolchain env clean
 
 # Everything CI runs but lint: first, on the host, that the project's variables reach the
-# toolchain root; then format check, tests, sanitizer tests, fuzz smoke run, leak check; then
-# pyopenms, which runs on the host's Python 3.11 (it has no wheels for the root's 3.14), on
-# the mzML samples the in-root tests left in the build directory.
+# toolchain root; then format check and tests; then the sanitizer tests beside the install
+# check, fuzz smoke run and leak check (scripts/test-all.sh); then pyopenms, which runs on
+# the host's Python 3.11 (it has no wheels for the root's 3.14), on the mzML samples the
+# in-root tests left in the build directory.
 test:
 	scripts/check-toolchain-env.sh
 	$(TOOLCHAIN) scripts/test-all.sh $(BUILD_DIR)
