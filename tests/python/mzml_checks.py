@@ -4,10 +4,9 @@ pymzML), and the vocabulary checks against the ontologies psims ships."""
 
 from __future__ import annotations
 
+import functools
 import re
 from pathlib import Path
-
-import functools
 
 import mzml_validation
 from mzml_validation import (  # noqa: F401  (the tests use them from here)
@@ -17,14 +16,15 @@ from mzml_validation import (  # noqa: F401  (the tests use them from here)
 
 def read_pyteomics(path: str | Path) -> tuple[list[SpectrumRecord], list[ChromatogramRecord]]:
     """pyteomics's reading of a file, parsed once while the file is unchanged: several
-    tests check the same converted file, the largest of which takes pyteomics seconds.
-    The records are shared between callers: read them, never change them."""
+    tests check the same converted file, the largest of which takes pyteomics some
+    fifteen seconds. The records are shared between callers: read them, never change them."""
     stat = Path(path).stat()
     return _read_pyteomics_once(str(Path(path).resolve()), stat.st_mtime_ns, stat.st_size)
 
 
 @functools.lru_cache(maxsize=8)
 def _read_pyteomics_once(path: str, mtime_ns: int, size: int) -> tuple:
+    # The time and size only key the cache: a file written again is parsed again.
     return mzml_validation.read_pyteomics(path)
 
 
