@@ -16,32 +16,36 @@ std::optional<std::string> problem_with(const PickingOptions& options) {
 
 namespace {
 
-// Samples [begin, begin + n) of a profile's arrays.
+// The samples of a profile's arrays from `begin` on.
 struct ArraySamples {
     const ProfileView& profile;
     std::size_t begin;
     std::uint32_t count(std::size_t i) const { return profile.counts[begin + i]; }
     double position(std::size_t i) const { return profile.position[begin + i]; }
+    bool continues(std::size_t i) const {
+        const std::size_t next = begin + i + 1;
+        return next < profile.counts.size() && profile.segment_start[next] == 0;
+    }
 };
 
 } // namespace
 
 std::span<const PickedPeak> PeakPicker::pick(ProfileView profile) {
     peaks_.clear();
-    const std::size_t n = profile.counts.size();
-    for (std::size_t begin = 0; begin < n;) {
-        std::size_t end = begin + 1;
-        while (end < n && profile.segment_start[end] == 0) ++end;
-        if (end - begin == 1) {
+    for (std::size_t begin = 0; begin < profile.counts.size();) {
+        const ArraySamples samples{profile, begin};
+        if (!samples.continues(0)) {
             const auto counts = static_cast<double>(profile.counts[begin]);
             if (keeps_lone(counts)) peaks_.push_back({begin, 1, profile.position[begin], counts, true});
-        } else {
-            for (PickedPeak peak : pick_segment(ArraySamples{profile, begin}, end - begin)) {
-                peak.first += begin;
-                peaks_.push_back(peak);
-            }
+            ++begin;
+            continue;
         }
-        begin = end;
+        const SegmentPeaks segment = pick_segment(samples);
+        for (PickedPeak peak : segment.peaks) {
+            peak.first += begin;
+            peaks_.push_back(peak);
+        }
+        begin += segment.length;
     }
     return peaks_;
 }

@@ -125,18 +125,15 @@ class PeakPicker {
     // until the next call.
     std::span<const PickedPeak> pick(ProfileView profile);
 
-    // The peaks of one segment of `n` samples (n >= 2) as pick() finds them, samples
-    // numbered from 0. `Samples` gives count(i) (> 0) and position(i). Valid until
-    // the next call.
-    template <class Samples> std::span<const PickedPeak> pick_segment(const Samples& samples, std::size_t n);
-
-    // The same, fed one sample at a time by a caller that walks the samples anyway:
-    // begin_segment with sample 0's count, next_sample for samples 1, 2, ... in order,
-    // then end_segment with their number (>= 2) and `samples`, which gives them all,
-    // and returns the peaks.
-    void begin_segment(std::uint32_t count);
-    void next_sample(std::size_t i, std::uint32_t count);
-    template <class Samples> std::span<const PickedPeak> end_segment(const Samples& samples, std::size_t n);
+    // The peaks of the segment that begins at sample 0 of `samples`, as pick() finds
+    // them, samples numbered from 0, and its number of samples. `Samples` gives
+    // count(i) (> 0), position(i), and continues(i): whether sample i + 1 is in the
+    // segment too, which it is for i = 0. The peaks are valid until the next call.
+    struct SegmentPeaks {
+        std::span<const PickedPeak> peaks;
+        std::size_t length = 0;
+    };
+    template <class Samples> SegmentPeaks pick_segment(const Samples& samples);
 
     // Whether a lone sample with these counts is kept.
     bool keeps_lone(double counts) const {
@@ -148,16 +145,32 @@ class PeakPicker {
         std::size_t first = 0; // a flat top's samples [first, last]
         std::size_t last = 0;
     };
-    // A peak of the segment being fed, not placed yet: samples [begin, end).
+    // A peak of the segment being walked, not placed yet: samples [begin, end).
     struct Split {
         std::size_t begin = 0;
         std::size_t end = 0;
         std::uint64_t counts = 0;
         Maximum apex;
     };
+    // The walk's state between maxima. No valley is looked for before the first apex
+    // (nothing is below 0), and none has been found since the apex while it holds the
+    // largest value.
+    struct Walk {
+        static constexpr std::uint32_t kNotLooking = 0;
+        static constexpr std::uint32_t kNoneYet = 0xFFFF'FFFF;
+        std::size_t peak_begin = 0;
+        std::uint64_t begin_through = 0; // the segment's counts before the current peak
+        Maximum apex;
+        std::uint32_t apex_value = 0;
+        std::size_t valley_at = 0;
+        std::uint32_t valley_value = kNotLooking;
+        std::uint64_t valley_through = 0; // the segment's counts up to and including the valley
+    };
 
-    // A maximum ends at sample `last`: it merges into the current peak or starts the next.
-    void maximum_met(std::size_t last);
+    // Splits the segment into splits_ and says how many samples it has.
+    template <class Samples> std::size_t split_segment(const Samples& samples);
+    // A maximum `top` of `value` is met: it merges into the current peak or starts the next.
+    void maximum_met(Walk& walk, Maximum top, std::uint32_t value);
     bool keeps(const Split& peak) const {
         return peak.end - peak.begin >= options_.min_points &&
                static_cast<float>(static_cast<double>(peak.counts)) >= options_.min_intensity;
@@ -172,22 +185,6 @@ class PeakPicker {
     std::vector<PickedPeak> segment_peaks_;
     std::vector<Split> splits_;
     std::vector<std::optional<ApexGaussian>> gaussians_; // of splits_, for overlapping peaks
-
-    // The segment being fed. No valley is looked for before the first apex (nothing is
-    // below 0), and none has been found since the apex while it holds the largest value.
-    static constexpr std::uint32_t kNotLooking = 0;
-    static constexpr std::uint32_t kNoneYet = 0xFFFF'FFFF;
-    std::size_t peak_begin_ = 0;
-    Maximum apex_;
-    std::uint32_t apex_value_ = 0;
-    std::size_t valley_at_ = 0;
-    std::uint32_t valley_value_ = kNotLooking;
-    std::uint64_t valley_through_ = 0; // the peak's counts up to and including the valley
-    std::uint64_t sum_ = 0;            // the peak's counts up to the sample before the last one fed
-    std::size_t run_first_ = 0;        // the run of equal samples the last one fed belongs to
-    std::uint32_t run_value_ = 0;
-    bool run_rising_ = true;
-    std::uint32_t last_ = 0; // the last sample fed
 };
 
 // The Gaussian of a peak of a segment of `n` samples through its apex and the apex's

@@ -50,73 +50,79 @@ double peak_position(const Samples& samples, std::size_t n, std::size_t apex_fir
     return weighted_centroid(samples, n, apex_first, apex_last);
 }
 
-// One pass over the segment. A run of equal samples is a maximum once the sample after
-// it is lower (or the segment ends) and the sample before it was lower (or it starts
-// the segment). The current peak keeps its apex and the lowest sample since the apex
+// One pass over the segment, from one turn of the signal to the next: up to a run of
+// equal samples; that run is a maximum when the sample after it is lower (or the
+// segment ends), and the samples down from it to the next rise are where the valley
+// is looked for. The current peak keeps its apex and the lowest sample since the apex
 // (the first of equal ones); every maximum met then either starts a new peak after
 // that valley or merges into the current one. The lowest sample between the apex and
 // the next maximum is never in that maximum: its values exceed the sample before it.
-// Counts are summed as integers, exactly.
-inline void PeakPicker::begin_segment(std::uint32_t count) {
+// Counts are summed as integers, exactly. The inner loops run along the flanks with
+// one comparison a sample: which way the next sample goes is what costs.
+template <class Samples> std::size_t PeakPicker::split_segment(const Samples& samples) {
     splits_.clear();
-    peak_begin_ = 0;
-    valley_value_ = kNotLooking;
-    sum_ = 0;
-    run_first_ = 0;
-    run_value_ = count;
-    run_rising_ = true;
-    last_ = count;
-}
-
-inline void PeakPicker::next_sample(std::size_t i, std::uint32_t count) {
-    const std::uint32_t previous = last_;
-    last_ = count;
-    sum_ += previous;
-    if (previous < valley_value_) {
-        valley_at_ = i - 1;
-        valley_value_ = previous;
-        valley_through_ = sum_;
+    Walk walk;
+    std::size_t i = 0;
+    std::uint64_t through = 0; // the counts of samples [0, i)
+    for (;;) {
+        std::uint32_t value = samples.count(i);
+        while (samples.continues(i) && samples.count(i + 1) > value) {
+            through += value;
+            value = samples.count(++i);
+        }
+        const std::size_t first = i;
+        while (samples.continues(i) && samples.count(i + 1) == value) {
+            through += value;
+            ++i;
+        }
+        through += value;
+        const bool more = samples.continues(i);
+        if (more && samples.count(i + 1) > value) { // a step on the way up
+            ++i;
+            continue;
+        }
+        maximum_met(walk, {first, i}, value);
+        if (!more) break;
+        do {
+            value = samples.count(++i);
+            through += value;
+            if (value < walk.valley_value) {
+                walk.valley_at = i;
+                walk.valley_value = value;
+                walk.valley_through = through;
+            }
+        } while (samples.continues(i) && samples.count(i + 1) <= value);
+        if (!samples.continues(i)) break;
+        ++i;
     }
-    if (count == run_value_) return;
-    if (run_rising_ && count < run_value_) maximum_met(i - 1);
-    run_rising_ = count > run_value_;
-    run_first_ = i;
-    run_value_ = count;
+    splits_.push_back({walk.peak_begin, i + 1, through - walk.begin_through, walk.apex});
+    return i + 1;
 }
 
-inline void PeakPicker::maximum_met(std::size_t last) {
-    if (valley_value_ != kNotLooking) {
-        const std::uint32_t lower = std::min(apex_value_, run_value_);
+inline void PeakPicker::maximum_met(Walk& walk, Maximum top, std::uint32_t value) {
+    if (walk.valley_value != Walk::kNotLooking) {
+        const std::uint32_t lower = std::min(walk.apex_value, value);
         // Within 3 counts of the valley no maximum is deep enough (the margin is at least
         // 3·sqrt(1)): a floor's wobbles are settled without a square root.
-        if (valley_value_ + std::uint64_t{3} < lower &&
-            deep_enough(static_cast<double>(lower), static_cast<double>(valley_value_))) {
-            splits_.push_back({peak_begin_, valley_at_ + 1, valley_through_, apex_});
-            peak_begin_ = valley_at_ + 1;
-            sum_ -= valley_through_;
-        } else if (run_value_ <= apex_value_) {
+        if (walk.valley_value + std::uint64_t{3} < lower &&
+            deep_enough(static_cast<double>(lower), static_cast<double>(walk.valley_value))) {
+            splits_.push_back(
+                {walk.peak_begin, walk.valley_at + 1, walk.valley_through - walk.begin_through, walk.apex});
+            walk.peak_begin = walk.valley_at + 1;
+            walk.begin_through = walk.valley_through;
+        } else if (value <= walk.apex_value) {
             return; // merged: the apex and its valley stay
         }
     }
-    apex_ = {run_first_, last};
-    apex_value_ = run_value_;
-    valley_value_ = kNoneYet;
+    walk.apex = top;
+    walk.apex_value = value;
+    walk.valley_value = Walk::kNoneYet;
 }
 
-template <class Samples>
-std::span<const PickedPeak> PeakPicker::end_segment(const Samples& samples, std::size_t n) {
-    sum_ += last_;
-    if (run_rising_) maximum_met(n - 1);
-    splits_.push_back({peak_begin_, n, sum_, apex_});
+template <class Samples> PeakPicker::SegmentPeaks PeakPicker::pick_segment(const Samples& samples) {
+    const std::size_t n = split_segment(samples);
     place_peaks(samples, n);
-    return segment_peaks_;
-}
-
-template <class Samples>
-std::span<const PickedPeak> PeakPicker::pick_segment(const Samples& samples, std::size_t n) {
-    begin_segment(samples.count(0));
-    for (std::size_t i = 1; i < n; ++i) next_sample(i, samples.count(i));
-    return end_segment(samples, n);
+    return {segment_peaks_, n};
 }
 
 template <class Samples> void PeakPicker::place_peaks(const Samples& samples, std::size_t n) {

@@ -11,10 +11,15 @@ using raw::records::LayoutBC;
 
 constexpr double kFractionScale = 0x1p-16;
 
-// The records of one segment, read where they lie: counts and time-bin positions
-// (with C's fraction).
+// The records of a scan from one on, read where they lie: counts and time-bin
+// positions (with C's fraction). A record continues the segment of the one before
+// it when it has a point and its key is the previous key plus the step: for B the
+// upper half (position, then drift word) one position up, the drift word the same;
+// for C the position alone. A key below the step would have wrapped around.
 template <bool kWithFraction> struct RecordSamples {
+    static constexpr std::uint32_t kStep = kWithFraction ? 1 : 0x10000;
     const std::uint8_t* records;
+    std::size_t size; // the records from `records` on
     std::uint64_t at(std::size_t i) const { return LayoutBC::load(records + i * LayoutBC::kSize); }
     std::uint32_t count(std::size_t i) const { return raw::records::intensity_field<LayoutBC>(at(i)); }
     double position(std::size_t i) const {
@@ -22,6 +27,17 @@ template <bool kWithFraction> struct RecordSamples {
         const auto whole = static_cast<double>(high >> 16);
         if constexpr (kWithFraction) return whole + static_cast<double>(high & 0xFFFF) * kFractionScale;
         return whole;
+    }
+    static std::uint32_t key(std::uint64_t record) {
+        const std::uint32_t high = LayoutBC::high_half(record);
+        return kWithFraction ? high >> 16 : high;
+    }
+    bool continues(std::size_t i) const {
+        if (i + 1 >= size) return false;
+        const std::uint64_t next = at(i + 1);
+        const std::uint32_t key_next = key(next);
+        return (raw::records::intensity_field<LayoutBC>(next) != 0) & (key_next - key(at(i)) == kStep) &
+               (key_next >= kStep);
     }
 };
 
@@ -60,52 +76,27 @@ void ScanPicker::write_peaks(std::span<const PickedPeak> peaks, std::size_t firs
 // A segment is a run of records with a point, with nothing between them in the file,
 // whose positions step by exactly one bin and (B) whose drift words are equal: a
 // record without a point, a gap in the positions or another drift bin ends it. The
-// records with a point are the decoder's points, in order; each is fed to the picker
-// as the walk meets it.
+// records with a point are the decoder's points, in order.
 template <bool kWithFraction>
 std::size_t ScanPicker::pick_records(Bytes scan, std::size_t count, Output& out) {
     const std::size_t records = scan.size() / LayoutBC::kSize;
-    // A record follows the previous one on the axis when its key is the previous key
-    // plus the step: for B the upper half (position, then drift word) one position
-    // up, the drift word the same; for C the position alone. A key below the step
-    // would have wrapped around.
-    constexpr std::uint32_t kStep = kWithFraction ? 1 : 0x10000;
-    RecordSamples<kWithFraction> segment{scan.data()};
-    std::size_t length = 0;      // the current segment's records so far
-    std::size_t first_point = 0; // its first point
-    std::uint32_t previous = 0;  // the key of its last record
-    const auto end_segment = [&] {
-        if (length == 1) {
+    std::size_t first_point = 0; // the point of the next record with a point
+    for (std::size_t r = 0; r < records;) {
+        const RecordSamples<kWithFraction> segment{scan.data() + r * LayoutBC::kSize, records - r};
+        if (segment.count(0) == 0) {
+            ++r;
+        } else if (!segment.continues(0)) {
             if (picker_.keeps_lone(static_cast<double>(out.points.intensity[first_point])))
                 out.copy(first_point);
-        } else if (length > 1) {
-            write_peaks(picker_.end_segment(segment, length), first_point, out);
+            ++first_point;
+            ++r;
+        } else {
+            const PeakPicker::SegmentPeaks picked = picker_.pick_segment(segment);
+            write_peaks(picked.peaks, first_point, out);
+            first_point += picked.length;
+            r += picked.length;
         }
-        first_point += length;
-        length = 0;
-    };
-    for (std::size_t r = 0; r < records; ++r) {
-        const std::uint8_t* at = scan.data() + r * LayoutBC::kSize;
-        const std::uint64_t record = LayoutBC::load(at);
-        const std::uint32_t intensity = raw::records::intensity_field<LayoutBC>(record);
-        if (intensity == 0) {
-            end_segment();
-            continue;
-        }
-        const std::uint32_t high = LayoutBC::high_half(record);
-        const std::uint32_t key = kWithFraction ? high >> 16 : high;
-        const bool adjacent = (key - previous == kStep) & (key >= kStep) & (length != 0);
-        previous = key;
-        if (adjacent) {
-            picker_.next_sample(length++, intensity);
-            continue;
-        }
-        end_segment();
-        segment.records = at;
-        picker_.begin_segment(intensity);
-        length = 1;
     }
-    end_segment();
     // Every point was a record with a point: a scan whose records say otherwise keeps its points.
     return first_point == count ? out.written : count;
 }
