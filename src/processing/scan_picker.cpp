@@ -36,8 +36,9 @@ template <bool kWithFraction> struct RecordSamples {
         if (i + 1 >= size) return false;
         const std::uint64_t next = at(i + 1);
         const std::uint32_t key_next = key(next);
-        return (raw::records::intensity_field<LayoutBC>(next) != 0) & (key_next - key(at(i)) == kStep) &
-               (key_next >= kStep);
+        const bool has_point = raw::records::intensity_field<LayoutBC>(next) != 0;
+        const bool one_step_on = key_next - key(at(i)) == kStep;
+        return has_point & one_step_on & (key_next >= kStep);
     }
 };
 
