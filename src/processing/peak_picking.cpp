@@ -22,9 +22,9 @@ struct ArraySamples {
     std::size_t begin;
     std::uint32_t count(std::size_t i) const { return profile.counts[begin + i]; }
     double position(std::size_t i) const { return profile.position[begin + i]; }
-    bool continues(std::size_t i) const {
-        const std::size_t next = begin + i + 1;
-        return next < profile.counts.size() && profile.segment_start[next] == 0;
+    std::uint32_t next(std::size_t i) const {
+        const std::size_t at = begin + i + 1;
+        return at < profile.counts.size() && profile.segment_start[at] == 0 ? profile.counts[at] : 0;
     }
 };
 
@@ -34,7 +34,7 @@ std::span<const PickedPeak> PeakPicker::pick(ProfileView profile) {
     peaks_.clear();
     for (std::size_t begin = 0; begin < profile.counts.size();) {
         const ArraySamples samples{profile, begin};
-        if (!samples.continues(0)) {
+        if (samples.next(0) == 0) {
             const auto counts = static_cast<double>(profile.counts[begin]);
             if (keeps_lone(counts)) peaks_.push_back({begin, 1, profile.position[begin], counts, true});
             ++begin;

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "processing/count_logs.hpp"
+
 namespace tarnvale::processing {
 
 struct PickingOptions {
@@ -100,6 +102,17 @@ inline std::optional<ApexGaussian> gaussian_through(const double (&x)[3], const 
     return std::nullopt;
 }
 
+// The same through samples of whole counts, from the logarithms of the counts themselves.
+inline std::optional<ApexGaussian> gaussian_through(const double (&x)[3], const std::uint32_t (&counts)[3]) {
+    const CountLogs& logs = CountLogs::table();
+    const double apex = logs(counts[1]);
+    const double d0 = logs(counts[0]) - apex;
+    const double d2 = logs(counts[2]) - apex;
+    if (const auto shape = downward_parabola(x[0], x[1], x[2], d0, d2))
+        return ApexGaussian{*shape, static_cast<double>(counts[1])};
+    return std::nullopt;
+}
+
 // Splits segments at the valleys between their maxima and places each peak:
 //  - a maximum is a sample, or a run of equal samples (a flat top), above both
 //    neighbours (a segment's edge counts as lower);
@@ -127,8 +140,9 @@ class PeakPicker {
 
     // The peaks of the segment that begins at sample 0 of `samples`, as pick() finds
     // them, samples numbered from 0, and its number of samples. `Samples` gives
-    // count(i) (> 0), position(i), and continues(i): whether sample i + 1 is in the
-    // segment too, which it is for i = 0. The peaks are valid until the next call.
+    // count(i) (> 0), position(i), and next(i): the count of sample i + 1 when it is in
+    // the segment too, which it is for i = 0, and 0 when not. The peaks are valid
+    // until the next call.
     struct SegmentPeaks {
         std::span<const PickedPeak> peaks;
         std::size_t length = 0;
@@ -151,6 +165,9 @@ class PeakPicker {
         std::size_t end = 0;
         std::uint64_t counts = 0;
         Maximum apex;
+        // Through a signed integer, which converts in one instruction: a segment's
+        // counts stay far below 2^63.
+        double total() const { return static_cast<double>(static_cast<std::int64_t>(counts)); }
     };
     // The walk's state between maxima. No valley is looked for before the first apex
     // (nothing is below 0), and none has been found since the apex while it holds the
@@ -173,7 +190,7 @@ class PeakPicker {
     void maximum_met(Walk& walk, Maximum top, std::uint32_t value);
     bool keeps(const Split& peak) const {
         return peak.end - peak.begin >= options_.min_points &&
-               static_cast<float>(static_cast<double>(peak.counts)) >= options_.min_intensity;
+               static_cast<float>(peak.total()) >= options_.min_intensity;
     }
     // Places the kept peaks of a segment of `n` samples, split as splits_ says.
     template <class Samples> void place_peaks(const Samples& samples, std::size_t n);

@@ -24,8 +24,10 @@ template <class Samples>
 std::optional<ApexGaussian> apex_gaussian(const Samples& samples, std::size_t n, std::size_t apex_first,
                                           std::size_t apex_last) {
     if (apex_first != apex_last || apex_first == 0 || apex_last + 1 >= n) return std::nullopt;
-    const ApexSamples apex = apex_samples(samples, apex_first);
-    return gaussian_through(apex.x, apex.counts);
+    const std::size_t i = apex_first;
+    const double x[3] = {samples.position(i - 1), samples.position(i), samples.position(i + 1)};
+    const std::uint32_t counts[3] = {samples.count(i - 1), samples.count(i), samples.count(i + 1)};
+    return gaussian_through(x, counts);
 }
 
 template <class Samples>
@@ -64,35 +66,37 @@ template <class Samples> std::size_t PeakPicker::split_segment(const Samples& sa
     Walk walk;
     std::size_t i = 0;
     std::uint64_t through = 0; // the counts of samples [0, i)
+    std::uint32_t value = samples.count(0);
     for (;;) {
-        std::uint32_t value = samples.count(i);
-        while (samples.continues(i) && samples.count(i + 1) > value) {
+        for (std::uint32_t next; (next = samples.next(i)) > value; ++i) {
             through += value;
-            value = samples.count(++i);
+            value = next;
         }
         const std::size_t first = i;
-        while (samples.continues(i) && samples.count(i + 1) == value) {
-            through += value;
-            ++i;
-        }
+        for (; samples.next(i) == value; ++i) through += value;
         through += value;
-        const bool more = samples.continues(i);
-        if (more && samples.count(i + 1) > value) { // a step on the way up
+        std::uint32_t next = samples.next(i);
+        if (next > value) { // a step on the way up
+            value = next;
             ++i;
             continue;
         }
         maximum_met(walk, {first, i}, value);
-        if (!more) break;
+        if (next == 0) break;
+        // Down to the next rise: samples of 1 to `value` counts (0 is none).
         do {
-            value = samples.count(++i);
+            value = next;
+            ++i;
             through += value;
             if (value < walk.valley_value) {
                 walk.valley_at = i;
                 walk.valley_value = value;
                 walk.valley_through = through;
             }
-        } while (samples.continues(i) && samples.count(i + 1) <= value);
-        if (!samples.continues(i)) break;
+            next = samples.next(i);
+        } while (next - 1 < value);
+        if (next == 0) break;
+        value = next;
         ++i;
     }
     splits_.push_back({walk.peak_begin, i + 1, through - walk.begin_through, walk.apex});
@@ -134,7 +138,7 @@ template <class Samples> void PeakPicker::place_peaks(const Samples& samples, st
         if (keeps(peak))
             segment_peaks_.push_back({peak.begin, peak.end - peak.begin,
                                       peak_position(samples, n, peak.apex.first, peak.apex.last),
-                                      static_cast<double>(peak.counts), false});
+                                      peak.total(), false});
         return;
     }
     // Overlapping peaks: every one's own Gaussian first, those dropped included, so that
@@ -151,8 +155,7 @@ template <class Samples> void PeakPicker::place_peaks(const Samples& samples, st
             position = corrected_vertex(samples, k).value_or(own->shape.vertex());
         else
             position = weighted_centroid(samples, n, peak.apex.first, peak.apex.last);
-        segment_peaks_.push_back(
-            {peak.begin, peak.end - peak.begin, position, static_cast<double>(peak.counts), false});
+        segment_peaks_.push_back({peak.begin, peak.end - peak.begin, position, peak.total(), false});
     }
 }
 

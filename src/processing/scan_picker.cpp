@@ -11,15 +11,22 @@ using raw::records::LayoutBC;
 
 constexpr double kFractionScale = 0x1p-16;
 
-// The records of a scan from one on, read where they lie: counts and time-bin
-// positions (with C's fraction). A record continues the segment of the one before
-// it when it has a point and its key is the previous key plus the step: for B the
-// upper half (position, then drift word) one position up, the drift word the same;
-// for C the position alone. A key below the step would have wrapped around.
-template <bool kWithFraction> struct RecordSamples {
+// The key that steps by one from record to record along a segment: for B the upper
+// half (position, then drift word), which steps one position up with the drift word
+// the same; for C the position alone.
+template <bool kWithFraction> struct SegmentKey {
     static constexpr std::uint32_t kStep = kWithFraction ? 1 : 0x10000;
+    static std::uint32_t of(std::uint64_t record) {
+        const std::uint32_t high = LayoutBC::high_half(record);
+        return kWithFraction ? high >> 16 : high;
+    }
+};
+
+// The records of a scan from one on, read where they lie: counts and time-bin
+// positions (with C's fraction), and what link_records found for them.
+template <bool kWithFraction> struct RecordSamples {
     const std::uint8_t* records;
-    std::size_t size; // the records from `records` on
+    const std::uint32_t* nexts;
     std::uint64_t at(std::size_t i) const { return LayoutBC::load(records + i * LayoutBC::kSize); }
     std::uint32_t count(std::size_t i) const { return raw::records::intensity_field<LayoutBC>(at(i)); }
     double position(std::size_t i) const {
@@ -28,18 +35,7 @@ template <bool kWithFraction> struct RecordSamples {
         if constexpr (kWithFraction) return whole + static_cast<double>(high & 0xFFFF) * kFractionScale;
         return whole;
     }
-    static std::uint32_t key(std::uint64_t record) {
-        const std::uint32_t high = LayoutBC::high_half(record);
-        return kWithFraction ? high >> 16 : high;
-    }
-    bool continues(std::size_t i) const {
-        if (i + 1 >= size) return false;
-        const std::uint64_t next = at(i + 1);
-        const std::uint32_t key_next = key(next);
-        const bool has_point = raw::records::intensity_field<LayoutBC>(next) != 0;
-        const bool one_step_on = key_next - key(at(i)) == kStep;
-        return has_point & one_step_on & (key_next >= kStep);
-    }
+    std::uint32_t next(std::size_t i) const { return nexts[i]; }
 };
 
 } // namespace
@@ -74,6 +70,23 @@ void ScanPicker::write_peaks(std::span<const PickedPeak> peaks, std::size_t firs
     }
 }
 
+// For every record, the count of the record after it when that one continues its
+// segment, else 0: the walk's question at every sample, answered for the whole scan in
+// one pass without a branch. The keys' difference is taken in 64 bits: one step
+// exactly, never by wrapping around.
+template <bool kWithFraction> void link_records(Bytes scan, std::vector<std::uint32_t>& nexts) {
+    using Key = SegmentKey<kWithFraction>;
+    const std::size_t records = scan.size() / LayoutBC::kSize;
+    nexts.resize(records);
+    for (std::size_t r = 0; r + 1 < records; ++r) {
+        const std::uint64_t here = LayoutBC::load(scan.data() + r * LayoutBC::kSize);
+        const std::uint64_t after = LayoutBC::load(scan.data() + (r + 1) * LayoutBC::kSize);
+        const bool one_step_on = std::uint64_t{Key::of(after)} - Key::of(here) == Key::kStep;
+        nexts[r] = one_step_on ? raw::records::intensity_field<LayoutBC>(after) : 0;
+    }
+    if (records > 0) nexts[records - 1] = 0;
+}
+
 // A segment is a run of records with a point, with nothing between them in the file,
 // whose positions step by exactly one bin and (B) whose drift words are equal: a
 // record without a point, a gap in the positions or another drift bin ends it. The
@@ -81,12 +94,13 @@ void ScanPicker::write_peaks(std::span<const PickedPeak> peaks, std::size_t firs
 template <bool kWithFraction>
 std::size_t ScanPicker::pick_records(Bytes scan, std::size_t count, Output& out) {
     const std::size_t records = scan.size() / LayoutBC::kSize;
+    link_records<kWithFraction>(scan, nexts_);
     std::size_t first_point = 0; // the point of the next record with a point
     for (std::size_t r = 0; r < records;) {
-        const RecordSamples<kWithFraction> segment{scan.data() + r * LayoutBC::kSize, records - r};
+        const RecordSamples<kWithFraction> segment{scan.data() + r * LayoutBC::kSize, nexts_.data() + r};
         if (segment.count(0) == 0) {
             ++r;
-        } else if (!segment.continues(0)) {
+        } else if (segment.next(0) == 0) {
             if (picker_.keeps_lone(static_cast<double>(out.points.intensity[first_point])))
                 out.copy(first_point);
             ++first_point;

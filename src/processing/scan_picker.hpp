@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "bytes.hpp"
 #include "processing/peak_picking.hpp"
@@ -41,6 +42,7 @@ class ScanPicker {
     const raw::DecodeContext* context_;
     raw::kernels::FlightTimeBounds bounds_;
     PeakPicker picker_;
+    std::vector<std::uint32_t> nexts_; // of the scan's records: see link_records
 };
 
 } // namespace tarnvale::processing
