@@ -11,19 +11,8 @@ using raw::records::LayoutBC;
 
 constexpr double kFractionScale = 0x1p-16;
 
-// The key that steps by one from record to record along a segment: for B the upper
-// half (position, then drift word), which steps one position up with the drift word
-// the same; for C the position alone.
-template <bool kWithFraction> struct SegmentKey {
-    static constexpr std::uint32_t kStep = kWithFraction ? 1 : 0x10000;
-    static std::uint32_t of(std::uint64_t record) {
-        const std::uint32_t high = LayoutBC::high_half(record);
-        return kWithFraction ? high >> 16 : high;
-    }
-};
-
 // The records of a scan from one on, read where they lie: counts and time-bin
-// positions (with C's fraction), and what link_records found for them.
+// positions (with C's fraction), and the words record_links wrote for them.
 template <bool kWithFraction> struct RecordSamples {
     const std::uint8_t* records;
     const std::uint32_t* nexts;
@@ -57,7 +46,7 @@ struct ScanPicker::Output {
 
 ScanPicker::ScanPicker(char encoding, const raw::DecodeContext& context, const PickingOptions& options)
     : with_fraction_(encoding == 'C'), context_(&context), bounds_(raw::flight_time_bounds(context)),
-      picker_(options) {}
+      picker_(options), link_(record_links(with_fraction_, raw::best_decoder_path())) {}
 
 void ScanPicker::write_peaks(std::span<const PickedPeak> peaks, std::size_t first_point, Output& out) const {
     for (const PickedPeak& peak : peaks) {
@@ -70,23 +59,6 @@ void ScanPicker::write_peaks(std::span<const PickedPeak> peaks, std::size_t firs
     }
 }
 
-// For every record, the count of the record after it when that one continues its
-// segment, else 0: the walk's question at every sample, answered for the whole scan in
-// one pass without a branch. The keys' difference is taken in 64 bits: one step
-// exactly, never by wrapping around.
-template <bool kWithFraction> void link_records(Bytes scan, std::vector<std::uint32_t>& nexts) {
-    using Key = SegmentKey<kWithFraction>;
-    const std::size_t records = scan.size() / LayoutBC::kSize;
-    nexts.resize(records);
-    for (std::size_t r = 0; r + 1 < records; ++r) {
-        const std::uint64_t here = LayoutBC::load(scan.data() + r * LayoutBC::kSize);
-        const std::uint64_t after = LayoutBC::load(scan.data() + (r + 1) * LayoutBC::kSize);
-        const bool one_step_on = std::uint64_t{Key::of(after)} - Key::of(here) == Key::kStep;
-        nexts[r] = one_step_on ? raw::records::intensity_field<LayoutBC>(after) : 0;
-    }
-    if (records > 0) nexts[records - 1] = 0;
-}
-
 // A segment is a run of records with a point, with nothing between them in the file,
 // whose positions step by exactly one bin and (B) whose drift words are equal: a
 // record without a point, a gap in the positions or another drift bin ends it. The
@@ -94,7 +66,8 @@ template <bool kWithFraction> void link_records(Bytes scan, std::vector<std::uin
 template <bool kWithFraction>
 std::size_t ScanPicker::pick_records(Bytes scan, std::size_t count, Output& out) {
     const std::size_t records = scan.size() / LayoutBC::kSize;
-    link_records<kWithFraction>(scan, nexts_);
+    nexts_.resize(records);
+    link_(scan, nexts_.data());
     std::size_t first_point = 0; // the point of the next record with a point
     for (std::size_t r = 0; r < records;) {
         const RecordSamples<kWithFraction> segment{scan.data() + r * LayoutBC::kSize, nexts_.data() + r};

@@ -10,6 +10,7 @@
 
 #include "bytes.hpp"
 #include "processing/peak_picking.hpp"
+#include "processing/record_links.hpp"
 #include "raw/scan_decoders.hpp"
 
 namespace tarnvale::processing {
@@ -42,7 +43,8 @@ class ScanPicker {
     const raw::DecodeContext* context_;
     raw::kernels::FlightTimeBounds bounds_;
     PeakPicker picker_;
-    std::vector<std::uint32_t> nexts_; // of the scan's records: see link_records
+    LinkRecords link_;
+    std::vector<std::uint32_t> nexts_; // of the scan's records, from link_
 };
 
 } // namespace tarnvale::processing

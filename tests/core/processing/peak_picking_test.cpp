@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "processing/record_links.hpp"
 #include "processing/scan_picker.hpp"
 #include "support/scan_records.hpp"
 
@@ -351,6 +352,65 @@ TEST(ScanPicker, FractionsPlaceEncodingCPeaks) {
     const auto axis = *raw::kernels::whole_scan_axis(scan, raw::flight_time_bounds(c));
     EXPECT_EQ(d.mz[0], raw::mz_at_flight_time(c, axis.at(fitted)));
     EXPECT_EQ(d.intensity[0], 190.0f);
+}
+
+// Each record's word: the next record's count when it continues the segment, else 0.
+TEST(RecordLinks, EveryPathWritesTheNextCountWhereTheSegmentGoesOn) {
+    struct Row {
+        std::string name;
+        bool with_fraction;
+        std::vector<Record8> records;
+        std::vector<std::uint32_t> nexts;
+    };
+    const std::vector<Row> rows{
+        {"B: one bin up, the same drift", false, {record_b(5, 7, 10), record_b(9, 7, 11)}, {9, 0}},
+        {"B: another drift bin", false, {record_b(5, 7, 10), record_b(9, 8, 11)}, {0, 0}},
+        {"B: a gap, the same bin, one down",
+         false,
+         {record_b(5, 7, 10), record_b(9, 7, 12), record_b(4, 7, 12), record_b(3, 7, 11)},
+         {0, 0, 0, 0}},
+        {"B: a record without a point", false, {record_b(5, 7, 10), record_b(0, 7, 11)}, {0, 0}},
+        {"B: the last bin does not wrap to the first",
+         false,
+         {record_b(5, 7, 0xFFFF), record_b(9, 7, 0)},
+         {0, 0}},
+        {"B: nor the last drift word to the next bin's first",
+         false,
+         {record_b(5, 0xFFFF, 10), record_b(9, 0, 11)},
+         {0, 0}},
+        {"C: one bin up, whatever the fractions", true, {record_c(5, 40000, 10), record_c(9, 3, 11)}, {9, 0}},
+        {"C: the same bin", true, {record_c(5, 1, 10), record_c(9, 2, 10)}, {0, 0}},
+        {"C: the last bin does not wrap", true, {record_c(5, 0, 0xFFFF), record_c(9, 0, 0)}, {0, 0}},
+        {"one record", false, {record_b(5, 7, 10)}, {0}},
+    };
+    for (const raw::DecoderPath path : raw::available_decoder_paths()) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::format("{} on {}", row.name, raw::to_string(path)));
+            const std::vector<std::uint8_t> scan = join(row.records);
+            std::vector<std::uint32_t> nexts(row.records.size(), 0xDEAD);
+            record_links(row.with_fraction, path)(scan, nexts.data());
+            EXPECT_EQ(nexts, row.nexts);
+        }
+    }
+    // Long scans, through the vector loops: the same words as the plain loop.
+    std::mt19937 random(11);
+    for (const bool with_fraction : {false, true}) {
+        std::vector<Record8> records;
+        std::uint16_t position = 0xFFF0;
+        for (int k = 0; k < 999; ++k) {
+            position = static_cast<std::uint16_t>(position + (random() % 8 == 0 ? random() % 3 : 1));
+            records.push_back(record_bc(static_cast<std::uint16_t>(random() % 4),
+                                        static_cast<std::uint16_t>(random() % 2), position));
+        }
+        const std::vector<std::uint8_t> scan = join(records);
+        std::vector<std::uint32_t> plain(records.size());
+        record_links(with_fraction, raw::DecoderPath::Baseline)(scan, plain.data());
+        for (const raw::DecoderPath path : raw::available_decoder_paths()) {
+            std::vector<std::uint32_t> nexts(records.size());
+            record_links(with_fraction, path)(scan, nexts.data());
+            EXPECT_EQ(nexts, plain) << raw::to_string(path) << (with_fraction ? " C" : " B");
+        }
+    }
 }
 
 } // namespace
